@@ -1,0 +1,37 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/Settings.h"
+
+#include <QSettings>
+
+namespace {
+
+// A fresh store for each call: the file is read when asked and written at
+// once, so another Tallix or a test sees every value as soon as it is set. A
+// failed write is ignored, as the callers expect.
+QSettings Store()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
+                     QStringLiteral("Tallix"));
+}
+
+} // namespace
+
+std::int32_t GetProfileInt(const QString &section, const QString &key, std::int32_t defaultValue)
+{
+    const QVariant value = Store().value(section + QLatin1Char('/') + key);
+    if (!value.isValid())
+        return defaultValue;
+    bool ok = false;
+    const qlonglong number = value.toString().trimmed().toLongLong(&ok);
+    if (!ok || number < INT32_MIN || number > INT32_MAX)
+        return defaultValue;
+    return static_cast<std::int32_t>(number);
+}
+
+void WriteProfileInt(const QString &section, const QString &key, std::int32_t value)
+{
+    QSettings store = Store();
+    store.setValue(section + QLatin1Char('/') + key, static_cast<int>(value));
+    store.sync();
+}

@@ -1,0 +1,134 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "cmdfile/CommandFiles.h"
+#include "links/LinkDispatch.h"
+#include "links/UiHooks.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <functional>
+
+class CIpAddressCtrl;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+// Control ids, kept as the object names of the controls.
+constexpr int IDC_COMMAND = 1001;
+constexpr int IDC_SEND = 1002;
+constexpr int IDC_READ = 1003;
+constexpr int IDC_GPIB_ADDRESS = 1006;
+constexpr int IDC_READ_AFTER_SEND = 1007;
+constexpr int IDC_STATUS = 1008;
+constexpr int IDC_SERIAL_POLL = 1009;
+constexpr int IDC_OPEN_FILE = 1010;
+constexpr int IDC_INPUT_PATH = 1011;
+constexpr int IDC_OUTPUT_PATH = 1012;
+constexpr int IDC_RESPONSE = 1013;
+constexpr int IDC_SEND_FILE = 1015;
+constexpr int IDC_LINK_AUTOMATION = 1020;
+constexpr int IDC_LINK_ORDAL = 1021;
+constexpr int IDC_LINK_GPIB = 1022;
+constexpr int IDC_LINK_LUMEC = 1023;
+constexpr int IDC_DELAY = 1025;
+constexpr int IDC_LOG_RESPONSES = 1026;
+constexpr int IDC_LINK_TCPIP = 1027;
+constexpr int IDC_IP_ADDRESS = 1028;
+constexpr int IDCANCEL = 2;
+constexpr int IDD_CONSOLE = 102;
+constexpr int IDM_ABOUTBOX = 0x0010;
+// Commands of the window menu that are not ours.
+constexpr int SC_MINIMIZE = 0xF020;
+constexpr int SC_CLOSE = 0xF060;
+
+// The console window: a thin view and event router over the link dispatch and
+// the command files, which hold the state and do the work.
+class CConsoleDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CConsoleDlg(QWidget *parent = nullptr);
+    ~CConsoleDlg() override;
+
+    // Seams: the message box, the open dialog and the save dialog. Tests
+    // replace them to see the exact text and to answer.
+    MessageFn m_messageBox;
+    std::function<COpenFileChoice()> m_askOpenFile;
+    // Returns the chosen path, or an empty text when cancelled.
+    std::function<QString(const QString &title)> m_askSaveFile;
+    // The About box, run modally (tests replace it).
+    std::function<void()> m_runAboutBox;
+
+    // Commands (handlers of the buttons and the Enter key).
+    void ShowResponse();
+    void OnSend();
+    void OnStatus();
+    void OnSerialPoll();
+    void OnOpenFile();
+    void OnSendFile();
+    void OnChangeAddress();
+    void OnSysCommand(int id, int param = 0);
+    void OnCancel();
+
+    int ConnectLinks();
+    int SendCommand(const char *line);
+    int ReadResponse(QByteArray &text);
+    bool UpdateData(bool saveAndValidate);
+    void CloseCommandFiles();
+
+    // The state, in widget-free classes.
+    CLinkDispatch m_links;
+    CCommandFiles m_files;
+
+    QWidget *Control(int id) const;
+
+protected:
+    bool OnInitDialog();
+    void DoDataExchange(bool fromControls, bool *ok);
+    bool PreTranslateMessage(QObject *watched, QEvent *event);
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void reject() override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void CreateControls();
+    void ShowMessage(const QString &text);
+    void ShowSystemMenu(const QPoint &globalPos);
+    // Runs a handler; an automation call that fails ends it and is reported
+    // here, for every handler alike.
+    void RunHandler(const std::function<void()> &handler);
+    void StepCommandFile(char *buffer);
+    void SetFileControls(bool fileSelected);
+
+    CUiHooks m_hooks;
+    QIcon m_icon;
+    bool m_initialised = false;
+    bool m_closing = false;
+
+    QPushButton *m_send = nullptr;
+    QComboBox *m_commandCombo = nullptr;
+    QCheckBox *m_readAfterSend = nullptr;
+    QPushButton *m_read = nullptr;
+    QPushButton *m_status = nullptr;
+    QPushButton *m_serialPoll = nullptr;
+    QPushButton *m_openFile = nullptr;
+    QLineEdit *m_gpibAddressEdit = nullptr;
+    QPushButton *m_exit = nullptr;
+    QLabel *m_inputPath = nullptr;
+    QPlainTextEdit *m_response = nullptr;
+    QPushButton *m_sendFileButton = nullptr;
+    QRadioButton *m_linkRadios[5] = {};
+    QLabel *m_outputPath = nullptr;
+    QLineEdit *m_delayEdit = nullptr;
+    CIpAddressCtrl *m_ipAddressCtrl = nullptr;
+};

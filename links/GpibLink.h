@@ -1,0 +1,86 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class CUiHooks;
+class QLibrary;
+
+// NI-488.2 device address: primary address in the low byte, secondary in the
+// high byte.
+using Addr4882_t = unsigned short;
+constexpr Addr4882_t NOADDR = 0xFFFF;
+
+// The pause before each online read, in milliseconds.
+extern std::int32_t g_gpibReadPauseMs;
+
+// One instrument on board 0 of a GPIB bus, driven through the NI-488.2 library
+// "gpib-32" loaded at run time. Offline until the library loads; then online
+// for the rest of the run.
+class CGpibLink
+{
+public:
+    // `libraryName` is what the loader is asked for; "gpib-32" finds
+    // libgpib-32.so on the loader's search path. Tests pass a full path.
+    explicit CGpibLink(const CUiHooks *hooks = nullptr, QString libraryName = QStringLiteral("gpib-32"));
+    ~CGpibLink();
+    CGpibLink(const CGpibLink &) = delete;
+    CGpibLink &operator=(const CGpibLink &) = delete;
+
+    int Initialize(int offline);
+    int SetAddress(int address);
+    int WriteString(const char *text);
+    int Write(const char *buffer, int count);
+    int Read(char *buffer, int count, int clamp, int termination);
+    int SerialPoll(short *result);
+    unsigned LastCount() const;
+
+    bool IsOffline() const { return m_offline != 0; }
+    Addr4882_t DeviceAddress() const { return m_addressList[0]; }
+
+    using SendIFCFn = void (*)(int);
+    using EnableRemoteFn = void (*)(int, const Addr4882_t *);
+    using SendFn = void (*)(int, Addr4882_t, const void *, long, int);
+    using ReceiveFn = void (*)(int, Addr4882_t, void *, long, int);
+    using ReadStatusByteFn = void (*)(int, Addr4882_t, short *);
+
+    // Lookup order of the 21 names; a library that lacks any of them is bad.
+    static const char *const LOOKUP_NAMES[21];
+
+private:
+    bool Succeeded() const;
+
+    const CUiHooks *m_hooks;
+    QString m_libraryName;
+
+    // Entry points, each empty until found.
+    void *m_ibconfig = nullptr;
+    EnableRemoteFn m_EnableRemote = nullptr;
+    ReadStatusByteFn m_ReadStatusByte = nullptr;
+    ReceiveFn m_Receive = nullptr;
+    SendIFCFn m_SendIFC = nullptr;
+    SendFn m_Send = nullptr;
+    void *m_ibwait = nullptr;
+    void *m_ibonl = nullptr;
+    void *m_ibtmo = nullptr;
+    void *m_ibrd = nullptr;
+    void *m_ibwrt = nullptr;
+    void *m_ibwrtfA = nullptr;
+    void *m_ibfindA = nullptr;
+    void *m_ibdev = nullptr;
+    void *m_ibask = nullptr;
+    void *m_SendCmds = nullptr;
+    void *m_ibrsp = nullptr;
+
+    QLibrary *m_library = nullptr;
+    int *m_ibsta = nullptr;
+    int *m_iberr = nullptr;
+    int *m_ibcnt = nullptr;
+    long *m_ibcntl = nullptr;
+    Addr4882_t m_addressList[2] = {NOADDR, NOADDR};
+    std::int32_t m_board = 0;
+    std::int32_t m_offline = 1;
+};

@@ -1,0 +1,124 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sim/model/InstrumentModel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+namespace tallixsim {
+
+namespace {
+
+std::string trimmed(const std::string &s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && (std::isspace(static_cast<unsigned char>(s[b])) != 0))
+        ++b;
+    while (e > b && (std::isspace(static_cast<unsigned char>(s[e - 1])) != 0))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string upper(std::string s)
+{
+    for (char &c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+void InstrumentModel::respond(std::string text)
+{
+    m_pending = std::move(text);
+    m_latest = m_pending;
+    m_hasResponse = true;
+}
+
+std::string InstrumentModel::take()
+{
+    std::string out;
+    out.swap(m_pending);
+    m_hasResponse = false;
+    return out;
+}
+
+void InstrumentModel::reset()
+{
+    m_pending.clear();
+    m_hasResponse = false;
+    m_serviceRequest = false;
+    m_error = 0;
+    m_volts = 1.25;
+}
+
+int InstrumentModel::serialPoll()
+{
+    int status = 0;
+    if (m_hasResponse)
+        status |= 0x10;
+    if (m_serviceRequest)
+        status |= 0x40;
+    m_serviceRequest = false;
+    return status;
+}
+
+bool InstrumentModel::command(const std::string &line)
+{
+    const std::string text = trimmed(line);
+    const std::string cmd = upper(text);
+    char buf[64];
+
+    if (cmd == "*IDN?") {
+        respond(std::string(IDENTITY) + "\r\n");
+    } else if (cmd == "*RST") {
+        reset();
+        return false;
+    } else if (cmd == "*CLS") {
+        m_serviceRequest = false;
+        m_error = 0;
+        return false;
+    } else if (cmd == "STATUS") {
+        std::snprintf(buf, sizeof buf, "STATUS READY,ERR %d,SRQ %d\r\n", m_error, m_serviceRequest ? 1 : 0);
+        respond(buf);
+    } else if (cmd == "MEAS:VOLT?") {
+        std::snprintf(buf, sizeof buf, "%.3f\r\n", m_volts);
+        respond(buf);
+    } else if (cmd == "MEAS:CURR?") {
+        respond("0.010\r\n");
+    } else if (cmd.rfind("DATA?", 0) == 0) {
+        const long n = std::strtol(cmd.c_str() + 5, nullptr, 10);
+        if (n < 0 || n > 16 * 1024 * 1024) {
+            m_error = -222;
+            return false;
+        }
+        std::string data(static_cast<std::size_t>(n), '0');
+        for (long i = 0; i < n; ++i)
+            data[static_cast<std::size_t>(i)] = static_cast<char>('0' + i % 10);
+        if (n >= 2) {
+            data[static_cast<std::size_t>(n - 2)] = '\r';
+            data[static_cast<std::size_t>(n - 1)] = '\n';
+        }
+        respond(std::move(data));
+    } else if (cmd.rfind("ECHO ", 0) == 0) {
+        respond(text.substr(5) + "\r\n");
+    } else if (cmd == "SRQ") {
+        m_serviceRequest = true;
+        return false;
+    } else if (cmd == "SYST:ERR?") {
+        std::snprintf(buf, sizeof buf, "%d\r\n", m_error);
+        m_error = 0;
+        respond(buf);
+    } else if (cmd.rfind("SOUR:VOLT ", 0) == 0) {
+        m_volts = std::strtod(cmd.c_str() + 10, nullptr);
+        return false;
+    } else {
+        m_error = -113;
+        return false;
+    }
+    return true;
+}
+
+} // namespace tallixsim

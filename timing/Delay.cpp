@@ -1,0 +1,112 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "timing/Delay.h"
+
+#include <chrono>
+
+float g_loopsPerMicrosecond = 0.0f;
+std::uint32_t g_spinLoopsPerMillisecond = 0;
+volatile std::int32_t g_spinIndex = 0;
+volatile std::int32_t g_spinTotal = 0;
+
+namespace {
+
+std::function<std::uint32_t()> &TickSource()
+{
+    static std::function<std::uint32_t()> source;
+    return source;
+}
+
+std::function<void(std::uint64_t)> &CountingObserver()
+{
+    static std::function<void(std::uint64_t)> observer;
+    return observer;
+}
+
+} // namespace
+
+std::uint32_t TickCount()
+{
+    if (TickSource())
+        return TickSource()();
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SetTickSource(std::function<std::uint32_t()> source)
+{
+    TickSource() = std::move(source);
+}
+
+void SetCountingLoopObserver(std::function<void(std::uint64_t)> observer)
+{
+    CountingObserver() = std::move(observer);
+}
+
+void ResetDelayCalibration()
+{
+    g_loopsPerMicrosecond = 0.0f;
+    g_spinLoopsPerMillisecond = 0;
+    g_spinIndex = 0;
+    g_spinTotal = 0;
+}
+
+std::uint64_t RunCountingLoop(std::uint64_t bound)
+{
+    if (CountingObserver()) {
+        CountingObserver()(bound);
+        return bound;
+    }
+    // A volatile counter: every iteration is a real load and store, so the
+    // optimiser can neither drop the loop nor fold it into one addition.
+    volatile std::uint64_t counter = 0;
+    while (counter < bound)
+        counter = counter + 1;
+    return counter;
+}
+
+void DelayMicroseconds(std::uint32_t us)
+{
+    if (g_loopsPerMicrosecond == 0.0f) {
+        const std::uint32_t t0 = TickCount();
+        RunCountingLoop(DELAY_CALIBRATION_LOOPS);
+        const std::uint32_t t1 = TickCount();
+        // Unsigned difference: a wrap of the counter between the readings still
+        // gives the elapsed milliseconds. A loop that finishes within one tick
+        // is taken as 1 ms: with 0 ms there is nothing to divide by, and taking
+        // the raw count would make every pause a thousand times too long.
+        std::uint32_t elapsed = t1 - t0;
+        if (elapsed == 0)
+            elapsed = 1;
+        g_loopsPerMicrosecond =
+            static_cast<float>(static_cast<double>(DELAY_CALIBRATION_LOOPS) / elapsed / 1000.0);
+    }
+    // 64-bit bound: a long delay runs whole instead of wrapping at 2^32.
+    const auto bound =
+        static_cast<std::uint64_t>(static_cast<double>(us) * static_cast<double>(g_loopsPerMicrosecond));
+    RunCountingLoop(bound);
+}
+
+void SpinLoops(std::int32_t count)
+{
+    g_spinTotal = 0;
+    if (count <= 0)
+        return;
+    for (std::int32_t i = 0; i < count; ++i)
+        g_spinIndex = i;
+    g_spinTotal = count;
+}
+
+void CalibrateSpinLoops()
+{
+    if (g_spinLoopsPerMillisecond != 0)
+        return;
+    g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS);
+    const std::uint32_t t0 = TickCount();
+    SpinLoops(SPIN_CALIBRATION_LOOPS);
+    const std::uint32_t t1 = TickCount();
+    const std::uint32_t elapsed = t1 - t0;
+    if (elapsed != 0)
+        g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS) / elapsed;
+}
