@@ -40,6 +40,9 @@ public:
 
     bool IsOffline() const { return m_offline != 0; }
     Addr4882_t DeviceAddress() const { return m_addressList[0]; }
+    // Points the link at another library (tests). Only while no library is
+    // loaded: a loaded one stays for the rest of the run.
+    void SetLibraryName(const QString &name);
 
     using SendIFCFn = void (*)(int);
     using EnableRemoteFn = void (*)(int, const Addr4882_t *);
@@ -52,6 +55,8 @@ public:
 
 private:
     bool Succeeded() const;
+    // Looks up the 21 names; returns how many were missing.
+    int LookUpNames();
 
     const CUiHooks *m_hooks;
     QString m_libraryName;

@@ -1,0 +1,180 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/GpibLink.h"
+
+#include "links/UiHooks.h"
+#include "timing/Delay.h"
+
+#include <QLibrary>
+
+#include <cstring>
+
+std::int32_t g_gpibReadPauseMs = 1;
+
+namespace {
+
+// Status word bits the link looks at: ERR (bit 15) and TIMO (bit 14).
+constexpr int GPIB_FAILURE_BITS = 0xC000;
+// End mode of every Send: EOI with the last byte.
+constexpr int DAB_END = 2;
+
+} // namespace
+
+const char *const CGpibLink::LOOKUP_NAMES[21] = {
+    "ibconfig", "EnableRemote", "ReadStatusByte", "Receive",    "SendIFC",    "Send",       "ibwait",
+    "ibtmo",    "ibonl",        "ibrd",           "ibwrt",      "ibwrtfA",    "ibrsp",      "ibfindA",
+    "ibdev",    "ibask",        "SendCmds",       "user_ibsta", "user_iberr", "user_ibcnt", "user_ibcntl",
+};
+
+CGpibLink::CGpibLink(const CUiHooks *hooks, QString libraryName)
+    : m_hooks(hooks), m_libraryName(std::move(libraryName))
+{
+}
+
+CGpibLink::~CGpibLink()
+{
+    // Nothing goes over the bus at the end: the device keeps its state.
+    if (m_library) {
+        m_library->unload();
+        delete m_library;
+    }
+}
+
+void CGpibLink::SetLibraryName(const QString &name)
+{
+    if (!m_library)
+        m_libraryName = name;
+}
+
+int CGpibLink::LookUpNames()
+{
+    void *found[21] = {};
+    int missing = 0;
+    for (int i = 0; i < 21; ++i) {
+        // An exported variable comes back through the same lookup as a
+        // function; only its address is wanted.
+        found[i] = reinterpret_cast<void *>(m_library->resolve(LOOKUP_NAMES[i]));
+        if (!found[i])
+            ++missing;
+    }
+    m_ibconfig = found[0];
+    m_EnableRemote = reinterpret_cast<EnableRemoteFn>(found[1]);
+    m_ReadStatusByte = reinterpret_cast<ReadStatusByteFn>(found[2]);
+    m_Receive = reinterpret_cast<ReceiveFn>(found[3]);
+    m_SendIFC = reinterpret_cast<SendIFCFn>(found[4]);
+    m_Send = reinterpret_cast<SendFn>(found[5]);
+    m_ibwait = found[6];
+    m_ibtmo = found[7];
+    m_ibonl = found[8];
+    m_ibrd = found[9];
+    m_ibwrt = found[10];
+    m_ibwrtfA = found[11];
+    m_ibrsp = found[12];
+    m_ibfindA = found[13];
+    m_ibdev = found[14];
+    m_ibask = found[15];
+    m_SendCmds = found[16];
+    m_ibsta = static_cast<int *>(found[17]);
+    m_iberr = static_cast<int *>(found[18]);
+    m_ibcnt = static_cast<int *>(found[19]);
+    m_ibcntl = static_cast<long *>(found[20]);
+    return missing;
+}
+
+int CGpibLink::Initialize(int offline)
+{
+    m_offline = offline;
+    // Once loaded, the library stays for the rest of the run; a second call
+    // does not load it again (nor repeats the message).
+    if (offline == 0 && !m_library) {
+        auto *library = new QLibrary(m_libraryName);
+        if (!library->load()) {
+            delete library;
+            m_offline = 1;
+        } else {
+            m_library = library;
+            if (LookUpNames() != 0 && m_hooks)
+                m_hooks->Message(QStringLiteral("Bad GPIB.dll file."));
+        }
+    }
+    if (m_offline != 0)
+        return m_offline;
+
+    CalibrateSpinLoops();
+    // A library that lacks these has been reported above; the link goes on
+    // without the interface clear or the remote state.
+    if (m_SendIFC)
+        m_SendIFC(m_board);
+    if (m_EnableRemote)
+        m_EnableRemote(m_board, m_addressList);
+    return 0;
+}
+
+int CGpibLink::SetAddress(int address)
+{
+    m_board = 0;
+    m_addressList[0] = static_cast<Addr4882_t>(static_cast<unsigned>(address) & 0xFFFFu);
+    if (m_EnableRemote)
+        m_EnableRemote(0, m_addressList);
+    return 1;
+}
+
+bool CGpibLink::Succeeded() const
+{
+    const int status = m_ibsta ? *m_ibsta : 0;
+    return (status & GPIB_FAILURE_BITS) == 0;
+}
+
+int CGpibLink::WriteString(const char *text)
+{
+    return Write(text, static_cast<int>(std::strlen(text)));
+}
+
+int CGpibLink::Write(const char *buffer, int count)
+{
+    if (m_offline != 0)
+        return 1;
+    // A write that sent nothing must not count as sent.
+    if (!m_Send)
+        return 0;
+    m_Send(m_board, m_addressList[0], buffer, count, DAB_END);
+    return Succeeded() ? 1 : 0;
+}
+
+int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
+{
+    if (m_offline != 0) {
+        static constexpr char OFFLINE_TEXT[4] = {0x1A, 0x0D, 0x0A, 0x00};
+        std::memcpy(buffer, OFFLINE_TEXT, sizeof OFFLINE_TEXT);
+        return 0;
+    }
+    buffer[0] = '\0';
+    if (!m_Receive)
+        return 0;
+
+    SpinLoops(
+        static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(g_gpibReadPauseMs)));
+    m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
+
+    // Unclamped, the caller ends the text at LastCount() itself.
+    if (clamp != 0 && count > 0) {
+        unsigned n = LastCount();
+        if (n >= static_cast<unsigned>(count - 1))
+            n = static_cast<unsigned>(count - 1);
+        buffer[n] = '\0';
+    }
+    return Succeeded() ? 1 : 0;
+}
+
+int CGpibLink::SerialPoll(short *result)
+{
+    if (!m_ReadStatusByte)
+        return 0;
+    m_ReadStatusByte(m_board, m_addressList[0], result);
+    return 1;
+}
+
+unsigned CGpibLink::LastCount() const
+{
+    return m_ibcnt ? static_cast<unsigned>(*m_ibcnt) & 0xFFFFu : 0u;
+}
