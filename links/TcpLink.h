@@ -47,5 +47,7 @@ public:
     int m_socket = -1;             // absent while the link is down
 
 private:
+    void ShowMessage(const QString &text) const;
+
     const CUiHooks *m_hooks;
 };

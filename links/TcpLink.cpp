@@ -1,0 +1,268 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/TcpLink.h"
+
+#include "links/UiHooks.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t SYSTEM_TEXT_BUFFER = 128; // room for 127 characters and the NUL
+constexpr std::size_t REQUEST_LENGTH = sizeof RESPONSE_REQUEST - 1;
+
+// strerror_r comes in two shapes: the XSI one returns a status and always
+// writes into the buffer, the GNU one returns the text, which may be a static
+// string that never touched the buffer. Overloading on the result type picks
+// the right reading for whichever the C library declared.
+[[maybe_unused]] const char *StrerrorResult(int status, const char *buffer)
+{
+    // glibc's XSI variant writes "Unknown error N" and still says EINVAL;
+    // ERANGE means the text did not fit.
+    if (status == 0 || (status == EINVAL && buffer[0] != '\0'))
+        return buffer;
+    return "";
+}
+
+[[maybe_unused]] const char *StrerrorResult(const char *text, const char *)
+{
+    return text ? text : "";
+}
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+int PendingSocketError(int fd)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    return error;
+}
+
+// What one wait for a socket event ended with.
+enum class WaitEnd
+{
+    Event,    // the awaited event came; `error` holds its error code
+    Dead,     // the socket was found closed
+    Deadline, // nothing came in time
+};
+
+struct WaitResult
+{
+    WaitEnd end = WaitEnd::Deadline;
+    int error = 0;
+};
+
+// Blocks until `fd` shows `events` (or an error or hang-up, which count as the
+// event with the socket's pending error), the socket turns out dead, or the
+// deadline passes. Nothing else of the thread runs meanwhile, as with the
+// window's own waits.
+WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, RemainingMs(deadline));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return {WaitEnd::Event, errno};
+        }
+        if (n == 0) {
+            if (Clock::now() < deadline)
+                continue; // poll rounds down; never give up early
+            return {WaitEnd::Deadline, 0};
+        }
+        if ((p.revents & POLLNVAL) != 0)
+            return {WaitEnd::Dead, 0};
+        // A hang-up without a pending error is the peer's orderly close: the
+        // socket is readable and the receive returns nothing.
+        if ((p.revents & (POLLERR | POLLHUP)) != 0)
+            return {WaitEnd::Event, PendingSocketError(fd)};
+        if ((p.revents & events) != 0)
+            return {WaitEnd::Event, 0};
+    }
+}
+
+} // namespace
+
+QString SystemErrorText(int code)
+{
+    char buffer[SYSTEM_TEXT_BUFFER];
+    buffer[0] = '\0';
+    const char *text = StrerrorResult(strerror_r(code, buffer, sizeof buffer), buffer);
+    // The window's message boxes take at most 127 characters of it; a text
+    // that does not fit is no text at all rather than a cut one.
+    if (std::strlen(text) > SYSTEM_TEXT_BUFFER - 1)
+        return QString();
+    return QString::fromLocal8Bit(text);
+}
+
+CTcpLink::CTcpLink(const CUiHooks *hooks) : m_hooks(hooks) {}
+
+CTcpLink::~CTcpLink()
+{
+    DropSocket();
+}
+
+void CTcpLink::ShowMessage(const QString &text) const
+{
+    if (m_hooks)
+        m_hooks->Message(text);
+}
+
+void CTcpLink::DropSocket()
+{
+    if (m_socket >= 0) {
+        ::close(m_socket);
+        m_socket = -1;
+    }
+}
+
+void CTcpLink::CheckAddress(std::uint32_t controlAddress)
+{
+    const std::uint32_t previous = m_ipAddress;
+    m_ipAddress = controlAddress;
+    if (m_ipAddress != previous)
+        DropSocket();
+}
+
+int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
+{
+    if (kind != LINK_TCPIP) {
+        DropSocket();
+        return 1;
+    }
+    if (m_socket >= 0)
+        return 1; // the connection is not tested
+
+    if (m_hooks)
+        m_hooks->BeginWait();
+
+    WaitResult result{WaitEnd::Event, 0};
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_socket < 0) {
+        result.error = errno;
+    } else {
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(TCPIP_PORT);
+        const QByteArray text = ipText.toLatin1();
+        if (inet_pton(AF_INET, text.constData(), &peer.sin_addr) != 1) {
+            // The address control always gives four dotted numbers; anything
+            // else is refused the way the system refuses a bad argument.
+            result.error = EINVAL;
+        } else if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
+            result.error = 0;
+        } else if (errno != EINPROGRESS && errno != EINTR) {
+            // An immediate failure leaves no pending error behind to read
+            // later, so it is the outcome itself.
+            result.error = errno;
+        } else {
+            result = WaitForSocket(m_socket, POLLOUT,
+                                   Clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS));
+        }
+    }
+
+    if (result.end == WaitEnd::Event && result.error == 0) {
+        if (m_hooks)
+            m_hooks->EndWait();
+        return 1;
+    }
+
+    QString text;
+    if (result.end == WaitEnd::Dead)
+        text = QStringLiteral("Socket is dead");
+    else if (result.end == WaitEnd::Deadline)
+        text = QStringLiteral("Cannot connect to server");
+    else
+        text = SystemErrorText(result.error);
+    ShowMessage(text);
+    DropSocket();
+    if (m_hooks)
+        m_hooks->EndWait();
+    return 0;
+}
+
+int CTcpLink::SendSocketCommand(const char *line)
+{
+    // A batch whose log read dropped the connection still has lines to send;
+    // they must not touch a socket that is gone.
+    if (m_socket < 0) {
+        ShowMessage(QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
+        return 0;
+    }
+
+    const std::size_t length = std::strlen(line);
+    const ssize_t sent = ::send(m_socket, line, length, MSG_NOSIGNAL);
+    if (sent < 0) {
+        const int error = errno;
+        ShowMessage(QStringLiteral("Error sending message: ") + SystemErrorText(error));
+        DropSocket();
+        return 0;
+    }
+    if (static_cast<std::size_t>(sent) == length)
+        return 1;
+    ShowMessage(QStringLiteral("Characters in message: %1, Characters sent: %2")
+                    .arg(static_cast<qulonglong>(length))
+                    .arg(static_cast<qlonglong>(sent)));
+    DropSocket();
+    return 0;
+}
+
+void CTcpLink::ReadSocketResponse(char *buffer)
+{
+    if (m_socket < 0) {
+        ShowMessage(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
+        return;
+    }
+
+    // A short send of the request is not an error: the server answers what
+    // it got, or the wait below runs out.
+    if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL) < 0) {
+        const int error = errno;
+        ShowMessage(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
+        DropSocket();
+        return;
+    }
+
+    const WaitResult result =
+        WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
+    if (result.end != WaitEnd::Event || result.error != 0) {
+        QString text;
+        if (result.end == WaitEnd::Dead)
+            text = QStringLiteral("Socket is dead");
+        else if (result.end == WaitEnd::Deadline)
+            text = QStringLiteral("No response");
+        else
+            text = SystemErrorText(result.error);
+        ShowMessage(QStringLiteral("Error waiting for response: ") + text);
+        DropSocket();
+        return;
+    }
+
+    // One receive: a longer reply, or the rest of one still on its way, stays
+    // in the connection.
+    const ssize_t received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, 0);
+    if (received < 0) {
+        const int error = errno;
+        DropSocket();
+        ShowMessage(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
+        return;
+    }
+    buffer[received] = '\0';
+}

@@ -1,0 +1,131 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tallix-instrument-server: the remote instrument on TCP port 700, for the
+// console's TCP/IP link, its tests and its benchmark.
+#include "sim/tcp/InstrumentServer.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnStopSignal(int)
+{
+    g_stop = 1;
+}
+
+constexpr const char *USAGE =
+    "Usage: tallix-instrument-server [--address A.B.C.D] [--port N] [options]\n"
+    "Listens on the address (default 127.0.0.1) and port (default 700), takes command\n"
+    "lines ended by CR LF and answers each \"Please respond\" line with the response of\n"
+    "the latest command that had one, or an empty line.\n"
+    "Misbehaviours:\n"
+    "  --never-answer        never answer a request\n"
+    "  --close-after N       after N lines of a connection send end-of-file, then reset\n"
+    "                        it --close-ms later (default 300)\n"
+    "  --reset               reset the connection at the first request (or, with\n"
+    "                        --close-after, at once after N lines)\n"
+    "  --pieces K            send every reply in K pieces ...\n"
+    "  --pause-ms P          ... with P milliseconds between them\n"
+    "  --reply-bytes N       answer every request with N bytes\n"
+    "  --nul                 put a NUL byte in the middle of every reply\n"
+    "  --accept-nothing      fill the backlog and never accept, so that connects wait\n"
+    "  --log FILE            append every byte received to FILE\n"
+    "Prints \"listening on ADDRESS:PORT\" when ready; SIGTERM or SIGINT ends it.\n";
+
+bool ParseNumber(const char *text, long low, long high, long &value)
+{
+    errno = 0;
+    char *end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || n < low || n > high)
+        return false;
+    value = n;
+    return true;
+}
+
+int Usage(const char *problem)
+{
+    std::fprintf(stderr, "tallix-instrument-server: %s\n%s", problem, USAGE);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    tallixsim::ServerOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        auto number = [&](long low, long high, long &value) {
+            return i + 1 < argc && ParseNumber(argv[++i], low, high, value);
+        };
+        long value = 0;
+        if (option == "--help" || option == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (option == "--address" && i + 1 < argc) {
+            options.address = argv[++i];
+        } else if (option == "--port" && number(0, 65535, value)) {
+            options.port = static_cast<int>(value);
+        } else if (option == "--never-answer") {
+            options.neverAnswer = true;
+        } else if (option == "--close-after" && number(0, LONG_MAX, value)) {
+            options.closeAfter = value;
+        } else if (option == "--close-ms" && number(0, INT_MAX, value)) {
+            options.closeMs = static_cast<int>(value);
+        } else if (option == "--reset") {
+            options.reset = true;
+        } else if (option == "--pieces" && number(1, INT_MAX, value)) {
+            options.pieces = static_cast<int>(value);
+        } else if (option == "--pause-ms" && number(0, INT_MAX, value)) {
+            options.pauseMs = static_cast<int>(value);
+        } else if (option == "--reply-bytes" && number(0, 16L * 1024 * 1024, value)) {
+            options.replyBytes = value;
+        } else if (option == "--nul") {
+            options.nul = true;
+        } else if (option == "--accept-nothing") {
+            options.acceptNothing = true;
+        } else if (option == "--log" && i + 1 < argc) {
+            options.logPath = argv[++i];
+        } else {
+            return Usage(("bad or incomplete option: " + option).c_str());
+        }
+    }
+
+    // The stop signals only get through inside the server's waits, so none is
+    // lost between checking the flag and going to sleep.
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    const char *path = argv[0];
+    if (length > 0) {
+        self[length] = '\0';
+        path = self;
+    }
+
+    tallixsim::InstrumentServer server(options);
+    if (const int code = server.Listen(path); code != 0)
+        return code;
+    return server.Run(g_stop);
+}
