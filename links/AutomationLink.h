@@ -5,12 +5,15 @@
 #include "links/LinkTypes.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <memory>
 #include <stdexcept>
 
-class QDBusInterface;
+class QDBusConnection;
+class QDBusMessage;
+class QVariant;
 
 // A failed call on the automation server. It ends the command at that call
 // and is reported by the window's top-level handler.
@@ -35,7 +38,7 @@ public:
     // unknown or the start fails.
     bool CreateDispatch();
     void ReleaseDispatch();
-    bool IsEmpty() const { return !m_interface; }
+    bool IsEmpty() const { return !m_bus; }
 
     // Each throws CAutomationError when the call fails.
     void Setup(const QString &name, short code);
@@ -48,7 +51,15 @@ public:
     static QString ServiceName();
 
 private:
-    std::unique_ptr<QDBusInterface> m_interface;
+    // One blocking call on the server object; throws unless it returns a reply
+    // whose signature is `replySignature`. Never runs the event loop.
+    QDBusMessage Call(const QString &interface, const QString &method, const QList<QVariant> &arguments,
+                      const char *replySignature);
+
+    // The session bus while a server is held; empty otherwise.
+    std::unique_ptr<QDBusConnection> m_bus;
+    // The name the server was reached under.
+    QString m_service;
 };
 
 // The automation link: up while m_automation holds a server object.

@@ -1,0 +1,187 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/AutomationLink.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QVariant>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const QString DEFAULT_SERVICE = QStringLiteral("Zemra.Application2");
+const QString OBJECT_PATH = QStringLiteral("/Zemra/Application");
+const QString INTERFACE = QStringLiteral("Zemra.Application");
+const QString PROPERTIES_INTERFACE = QStringLiteral("org.freedesktop.DBus.Properties");
+
+QString &ServiceNameStore()
+{
+    static QString name = DEFAULT_SERVICE;
+    return name;
+}
+
+// A call to the bus itself; an invalid message when it failed.
+QDBusMessage CallBus(const QDBusConnection &bus, const QString &method, const QList<QVariant> &arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                       QStringLiteral("/org/freedesktop/DBus"),
+                                                       QStringLiteral("org.freedesktop.DBus"), method);
+    call.setArguments(arguments);
+    QDBusMessage reply = bus.call(call, QDBus::Block);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply : QDBusMessage();
+}
+
+} // namespace
+
+AutomationServer::AutomationServer() = default;
+
+AutomationServer::~AutomationServer() = default;
+
+void AutomationServer::SetServiceName(const QString &name)
+{
+    ServiceNameStore() = name;
+}
+
+QString AutomationServer::ServiceName()
+{
+    return ServiceNameStore();
+}
+
+bool AutomationServer::CreateDispatch()
+{
+    if (m_bus)
+        return true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    const QString service = ServiceName();
+
+    const QDBusMessage owner = CallBus(bus, QStringLiteral("NameHasOwner"), {service});
+    const bool running = owner.signature() == QLatin1String("b") && owner.arguments().value(0).toBool();
+    if (!running) {
+        // The bus starts the server from its service file and answers once
+        // the server owns its name (1 started, 2 it was running after all);
+        // an unknown name or a server that fails to come up is an error.
+        const QDBusMessage started = CallBus(bus, QStringLiteral("StartServiceByName"), {service, 0u});
+        const uint result = started.arguments().value(0).toUInt();
+        if (started.signature() != QLatin1String("u") || (result != 1 && result != 2))
+            return false;
+    }
+    m_bus = std::make_unique<QDBusConnection>(bus);
+    m_service = service;
+    return true;
+}
+
+void AutomationServer::ReleaseDispatch()
+{
+    m_bus.reset();
+    m_service.clear();
+}
+
+QDBusMessage AutomationServer::Call(const QString &interface, const QString &method,
+                                    const QList<QVariant> &arguments, const char *replySignature)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(m_service, OBJECT_PATH, interface, method);
+    call.setArguments(arguments);
+    // Block, not BlockWithGui: the window must not handle a single event while
+    // a command waits for the server.
+    const QDBusMessage reply = m_bus->call(call, QDBus::Block);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        throw CAutomationError(QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage()));
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        throw CAutomationError(QStringLiteral("%1: no reply from %2").arg(method, m_service));
+    if (reply.signature() != QLatin1String(replySignature))
+        throw CAutomationError(
+            QStringLiteral("org.freedesktop.DBus.Error.InvalidSignature: %1 of %2 returned "
+                           "\"%3\" where \"%4\" was expected")
+                .arg(method, m_service, reply.signature(), QLatin1String(replySignature)));
+    return reply;
+}
+
+void AutomationServer::Setup(const QString &name, short code)
+{
+    if (!m_bus)
+        return;
+    // A null text goes out as an empty one; the object path that comes back
+    // is not used.
+    Call(INTERFACE, QStringLiteral("Setup"),
+         {name.isNull() ? QString(QLatin1String("")) : name, QVariant::fromValue(qint16(code))}, "o");
+}
+
+void AutomationServer::SetSetupProperty(short value)
+{
+    if (!m_bus)
+        return;
+    Call(PROPERTIES_INTERFACE, QStringLiteral("Set"),
+         {INTERFACE, QStringLiteral("SetupProperty"),
+          QVariant::fromValue(QDBusVariant(QVariant::fromValue(qint16(value))))},
+         "");
+}
+
+int AutomationServer::SendText(const QByteArray &text)
+{
+    if (!m_bus)
+        return 0;
+    return Call(INTERFACE, QStringLiteral("SendText"), {QString::fromUtf8(text)}, "i")
+        .arguments()
+        .value(0)
+        .toInt();
+}
+
+QByteArray AutomationServer::ReceiveText()
+{
+    if (!m_bus)
+        return QByteArray();
+    return Call(INTERFACE, QStringLiteral("ReceiveText"), {}, "s")
+        .arguments()
+        .value(0)
+        .toString()
+        .toLocal8Bit();
+}
+
+void CAutomationLink::UpdateAutomationLink(LinkKind current)
+{
+    if (current != LINK_AUTOMATION) {
+        m_automation.ReleaseDispatch();
+        return;
+    }
+    if (!m_automation.IsEmpty())
+        return;
+    // No server: the link stays down without a word and the next command
+    // tries again.
+    if (!m_automation.CreateDispatch())
+        return;
+    // Once per new connection, in this order, before the first send. A
+    // failure here ends the command and leaves the link up without the rest.
+    m_automation.Setup(QString(), 4);
+    m_automation.SetSetupProperty(1);
+}
+
+void CAutomationLink::Send(const char *line)
+{
+    if (m_automation.IsEmpty() || !line)
+        return;
+    m_automation.SendText(QByteArray(line));
+}
+
+void CAutomationLink::ReceiveForDisplay(QByteArray &text)
+{
+    if (m_automation.IsEmpty())
+        return;
+    text = m_automation.ReceiveText();
+}
+
+void CAutomationLink::ReceiveForLog(char *buffer)
+{
+    if (m_automation.IsEmpty())
+        return;
+    // The log buffer holds RESPONSE_BUFFER_SIZE bytes and a NUL; a longer text
+    // keeps its beginning.
+    const QByteArray text = m_automation.ReceiveText();
+    const auto n = static_cast<std::size_t>(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
+    std::memcpy(buffer, text.constData(), n);
+    buffer[n] = '\0';
+}
