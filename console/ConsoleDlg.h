@@ -98,7 +98,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void CreateControls();

@@ -8,7 +8,7 @@
 // Busy-wait pauses, each calibrated once per run against the millisecond tick
 // counter. Neither sleeps nor yields.
 
-extern float g_loopsPerMicrosecond;          // 0.0: not yet calibrated
+extern float g_loopsPerMicrosecond;             // 0.0: not yet calibrated
 extern std::uint32_t g_spinLoopsPerMillisecond; // 0: not yet calibrated
 extern volatile std::int32_t g_spinIndex;
 extern volatile std::int32_t g_spinTotal;

@@ -1,0 +1,42 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/ConsoleApp.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Without a display Qt would abort with a message about platform plugins;
+// say plainly what to do instead.
+bool HaveDisplay()
+{
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    const char *x = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!HaveDisplay()) {
+        std::fprintf(stderr, "Tallix needs a graphical display, and none was found (DISPLAY and "
+                             "WAYLAND_DISPLAY are not set).\n"
+                             "Run it from a desktop session, or under a virtual display such as\n"
+                             "  xvfb-run -a tallix\n"
+                             "or set QT_QPA_PLATFORM=offscreen to run it without showing a window.\n");
+        return 1;
+    }
+    QApplication application(argc, argv); // arguments are not used
+    QGuiApplication::setDesktopFileName(QStringLiteral("tallix"));
+    CConsoleApp theApp;
+    theApp.InitInstance();
+    return 0;
+}

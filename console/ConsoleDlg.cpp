@@ -1,0 +1,559 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/ConsoleDlg.h"
+
+#include "app/Settings.h"
+#include "cmdfile/FileDialogEx.h"
+#include "console/AboutDlg.h"
+#include "console/DialogUnitsWidget.h"
+#include "console/IpAddressCtrl.h"
+#include "timing/Delay.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+constexpr int COMMAND_MAX_CHARS = 1023;
+
+// Case is ignored for ASCII letters only, as the history has always done.
+bool EqualsIgnoringAsciiCase(const QString &a, const QString &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= u'A' && x <= u'Z')
+            x = static_cast<char16_t>(x - u'A' + u'a');
+        if (y >= u'A' && y <= u'Z')
+            y = static_cast<char16_t>(y - u'A' + u'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// An unsigned decimal number with blanks before and after it allowed.
+bool ParseUnsigned(const QString &text, std::uint32_t *value)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return false;
+    quint64 v = 0;
+    for (QChar c : t) {
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + static_cast<quint64>(c.unicode() - u'0');
+        if (v > 0xFFFFFFFFull)
+            return false;
+    }
+    *value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+QString IdName(int id)
+{
+    switch (id) {
+    case IDC_COMMAND:
+        return QStringLiteral("IDC_COMMAND");
+    case IDC_SEND:
+        return QStringLiteral("IDC_SEND");
+    case IDC_READ:
+        return QStringLiteral("IDC_READ");
+    case IDC_GPIB_ADDRESS:
+        return QStringLiteral("IDC_GPIB_ADDRESS");
+    case IDC_READ_AFTER_SEND:
+        return QStringLiteral("IDC_READ_AFTER_SEND");
+    case IDC_STATUS:
+        return QStringLiteral("IDC_STATUS");
+    case IDC_SERIAL_POLL:
+        return QStringLiteral("IDC_SERIAL_POLL");
+    case IDC_OPEN_FILE:
+        return QStringLiteral("IDC_OPEN_FILE");
+    case IDC_INPUT_PATH:
+        return QStringLiteral("IDC_INPUT_PATH");
+    case IDC_OUTPUT_PATH:
+        return QStringLiteral("IDC_OUTPUT_PATH");
+    case IDC_RESPONSE:
+        return QStringLiteral("IDC_RESPONSE");
+    case IDC_SEND_FILE:
+        return QStringLiteral("IDC_SEND_FILE");
+    case IDC_LINK_AUTOMATION:
+        return QStringLiteral("IDC_LINK_AUTOMATION");
+    case IDC_LINK_ORDAL:
+        return QStringLiteral("IDC_LINK_ORDAL");
+    case IDC_LINK_GPIB:
+        return QStringLiteral("IDC_LINK_GPIB");
+    case IDC_LINK_LUMEC:
+        return QStringLiteral("IDC_LINK_LUMEC");
+    case IDC_DELAY:
+        return QStringLiteral("IDC_DELAY");
+    case IDC_LINK_TCPIP:
+        return QStringLiteral("IDC_LINK_TCPIP");
+    case IDC_IP_ADDRESS:
+        return QStringLiteral("IDC_IP_ADDRESS");
+    case IDCANCEL:
+        return QStringLiteral("IDCANCEL");
+    default:
+        return QStringLiteral("IDC_STATIC_%1").arg(id);
+    }
+}
+
+} // namespace
+
+CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks)
+{
+    setObjectName(QStringLiteral("IDD_CONSOLE"));
+    setWindowTitle(QStringLiteral("Tallix"));
+    // A window of its own in the task bar, fixed frame, no maximise button.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    m_messageBox = [this](const QString &text) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    m_askOpenFile = [this]() { return RunOpenFileDialog(this); };
+    m_askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
+    m_runAboutBox = []() {
+        CAboutDlg about;
+        about.exec();
+    };
+
+    m_hooks.showMessage = [this](const QString &text) { ShowMessage(text); };
+    m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
+    m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
+
+    m_links.m_refreshMembers = [this]() { UpdateData(true); };
+    m_links.m_ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
+    m_links.m_logFile = &m_files.m_logFile;
+    m_links.m_logWriteFailed = [this]() {
+        m_files.m_logFilePath.clear();
+        m_outputPath->setText(QString());
+    };
+
+    m_links.m_linkKind = GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), LINK_LUMEC);
+    m_icon = QIcon(QStringLiteral(":/tallix.png"));
+
+    CreateControls();
+    qApp->installEventFilter(this);
+    OnInitDialog();
+}
+
+CConsoleDlg::~CConsoleDlg()
+{
+    qApp->removeEventFilter(this);
+}
+
+QWidget *CConsoleDlg::Control(int id) const
+{
+    return findChild<QWidget *>(IdName(id));
+}
+
+void CConsoleDlg::CreateControls()
+{
+    const CDialogUnits units(font());
+    auto place = [&](QWidget *w, int id, int x, int y, int width, int height) {
+        w->setObjectName(IdName(id));
+        w->setGeometry(units.Rect(x, y, width, height));
+    };
+    auto button = [&](int id, const char *text, int x, int y) {
+        auto *b = new QPushButton(QString::fromLatin1(text), this);
+        place(b, id, x, y, 50, 14);
+        b->setAutoDefault(false);
+        b->setFocusPolicy(Qt::StrongFocus);
+        return b;
+    };
+
+    // Creation order is the tab order.
+    m_send = button(IDC_SEND, "Send", 7, 7);
+    m_send->setDefault(true);
+
+    m_commandCombo = new QComboBox(this);
+    m_commandCombo->setEditable(true);
+    m_commandCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_commandCombo->setDuplicatesEnabled(true);
+    m_commandCombo->lineEdit()->setMaxLength(COMMAND_MAX_CHARS);
+    m_commandCombo->setMaxVisibleItems(8);
+    place(m_commandCombo, IDC_COMMAND, 72, 7, 240, 14);
+    m_commandCombo->resize(m_commandCombo->width(), qMax(units.Y(12), m_commandCombo->sizeHint().height()));
+
+    m_readAfterSend = new QCheckBox(QStringLiteral("Read"), this);
+    place(m_readAfterSend, IDC_READ_AFTER_SEND, 9, 28, 33, 10);
+
+    m_read = button(IDC_READ, "Read", 7, 44);
+    m_status = button(IDC_STATUS, "Status", 7, 65);
+    m_serialPoll = button(IDC_SERIAL_POLL, "Serial Poll", 7, 86);
+    m_openFile = button(IDC_OPEN_FILE, "Open File", 7, 107);
+
+    m_gpibAddressEdit = new QLineEdit(this);
+    place(m_gpibAddressEdit, IDC_GPIB_ADDRESS, 139, 204, 40, 14);
+
+    m_exit = button(IDCANCEL, "Exit", 262, 171);
+
+    auto *addressLabel = new QLabel(QStringLiteral("GPIB Address:"), this);
+    place(addressLabel, 1005, 85, 207, 47, 8);
+
+    m_inputPath = new QLabel(this);
+    m_inputPath->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_inputPath->setTextFormat(Qt::PlainText);
+    place(m_inputPath, IDC_INPUT_PATH, 7, 146, 305, 8);
+
+    m_response = new QPlainTextEdit(this);
+    m_response->setReadOnly(true);
+    m_response->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_response->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_response->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_response->setTabChangesFocus(true);
+    m_response->setFocusPolicy(Qt::StrongFocus);
+    place(m_response, IDC_RESPONSE, 69, 30, 243, 111);
+
+    m_sendFileButton = button(IDC_SEND_FILE, "Send File", 7, 128);
+    m_sendFileButton->setEnabled(false);
+
+    const struct
+    {
+        int id;
+        const char *text;
+        int x, y, width;
+    } radios[5] = {
+        {IDC_LINK_AUTOMATION, "Zemra Automation", 7, 169, 75},
+        {IDC_LINK_ORDAL, "Ordal.dll", 7, 188, 42},
+        {IDC_LINK_GPIB, "Remote GPIB", 7, 207, 59},
+        {IDC_LINK_LUMEC, "Lumec.dll", 95, 169, 40},
+        {IDC_LINK_TCPIP, "TCP/IP", 95, 188, 40},
+    };
+    for (int i = 0; i < 5; ++i) {
+        auto *radio = new QRadioButton(QString::fromLatin1(radios[i].text), this);
+        place(radio, radios[i].id, radios[i].x, radios[i].y, radios[i].width, 10);
+        radio->setFocusPolicy(Qt::ClickFocus); // no tab stops
+        m_linkRadios[i] = radio;
+    }
+
+    m_outputPath = new QLabel(this);
+    m_outputPath->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_outputPath->setTextFormat(Qt::PlainText);
+    place(m_outputPath, IDC_OUTPUT_PATH, 7, 157, 305, 8);
+
+    auto *delayLabel = new QLabel(QStringLiteral("Delay:"), this);
+    place(delayLabel, 1024, 217, 207, 22, 8);
+    delayLabel->setObjectName(QStringLiteral("IDC_DELAY_LABEL"));
+
+    m_delayEdit = new QLineEdit(this);
+    place(m_delayEdit, IDC_DELAY, 244, 204, 40, 14);
+
+    auto *unitLabel = new QLabel(QStringLiteral("us"), this);
+    place(unitLabel, 1029, 290, 207, 8, 8);
+    unitLabel->setObjectName(QStringLiteral("IDC_DELAY_UNIT"));
+
+    m_ipAddressCtrl = new CIpAddressCtrl(this);
+    place(m_ipAddressCtrl, IDC_IP_ADDRESS, 141, 185, 70, 12);
+
+    // Labels, radios and check box keep their places; only their width grows
+    // where the font here needs more room than the template gave.
+    for (QWidget *w : std::initializer_list<QWidget *>{m_readAfterSend, addressLabel, delayLabel, unitLabel,
+                                                       m_send, m_read, m_status, m_serialPoll, m_openFile,
+                                                       m_exit, m_sendFileButton})
+        CDialogUnits::FitText(w);
+    for (QRadioButton *radio : m_linkRadios)
+        CDialogUnits::FitText(radio);
+
+    QWidget *tabOrder[] = {m_send,           m_commandCombo, m_readAfterSend,   m_read, m_status,
+                           m_serialPoll,     m_openFile,     m_gpibAddressEdit, m_exit, m_response,
+                           m_sendFileButton, m_delayEdit,    m_ipAddressCtrl};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    setTabOrder(m_ipAddressCtrl, m_send); // and round again
+
+    connect(m_send, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnSend(); }); });
+    connect(m_read, &QPushButton::clicked, this, [this]() { RunHandler([this]() { ShowResponse(); }); });
+    connect(m_status, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnStatus(); }); });
+    connect(m_serialPoll, &QPushButton::clicked, this,
+            [this]() { RunHandler([this]() { OnSerialPoll(); }); });
+    connect(m_openFile, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnOpenFile(); }); });
+    connect(m_sendFileButton, &QPushButton::clicked, this,
+            [this]() { RunHandler([this]() { OnSendFile(); }); });
+    connect(m_gpibAddressEdit, &QLineEdit::textChanged, this,
+            [this]() { RunHandler([this]() { OnChangeAddress(); }); });
+    connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
+
+    setFixedSize(units.Size(320, 225));
+}
+
+bool CConsoleDlg::OnInitDialog()
+{
+    bool ok = true;
+    DoDataExchange(false, &ok);
+    // The window menu with its About entry is built when it is opened
+    // (ShowSystemMenu); there is nothing to append here.
+    setWindowIcon(m_icon);
+    m_gpibAddressEdit->setText(
+        QString::number(GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), 14)));
+    m_links.m_tcp.m_ipAddress =
+        static_cast<std::uint32_t>(GetProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"), 0));
+    m_ipAddressCtrl->SetAddress(m_links.m_tcp.m_ipAddress);
+    // The first call calibrates the delay, so that its cost falls in start-up.
+    DelayMicroseconds(100);
+    m_send->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
+{
+    *ok = true;
+    // The link group.
+    if (fromControls) {
+        m_links.m_linkKind = -1;
+        for (int i = 0; i < 5; ++i)
+            if (m_linkRadios[i]->isChecked())
+                m_links.m_linkKind = i;
+    } else {
+        for (int i = 0; i < 5; ++i) {
+            // Auto-exclusive radios refuse to uncheck the last checked one; a
+            // stored kind outside 0 to 4 leaves all five unchecked.
+            m_linkRadios[i]->setAutoExclusive(false);
+            m_linkRadios[i]->setChecked(i == m_links.m_linkKind);
+        }
+        for (QRadioButton *radio : m_linkRadios)
+            radio->setAutoExclusive(true);
+    }
+
+    // The delay box.
+    if (fromControls) {
+        std::uint32_t delay = 0;
+        if (!ParseUnsigned(m_delayEdit->text(), &delay)) {
+            ShowMessage(QStringLiteral("Enter a whole number of microseconds (0 or more)."));
+            m_delayEdit->setFocus(Qt::OtherFocusReason);
+            m_delayEdit->selectAll();
+            *ok = false;
+            return;
+        }
+        m_files.m_delay = delay;
+    } else {
+        m_delayEdit->setText(QString::number(m_files.m_delay));
+    }
+
+    // The address check: a changed address drops an open connection, so the
+    // next command connects to the new one.
+    if (fromControls)
+        m_links.m_tcp.CheckAddress(m_ipAddressCtrl->GetAddress());
+}
+
+bool CConsoleDlg::UpdateData(bool saveAndValidate)
+{
+    bool ok = true;
+    DoDataExchange(saveAndValidate, &ok);
+    return ok;
+}
+
+void CConsoleDlg::ShowMessage(const QString &text)
+{
+    // The wait cursor must not hide the arrow over the box.
+    const bool busy = QGuiApplication::overrideCursor() != nullptr;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    if (m_messageBox)
+        m_messageBox(text);
+    if (busy)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void CConsoleDlg::RunHandler(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const CAutomationError &error) {
+        ShowMessage(error.Text());
+    } catch (const std::exception &error) {
+        ShowMessage(QString::fromLocal8Bit(error.what()));
+    }
+}
+
+int CConsoleDlg::ConnectLinks()
+{
+    return m_links.ConnectLinks();
+}
+
+int CConsoleDlg::SendCommand(const char *line)
+{
+    return m_links.SendCommand(line);
+}
+
+int CConsoleDlg::ReadResponse(QByteArray &text)
+{
+    return m_links.ReadResponse(text);
+}
+
+void CConsoleDlg::ShowResponse()
+{
+    CWaitScope wait(m_hooks);
+    if (ConnectLinks() == 0)
+        return;
+    QByteArray text;
+    ReadResponse(text);
+    m_response->setPlainText(QString::fromLocal8Bit(text));
+}
+
+void CConsoleDlg::OnSend()
+{
+    CWaitScope wait(m_hooks);
+    if (ConnectLinks() == 0)
+        return;
+    const QString typed = m_commandCombo->currentText().left(COMMAND_MAX_CHARS);
+    if (!m_files.IsCommandFileOpen()) {
+        bool known = false;
+        for (int i = 0; i < m_commandCombo->count() && !known; ++i)
+            known = EqualsIgnoringAsciiCase(m_commandCombo->itemText(i), typed);
+        if (!known) {
+            m_commandCombo->addItem(typed);
+            m_commandCombo->setEditText(typed);
+        }
+    }
+    QByteArray line = typed.toLocal8Bit();
+    line.append("\r\n");
+    if (SendCommand(line.constData()) == 0)
+        return;
+    if (m_readAfterSend->isChecked())
+        ShowResponse();
+    if (m_files.IsCommandFileOpen()) {
+        char buffer[COMMAND_LINE_BUFFER_SIZE];
+        StepCommandFile(buffer);
+    }
+}
+
+void CConsoleDlg::OnStatus()
+{
+    if (ConnectLinks() == 0)
+        return;
+    if (SendCommand("STATUS\r\n") == 0)
+        return;
+    ShowResponse();
+}
+
+void CConsoleDlg::OnSerialPoll()
+{
+    short result = 0;
+    m_links.m_gpib.SerialPoll(&result);
+    // C's alternate form: 64 shows as 0x40, zero as a plain 0 (Qt's own
+    // formatting would write 0x0).
+    char text[64];
+    std::snprintf(text, sizeof text, "Serial poll status byte: %#x",
+                  static_cast<unsigned>(static_cast<int>(result)));
+    m_response->setPlainText(QString::fromLatin1(text));
+}
+
+void CConsoleDlg::OnChangeAddress()
+{
+    bool ok = false;
+    const int value = m_gpibAddressEdit->text().trimmed().toInt(&ok);
+    m_links.m_gpibAddress = ok ? value : 0;
+    if (m_links.m_gpibAddress > 0) {
+        m_links.m_gpib.SetAddress(m_links.m_gpibAddress);
+        WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), m_links.m_gpibAddress);
+    }
+}
+
+void CConsoleDlg::OnSysCommand(int id, int /*param*/)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        if (m_runAboutBox)
+            m_runAboutBox();
+    } else if ((id & 0xFFF0) == SC_MINIMIZE) {
+        showMinimized();
+    } else if ((id & 0xFFF0) == SC_CLOSE) {
+        close(); // ends in OnCancel
+    }
+}
+
+void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("SystemMenu"));
+    QAction *minimise = menu.addAction(QStringLiteral("Mi&nimise"));
+    QAction *closeAction = menu.addAction(QStringLiteral("&Close"));
+    closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    menu.addSeparator();
+    QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
+    QAction *chosen = menu.exec(globalPos);
+    if (chosen == minimise)
+        RunHandler([this]() { OnSysCommand(SC_MINIMIZE); });
+    else if (chosen == closeAction)
+        RunHandler([this]() { OnSysCommand(SC_CLOSE); });
+    else if (chosen == about)
+        RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
+}
+
+void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Only the window background: controls keep their own menus.
+    if (childAt(event->pos()) == nullptr)
+        ShowSystemMenu(event->globalPos());
+}
+
+bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !isVisible())
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || (widget != this && !isAncestorOf(widget)))
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        RunHandler([this]() { OnSend(); });
+        return true;
+    case Qt::Key_Escape:
+        return true;
+    case Qt::Key_Space:
+        if (key->modifiers() == Qt::AltModifier) {
+            ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool CConsoleDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (PreTranslateMessage(watched, event))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void CConsoleDlg::reject()
+{
+    RunHandler([this]() { OnCancel(); });
+}
+
+void CConsoleDlg::OnCancel()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    UpdateData(true); // a bad delay shows its message; the close goes on
+    WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), m_links.m_linkKind);
+    WriteProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"),
+                    static_cast<std::int32_t>(m_links.m_tcp.m_ipAddress));
+    m_files.CloseCommandFiles();
+    m_links.ReleaseLinks();
+    QDialog::reject();
+}

@@ -1,0 +1,67 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "console/ConsoleDlg.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStringList>
+
+#include <memory>
+
+// Shared by the window tests: a settings store of the test's own, and a
+// window whose message boxes and dialogs are recorded and answered.
+namespace consoletest {
+
+inline QString SettingsPath()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
+                     QStringLiteral("Tallix"))
+        .fileName();
+}
+
+inline void UseTestSettings()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+inline void ClearSettings()
+{
+    QFile::remove(SettingsPath());
+}
+
+inline void Store(const QString &key, const QVariant &value)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
+                QStringLiteral("Tallix"));
+    s.setValue(key, value);
+    s.sync();
+}
+
+inline QVariant Stored(const QString &key)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
+                QStringLiteral("Tallix"));
+    return s.value(key);
+}
+
+struct Window
+{
+    std::unique_ptr<CConsoleDlg> dlg;
+    QStringList messages;
+
+    Window()
+    {
+        dlg = std::make_unique<CConsoleDlg>();
+        dlg->m_messageBox = [this](const QString &text) { messages << text; };
+        dlg->m_askOpenFile = []() { return COpenFileChoice{}; };
+        dlg->m_askSaveFile = [](const QString &) { return QString(); };
+        dlg->m_runAboutBox = []() {};
+    }
+    CConsoleDlg *operator->() const { return dlg.get(); }
+    template <typename T> T *control(int id) const { return qobject_cast<T *>(dlg->Control(id)); }
+};
+
+} // namespace consoletest

@@ -1,0 +1,75 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/IpAddressCtrl.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+
+class TestIpAddressCtrl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addressAndText_data()
+    {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<quint32>("address");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("all blank") << QStringList{"", "", "", ""} << quint32(0) << QStringLiteral("0.0.0.0");
+        QTest::newRow("blank field reads 0")
+            << QStringList{"10", "", "3", "4"} << quint32(0x0A000304) << QStringLiteral("10.0.3.4");
+        QTest::newRow("first octet high")
+            << QStringList{"255", "1", "2", "3"} << quint32(0xFF010203) << QStringLiteral("255.1.2.3");
+    }
+
+    void addressAndText()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(quint32, address);
+        QFETCH(QString, text);
+        CIpAddressCtrl ctrl;
+        for (int i = 0; i < 4; ++i)
+            ctrl.Field(i)->setText(fields[i]);
+        QCOMPARE(ctrl.GetAddress(), address);
+        QCOMPARE(ctrl.Text(), text);
+        CIpAddressCtrl copy;
+        copy.SetAddress(address);
+        QCOMPARE(copy.Text(), text);
+    }
+
+    void fieldsRefuseAbove255()
+    {
+        CIpAddressCtrl ctrl;
+        ctrl.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ctrl));
+        ctrl.Field(0)->setFocus();
+        QTest::keyClicks(ctrl.Field(0), QStringLiteral("9"));
+        QTest::keyClicks(ctrl.Field(0), QStringLiteral("99"));
+        QVERIFY(ctrl.Field(0)->text().toInt() <= 255);
+    }
+
+    void keysMoveBetweenFields()
+    {
+        CIpAddressCtrl ctrl;
+        ctrl.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ctrl));
+        ctrl.Field(0)->setFocus();
+        QTest::keyClicks(ctrl.Field(0), QStringLiteral("127"));
+        // A third digit moves on by itself; '.' moves on from a filled field.
+        QCOMPARE(QApplication::focusWidget(), ctrl.Field(1));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("0."));
+        QCOMPARE(QApplication::focusWidget(), ctrl.Field(2));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("0."));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2"));
+        QCOMPARE(ctrl.Text(), QStringLiteral("127.0.0.2"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left); // cursor after "2"
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left); // at the start: previous field
+        QCOMPARE(QApplication::focusWidget(), ctrl.Field(2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QCOMPARE(QApplication::focusWidget(), ctrl.Field(3));
+    }
+};
+
+QTEST_MAIN(TestIpAddressCtrl)
+#include "tst_ipaddressctrl.moc"
