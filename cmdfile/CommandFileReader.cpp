@@ -1,0 +1,139 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/CommandFileReader.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned char CR = 0x0D;
+constexpr unsigned char LF = 0x0A;
+
+// HT, LF, VT, FF and the printable range; judged on the unsigned byte, never
+// through the locale.
+inline bool IsAllowed(unsigned char c)
+{
+    return (c >= 0x09 && c <= 0x0C) || (c >= 0x20 && c <= 0x7E);
+}
+
+inline char UpperCase(unsigned char c)
+{
+    return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+}
+
+} // namespace
+
+CCommandFileReader::~CCommandFileReader()
+{
+    Close();
+}
+
+bool CCommandFileReader::Open(const QString &path)
+{
+    Close();
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    m_fd = fd;
+    m_bufferStart = 0;
+    m_bufferLength = 0;
+    m_bufferIndex = 0;
+    return true;
+}
+
+void CCommandFileReader::Close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_bufferStart = 0;
+    m_bufferLength = 0;
+    m_bufferIndex = 0;
+}
+
+std::int64_t CCommandFileReader::Position() const
+{
+    return m_bufferStart + m_bufferIndex;
+}
+
+bool CCommandFileReader::Seek(std::int64_t position)
+{
+    if (m_fd < 0 || position < 0)
+        return false;
+    // Within what we already hold (stepping back to the line just shown is the
+    // usual case): no system call at all.
+    if (position >= m_bufferStart && position <= m_bufferStart + m_bufferLength) {
+        m_bufferIndex = static_cast<int>(position - m_bufferStart);
+        return true;
+    }
+    if (::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) < 0)
+        return false;
+    m_bufferStart = position;
+    m_bufferLength = 0;
+    m_bufferIndex = 0;
+    return true;
+}
+
+inline int CCommandFileReader::NextByte()
+{
+    if (m_bufferIndex < m_bufferLength)
+        return m_buffer[m_bufferIndex++];
+    // The descriptor's own offset always stands at the end of the buffer, so a
+    // refill simply continues from there.
+    ssize_t got;
+    do {
+        got = ::read(m_fd, m_buffer, sizeof m_buffer);
+    } while (got < 0 && errno == EINTR);
+    m_bufferStart += m_bufferLength;
+    m_bufferIndex = 0;
+    if (got <= 0) {
+        // A read error ends the file like its end does: the caller has no way
+        // to report anything else.
+        m_bufferLength = 0;
+        return -1;
+    }
+    m_bufferLength = static_cast<int>(got);
+    return m_buffer[m_bufferIndex++];
+}
+
+int CCommandFileReader::ReadCommandLine(char *buffer)
+{
+    buffer[0] = '\0';
+    int n = 0;
+    for (;;) {
+        const int next = NextByte();
+        if (next < 0)
+            break;
+        const auto c = static_cast<unsigned char>(next);
+        buffer[n] = static_cast<char>(c);
+        // Left over from the previous line's CR LF, or LFs before a line.
+        if (n == 0 && c == LF)
+            continue;
+        // The CR test comes first: a line of exactly 199 characters ends well.
+        if (c == CR) {
+            buffer[n + 1] = '\n';
+            buffer[n + 2] = '\0';
+            return 1;
+        }
+        buffer[n + 1] = '\0';
+        // The offending byte stays in the buffer as it was read.
+        if (!IsAllowed(c) || n >= COMMAND_LINE_MAX_CHARS)
+            return -1;
+        buffer[n] = UpperCase(c);
+        ++n;
+    }
+    if (n == 0)
+        return 0;
+    buffer[n] = '\r';
+    buffer[n + 1] = '\n';
+    buffer[n + 2] = '\0';
+    return 1;
+}

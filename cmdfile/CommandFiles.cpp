@@ -1,0 +1,141 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/CommandFiles.h"
+
+#include "links/UiHooks.h"
+
+#include <cstring>
+
+namespace {
+
+const QString BAD_LINE = QStringLiteral("Bad line in command file");
+
+} // namespace
+
+CCommandFiles::CCommandFiles(const CUiHooks *hooks) : m_hooks(hooks) {}
+
+CCommandFiles::~CCommandFiles() = default;
+
+void CCommandFiles::Message(const QString &text) const
+{
+    if (m_hooks)
+        m_hooks->Message(text);
+}
+
+int CCommandFiles::ReadCommandLine(char *buffer)
+{
+    return m_commandFile->ReadCommandLine(buffer);
+}
+
+void CCommandFiles::CloseCommandFiles()
+{
+    m_commandFile.reset();
+    m_logFile.Close();
+}
+
+int CCommandFiles::FindNonEmptyLine(char *buffer, QByteArray &line)
+{
+    for (;;) {
+        const int result = ReadCommandLine(buffer);
+        if (result <= 0)
+            return result;
+        const char *cr = std::strchr(buffer, '\r');
+        const auto length = cr ? cr - buffer : static_cast<qsizetype>(std::strlen(buffer));
+        if (length > 0) {
+            line = QByteArray(buffer, length);
+            return 1;
+        }
+    }
+}
+
+int CCommandFiles::OpenCommandFile(const QString &path, QByteArray &line)
+{
+    m_commandFile = std::make_unique<CCommandFileReader>();
+    if (!m_commandFile->Open(path)) {
+        Message(QStringLiteral("Could not open file"));
+        CloseCommandFiles();
+        return 0;
+    }
+    m_resumePosition = 0;
+
+    char buffer[COMMAND_LINE_BUFFER_SIZE];
+    const int found = FindNonEmptyLine(buffer, line);
+    if (found > 0)
+        return 1;
+    // Closed before the message, so nothing stays open while it is shown.
+    CloseCommandFiles();
+    // A bad line is never sent, not even the part of it that was accepted.
+    Message(found < 0 ? BAD_LINE : QStringLiteral("Blank file"));
+    return 0;
+}
+
+bool CCommandFiles::OpenLogFile(const QString &path)
+{
+    if (!m_logFile.Open(path)) {
+        Message(QStringLiteral("Could not open output file"));
+        return false;
+    }
+    m_logFilePath = path;
+    return true;
+}
+
+int CCommandFiles::StepToNextLine(QByteArray &line, char *buffer)
+{
+    char local[COMMAND_LINE_BUFFER_SIZE];
+    if (!buffer)
+        buffer = local;
+    // Where the line about to be loaded starts (with any empty lines before
+    // it): a batch run from here sends it first.
+    m_resumePosition = m_commandFile->Position();
+    const int found = FindNonEmptyLine(buffer, line);
+    if (found > 0)
+        return 1;
+    CloseCommandFiles();
+    if (found < 0)
+        Message(BAD_LINE);
+    return 0;
+}
+
+bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand,
+                             const std::function<void(std::uint32_t)> &delay)
+{
+    if (!m_commandFile) {
+        // Used up by stepping or by an earlier run: the whole file again, with
+        // its log, from the start.
+        m_commandFile = std::make_unique<CCommandFileReader>();
+        if (!m_commandFile->Open(m_commandFilePath)) {
+            m_commandFile.reset();
+            Message(QStringLiteral("Could not open file"));
+            return false;
+        }
+        if (!m_logFilePath.isEmpty() && !m_logFile.Open(m_logFilePath)) {
+            // Never run without the log the user chose.
+            CloseCommandFiles();
+            Message(QStringLiteral("Could not open output file"));
+            return false;
+        }
+    } else {
+        m_commandFile->Seek(m_resumePosition);
+    }
+
+    char buffer[COMMAND_LINE_BUFFER_SIZE];
+    int result = ReadCommandLine(buffer);
+    while (result > 0) {
+        if (buffer[0] != '\r') {
+            if (sendCommand(buffer) == 0)
+                break;
+            delay(m_delay);
+        }
+        result = ReadCommandLine(buffer);
+    }
+    CloseCommandFiles();
+    if (result < 0)
+        Message(BAD_LINE);
+    return true;
+}
+
+void CCommandFiles::LogWriteFailed()
+{
+    m_logFile.Close();
+    m_logFilePath.clear();
+}
