@@ -82,8 +82,10 @@ struct Device
 struct Bus
 {
     tallixsim::InstrumentModel instrument;
-    std::string input;  // bytes of a message not yet ended
-    std::string output; // the response being read
+    std::string input; // bytes of a message not yet ended
+    // How much of the instrument's waiting response has been read. The
+    // response stays with the instrument until it is read whole, so that a
+    // reset or a new query drops it there.
     std::size_t outputPos = 0;
     bool remote = false;
     Device devices[MAX_DEVICES];
@@ -141,10 +143,10 @@ void SleepMs(long ms)
     }
 }
 
-bool OutputWaiting()
+[[maybe_unused]] bool OutputWaiting()
 {
     const Bus &bus = TheBus();
-    return bus.outputPos < bus.output.size();
+    return bus.instrument.hasResponse() && bus.outputPos < bus.instrument.pending().size();
 }
 
 } // namespace
@@ -209,12 +211,11 @@ bool Listens(Addr4882_t address)
 void RunCommand(const std::string &line)
 {
     Bus &bus = TheBus();
-    if (bus.instrument.command(line)) {
-        // A new response replaces one that was not read, as a device's output
-        // queue does when a new query arrives.
-        bus.output = bus.instrument.take();
+    // A new response replaces one that was not read, as a device's output
+    // queue does when a new query arrives; a reset drops it.
+    const bool hadResponse = bus.instrument.hasResponse();
+    if (bus.instrument.command(line) || (hadResponse && !bus.instrument.hasResponse()))
         bus.outputPos = 0;
-    }
 }
 
 // Bytes to the instrument: each LF ends a command, and so does END (EOI)
@@ -290,22 +291,23 @@ void DoReceive(int board, Addr4882_t address, void *buffer, long count, int term
     }
 
     auto *out = static_cast<char *>(buffer);
-    const std::size_t left = bus.output.size() - bus.outputPos;
+    const std::string &output = bus.instrument.pending();
+    const std::size_t left = output.size() - bus.outputPos;
     std::size_t n = left < static_cast<std::size_t>(count) ? left : static_cast<std::size_t>(count);
     bool end = (n == left);
     if (termination != STOPEND) {
         // An end-of-string byte also stops the transfer, after it.
         const auto eos = static_cast<char>(termination & 0xFF);
-        const std::size_t at = bus.output.find(eos, bus.outputPos);
+        const std::size_t at = output.find(eos, bus.outputPos);
         if (at != std::string::npos && at - bus.outputPos < n) {
             n = at - bus.outputPos + 1;
             end = true;
         }
     }
-    std::memcpy(out, bus.output.data() + bus.outputPos, n);
+    std::memcpy(out, output.data() + bus.outputPos, n);
     bus.outputPos += n;
-    if (bus.outputPos >= bus.output.size()) {
-        bus.output.clear();
+    if (bus.outputPos >= output.size()) {
+        bus.instrument.take();
         bus.outputPos = 0;
     }
 #ifdef GPIBSIM_BIG_COUNT
@@ -328,7 +330,8 @@ int DoSerialPoll(int board, Addr4882_t address, short *result)
         SetCount(0);
         return -1;
     }
-    const int status = TheBus().instrument.serialPoll() | (OutputWaiting() ? 0x10 : 0);
+    // MAV while a response (or the rest of one) waits, RQS after a service request.
+    const int status = TheBus().instrument.serialPoll();
     if (result)
         *result = static_cast<short>(status);
     SetCount(1);

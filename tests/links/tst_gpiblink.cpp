@@ -1,0 +1,576 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/ResponseLog.h"
+#include "links/GpibLink.h"
+#include "links/LinkDispatch.h"
+#include "links/UiHooks.h"
+#include "timing/Delay.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <dlfcn.h>
+
+// The GPIB link against the simulated library: the real dynamic loader, the
+// real library calls, and a trace of every call the library received.
+class TestGpibLink : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tracePath;
+    QStringList m_messages;
+    CUiHooks m_hooks;
+
+    static QString simLibrary() { return QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"); }
+    static QString variant(const QString &name)
+    {
+        return QStringLiteral(TALLIX_SIM_VARIANTDIR "/") + name + QStringLiteral("/libgpib-32.so");
+    }
+
+    QStringList trace() const
+    {
+        QFile file(m_tracePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    void clearTrace() { QFile::remove(m_tracePath); }
+
+    // What the instrument answers to "DATA? n".
+    static QByteArray dataResponse(int n)
+    {
+        QByteArray data(n, '0');
+        for (int i = 0; i < n; ++i)
+            data[i] = char('0' + i % 10);
+        data[n - 2] = '\r';
+        data[n - 1] = '\n';
+        return data;
+    }
+
+    static bool isLoaded(const QString &path)
+    {
+        void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!handle)
+            return false;
+        dlclose(handle);
+        return true;
+    }
+
+    static QByteArray readLog(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // A dispatch on the GPIB link whose library is `library`.
+    void prepare(CLinkDispatch &links, const QString &library, int address = 14)
+    {
+        links.m_linkKind = LINK_GPIB;
+        links.m_gpibAddress = address;
+        links.m_gpib.SetLibraryName(library);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(QFile::exists(simLibrary()), "the simulated library is built with the tests");
+        m_tracePath = m_dir.filePath(QStringLiteral("trace.txt"));
+        qunsetenv("TALLIX_SIM_GPIB_ADDRESS");
+        qunsetenv("TALLIX_SIM_GPIB_STATUS");
+        m_hooks.showMessage = [this](const QString &text) { m_messages << text; };
+    }
+
+    void init()
+    {
+        m_messages.clear();
+        clearTrace();
+        qputenv("TALLIX_SIM_GPIB_TRACE", QFile::encodeName(m_tracePath));
+    }
+
+    void cleanup()
+    {
+        qunsetenv("TALLIX_SIM_GPIB_TRACE");
+        qunsetenv("TALLIX_SIM_GPIB_STATUS");
+    }
+
+    void offlineWithoutLibrary()
+    {
+        CGpibLink link(&m_hooks, m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        short poll = 0x1234;
+        QCOMPARE(link.SerialPoll(&poll), 0);
+        QCOMPARE(poll, short(0x1234));
+
+        QCOMPARE(link.Initialize(0), 1);
+        QVERIFY(link.IsOffline());
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(link.WriteString("*IDN?\r\n"), 1);
+
+        char buffer[8];
+        std::memset(buffer, 'x', sizeof buffer);
+        g_spinTotal = -1;
+        QCOMPARE(link.Read(buffer, 8, 1, 0x100), 0);
+        QCOMPARE(QByteArray(buffer, 5), QByteArray("\x1A\r\n\0x", 5));
+        QCOMPARE(int(g_spinTotal), -1); // no pause offline
+        QCOMPARE(link.LastCount(), 0u);
+
+        QCOMPARE(link.SetAddress(65550), 1);
+        QCOMPARE(link.DeviceAddress(), Addr4882_t(14));
+        QCOMPARE(link.SerialPoll(&poll), 0);
+        QCOMPARE(poll, short(0x1234));
+    }
+
+    void offlineFlagLoadsNothing()
+    {
+        {
+            CGpibLink link(&m_hooks, simLibrary());
+            QCOMPARE(link.Initialize(1), 1);
+            QVERIFY(link.IsOffline());
+            QVERIFY(!isLoaded(simLibrary()));
+        }
+        QVERIFY(trace().isEmpty());
+    }
+
+    // Without the library, a command counts as sent, the display read is
+    // empty, the log read logs the offline text, and every command tries the
+    // load again: once the library turns up, the link comes online.
+    void absentLibraryThroughDispatch()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("later"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/libgpib-32.so");
+        const QString logPath = m_dir.filePath(QStringLiteral("absent.log"));
+        QFile::remove(path);
+        QFile::remove(logPath);
+
+        CLinkDispatch links(&m_hooks);
+        prepare(links, path);
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.m_gpib.IsOffline());
+        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QByteArray text;
+        QCOMPARE(links.ReadResponse(text), 1);
+        QCOMPARE(text, QByteArray());
+
+        CResponseLog log;
+        QVERIFY(log.Open(logPath));
+        links.m_logFile = &log;
+        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        log.Close();
+        links.m_logFile = nullptr;
+        QCOMPARE(readLog(logPath), QByteArray("*IDN?\r\n>\x1A\r\n"));
+
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.m_gpib.IsOffline());
+        QVERIFY(trace().isEmpty());
+
+        QVERIFY(QFile::copy(simLibrary(), path));
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(!links.m_gpib.IsOffline());
+        // The failed attempts stored the address, so both enable it.
+        QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14", "EnableRemote 0 14"}));
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    // The first command loads the library, clears the interface and enables
+    // remote twice (the list as it stood, then the stored address); later
+    // commands do neither again.
+    void firstCommand_data()
+    {
+        QTest::addColumn<int>("linkKind");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("sent");
+        QTest::newRow("gpib chosen, address 14") << LINK_GPIB << 14 << "14" << 1;
+        QTest::newRow("address 65550 keeps its low 16 bits") << LINK_GPIB << 65550 << "14" << 1;
+        QTest::newRow("address 0 (no number in the box)") << LINK_GPIB << 0 << "0" << 0;
+        QTest::newRow("no link chosen still loads") << -1 << 14 << "14" << -1;
+    }
+
+    void firstCommand()
+    {
+        QFETCH(int, linkKind);
+        QFETCH(int, address);
+        QFETCH(QString, device);
+        QFETCH(int, sent);
+
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary(), address);
+        links.m_linkKind = linkKind;
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(!links.m_gpib.IsOffline());
+        QCOMPARE(links.m_gpib.DeviceAddress(), Addr4882_t(device.toUInt()));
+        const QStringList connect = {"SendIFC 0", "EnableRemote 0", "EnableRemote 0 " + device};
+        QCOMPARE(trace(), connect);
+
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(trace(), connect);
+
+        const int result = links.SendCommand("*IDN?\r\n");
+        if (sent < 0) {
+            QCOMPARE(result, 1);
+            QCOMPARE(trace(), connect);
+            return;
+        }
+        QCOMPARE(trace(), connect + QStringList{"Send 0 " + device + " 7 2"});
+        QCOMPARE(result, sent);
+        QCOMPARE(m_messages, sent ? QStringList() : QStringList{"Error sending GPIB command"});
+    }
+
+    void addressBeforeLoadIsEnabledByInitialize()
+    {
+        CGpibLink link(&m_hooks, simLibrary());
+        QCOMPARE(link.SetAddress(14), 1);
+        QVERIFY(trace().isEmpty());
+        QCOMPARE(link.Initialize(0), 0);
+        QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14"}));
+        QVERIFY(g_spinLoopsPerMillisecond > 0);
+
+        // Online, a new address is put in remote state at once, on board 0.
+        QCOMPARE(link.SetAddress(0x10005), 1);
+        QCOMPARE(trace().last(), QString("EnableRemote 0 5"));
+    }
+
+    void libraryByBareName()
+    {
+        // A bad build of the library in the current directory must not be the
+        // one that loads: only the loader's search path counts.
+        const QString here = m_dir.filePath(QStringLiteral("cwd"));
+        QVERIFY(QDir().mkpath(here));
+        QFile::remove(here + QStringLiteral("/libgpib-32.so"));
+        QVERIFY(QFile::copy(variant(QStringLiteral("gpib-no-ibconfig")),
+                            here + QStringLiteral("/libgpib-32.so")));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(here));
+
+        const bool onPath = qEnvironmentVariable("LD_LIBRARY_PATH")
+                                .split(QLatin1Char(':'))
+                                .contains(QStringLiteral(TALLIX_SIM_LIBDIR));
+        {
+            CGpibLink link(&m_hooks);
+            link.SetAddress(14);
+            link.Initialize(0);
+            QDir::setCurrent(before);
+            QVERIFY(m_messages.isEmpty());
+            QCOMPARE(link.IsOffline(), !onPath);
+            if (onPath) {
+                QCOMPARE(link.WriteString("*IDN?\r\n"), 1);
+                QCOMPARE(trace().last(), QString("Send 0 14 7 2"));
+            }
+        }
+    }
+
+    // Send and Receive fail on ERR or TIMO and on nothing else.
+    void statusWord_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("ok");
+        QTest::newRow("TIMO alone") << 0x4000 << 0;
+        QTest::newRow("ERR alone") << 0x8000 << 0;
+        QTest::newRow("ERR and TIMO") << 0xC000 << 0;
+        QTest::newRow("END and CMPL") << 0x2100 << 1;
+        QTest::newRow("every other bit") << 0x3FFF << 1;
+        QTest::newRow("nothing") << 0 << 1;
+    }
+
+    void statusWord()
+    {
+        QFETCH(int, status);
+        QFETCH(int, ok);
+        CGpibLink link(&m_hooks, simLibrary());
+        link.SetAddress(14);
+        QCOMPARE(link.Initialize(0), 0);
+        qputenv("TALLIX_SIM_GPIB_STATUS", QByteArray::number(status));
+        QCOMPARE(link.WriteString("*IDN?\r\n"), ok);
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        QCOMPARE(link.Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), ok);
+        QVERIFY(QByteArray(buffer).startsWith("KORVANE,"));
+    }
+
+    void realFailures_data()
+    {
+        QTest::addColumn<QString>("library");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("writeOk");
+        QTest::addColumn<int>("readOk");
+        QTest::newRow("no listener") << simLibrary() << 15 << 0 << 0;
+        QTest::newRow("Send sets ERR") << variant("gpib-send-err") << 14 << 0 << 0;
+        QTest::newRow("Receive times out") << variant("gpib-receive-timo") << 14 << 1 << 0;
+        QTest::newRow("all well") << simLibrary() << 14 << 1 << 1;
+    }
+
+    void realFailures()
+    {
+        QFETCH(QString, library);
+        QFETCH(int, address);
+        QFETCH(int, writeOk);
+        QFETCH(int, readOk);
+        CGpibLink link(&m_hooks, library);
+        link.SetAddress(address);
+        QCOMPARE(link.Initialize(0), 0);
+        QCOMPARE(link.WriteString("MEAS:VOLT?\r\n"), writeOk);
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        QCOMPARE(link.Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), readOk);
+        QCOMPARE(QByteArray(buffer), readOk ? QByteArray("1.250\r\n") : QByteArray());
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    // A failed send shows its message and ends the command: nothing is read
+    // and nothing reaches the log.
+    void sendErrorLogsNothing()
+    {
+        const QString logPath = m_dir.filePath(QStringLiteral("senderr.log"));
+        QFile::remove(logPath);
+        CResponseLog log;
+        QVERIFY(log.Open(logPath));
+        CLinkDispatch links(&m_hooks);
+        prepare(links, variant(QStringLiteral("gpib-send-err")));
+        links.m_logFile = &log;
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.SendCommand("*IDN?\r\n"), 0);
+        QCOMPARE(m_messages, QStringList{"Error sending GPIB command"});
+        QVERIFY(!trace().join('\n').contains("Receive"));
+        log.Close();
+        QCOMPARE(readLog(logPath), QByteArray());
+    }
+
+    // A library that lacks any name: one message, the link online, and what
+    // is there still works.
+    void missingName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("writeOk");
+        QTest::addColumn<QByteArray>("readText");
+        QTest::addColumn<int>("pollOk");
+        QTest::addColumn<int>("noListenerWriteOk");
+        for (const char *name : CGpibLink::LOOKUP_NAMES) {
+            const QString n = QString::fromLatin1(name);
+            int writeOk = 1, pollOk = 1, noListener = 0;
+            QByteArray text = "KORVANE,TALLIX-SIM,SN0001,1.0\r\n";
+            if (n == "Send")
+                writeOk = noListener = 0;
+            if (n == "Receive" || n == "user_ibcnt" || n == "Send")
+                text.clear();
+            if (n == "ReadStatusByte")
+                pollOk = 0;
+            if (n == "user_ibsta")
+                noListener = 1; // no status word: every call succeeds
+            QTest::newRow(name) << n << writeOk << text << pollOk << noListener;
+        }
+    }
+
+    void missingName()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, writeOk);
+        QFETCH(QByteArray, readText);
+        QFETCH(int, pollOk);
+        QFETCH(int, noListenerWriteOk);
+
+        CLinkDispatch links(&m_hooks);
+        prepare(links, variant("gpib-no-" + name));
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(!links.m_gpib.IsOffline());
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.m_gpib.Initialize(0), 0);
+        QCOMPARE(m_messages, QStringList{"Bad GPIB.dll file."});
+
+        QStringList connect;
+        if (name != "SendIFC")
+            connect << "SendIFC 0";
+        if (name != "EnableRemote")
+            connect << "EnableRemote 0"
+                    << "EnableRemote 0 14";
+        QCOMPARE(trace().mid(0, connect.size()), connect);
+
+        CGpibLink &link = links.m_gpib;
+        QCOMPARE(link.WriteString("*IDN?\r\n"), writeOk);
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        std::memset(buffer, 'x', sizeof buffer);
+        link.Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100);
+        QCOMPARE(QByteArray(buffer), readText);
+
+        short poll = 0x77;
+        QCOMPARE(link.SerialPoll(&poll), pollOk);
+        if (!pollOk)
+            QCOMPARE(poll, short(0x77));
+
+        link.SetAddress(15);
+        QCOMPARE(link.WriteString("*IDN?\r\n"), noListenerWriteOk);
+        QCOMPARE(m_messages.size(), 1);
+    }
+
+    // A clamped read keeps at most count - 1 bytes and ends them with a NUL;
+    // the termination goes out as its low 16 bits.
+    void clampedRead_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("termination");
+        QTest::newRow("short response") << 12 << 12 << 0x100;
+        QTest::newRow("count - 1 bytes") << 4047 << 4047 << 0x100;
+        QTest::newRow("fills all 4048") << 4048 << 4047 << 0x100;
+        QTest::newRow("longer than the buffer") << 10000 << 4047 << 0x100;
+        QTest::newRow("termination above 16 bits") << 12 << 12 << 0x30100;
+    }
+
+    void clampedRead()
+    {
+        QFETCH(int, length);
+        QFETCH(int, kept);
+        QFETCH(int, termination);
+        CGpibLink link(&m_hooks, simLibrary());
+        link.SetAddress(14);
+        QCOMPARE(link.Initialize(0), 0);
+        QCOMPARE(link.WriteString(QByteArray("DATA? " + QByteArray::number(length) + "\r\n").constData()), 1);
+
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        std::memset(buffer, 'x', sizeof buffer);
+        g_spinTotal = -1;
+        QCOMPARE(link.Read(buffer, RESPONSE_BUFFER_SIZE, 1, termination), 1);
+        // The pause before the transfer ran its calibrated millisecond.
+        const std::int32_t spun = g_spinTotal;
+        QCOMPARE(spun, std::int32_t(g_spinLoopsPerMillisecond * std::uint32_t(g_gpibReadPauseMs)));
+        QVERIFY(spun > 0);
+        QCOMPARE(QByteArray(buffer), dataResponse(length).left(kept));
+        QCOMPARE(trace().last(), QString("Receive 0 14 4048 256"));
+    }
+
+    // The display read chains 4048-byte reads while a read fills the buffer,
+    // and shows every byte.
+    void displayRead_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QStringList>("counts");
+        QTest::newRow("short") << 7 << QStringList{"7"};
+        QTest::newRow("4047 bytes") << 4047 << QStringList{"4047"};
+        QTest::newRow("exactly 4048, then nothing") << 4048 << QStringList{"4048", "0"};
+        QTest::newRow("10000 bytes") << 10000 << QStringList{"4048", "4048", "1904"};
+    }
+
+    void displayRead()
+    {
+        QFETCH(int, length);
+        QFETCH(QStringList, counts);
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.SendCommand(QByteArray("DATA? " + QByteArray::number(length) + "\r\n").constData()),
+                 1);
+        clearTrace();
+
+        QByteArray text;
+        QCOMPARE(links.ReadResponse(text), 1);
+        QCOMPARE(text, dataResponse(length));
+        QStringList receives;
+        for (int i = 0; i < counts.size(); ++i)
+            receives << "Receive 0 14 4048 256";
+        QCOMPARE(trace(), receives);
+        QCOMPARE(QString::number(links.m_gpib.LastCount()), counts.last());
+    }
+
+    // A library whose count exceeds the buffer neither overruns it nor makes
+    // the display read chain for ever.
+    void countLargerThanBuffer()
+    {
+        CLinkDispatch links(&m_hooks);
+        prepare(links, variant(QStringLiteral("gpib-big-count")));
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        QCOMPARE(links.m_gpib.Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), 1);
+        QCOMPARE(int(std::strlen(buffer)), RESPONSE_BUFFER_SIZE - 1);
+        QVERIFY(links.m_gpib.LastCount() > unsigned(RESPONSE_BUFFER_SIZE));
+
+        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        clearTrace();
+        QByteArray text;
+        QCOMPARE(links.ReadResponse(text), 1);
+        QCOMPARE(text.size(), RESPONSE_BUFFER_SIZE);
+        QVERIFY(text.startsWith("KORVANE,"));
+        QCOMPARE(trace().size(), 1);
+    }
+
+    // The log read is one clamped read: a response longer than the buffer
+    // logs its first 4047 bytes, and a following display read asks again.
+    void logReadIsOneClampedRead()
+    {
+        const QString logPath = m_dir.filePath(QStringLiteral("long.log"));
+        QFile::remove(logPath);
+        CResponseLog log;
+        QVERIFY(log.Open(logPath));
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        links.m_logFile = &log;
+        QVERIFY(links.ConnectLinks() != 0);
+        clearTrace();
+        QCOMPARE(links.SendCommand("DATA? 5000\r\n"), 1);
+        QCOMPARE(trace(), QStringList({"Send 0 14 12 2", "Receive 0 14 4048 256"}));
+        log.Close();
+        const QByteArray logged = readLog(logPath);
+        QVERIFY(logged.startsWith("DATA? 5000\r\n>0123"));
+        // Command, ">", 4047 bytes and the CR LF that closes an unfinished line.
+        QCOMPARE(logged.size(), 12 + 1 + 4047 + 2);
+
+        links.m_logFile = nullptr;
+        QByteArray rest;
+        QCOMPARE(links.ReadResponse(rest), 1);
+        QCOMPARE(rest.size(), 5000 - 4048);
+    }
+
+    void serialPoll_data()
+    {
+        QTest::addColumn<QByteArray>("commands");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("after");
+        QTest::newRow("nothing waiting") << QByteArray("*RST\r\n") << 0 << 0;
+        QTest::newRow("response waiting: MAV") << QByteArray("*IDN?\r\n") << 0x10 << 0x10;
+        QTest::newRow("service requested: RQS") << QByteArray("SRQ\r\n") << 0x40 << 0;
+        QTest::newRow("MAV and RQS") << QByteArray("SRQ\r\n*IDN?\r\n") << 0x50 << 0x10;
+    }
+
+    void serialPoll()
+    {
+        QFETCH(QByteArray, commands);
+        QFETCH(int, status);
+        QFETCH(int, after);
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.SendCommand("*RST\r\n"), 1);
+        QCOMPARE(links.SendCommand(commands.constData()), 1);
+        short result = 0;
+        links.m_gpib.SerialPoll(&result);
+        QCOMPARE(int(result), status);
+        QCOMPARE(trace().last(), QString("ReadStatusByte 0 14"));
+        // The poll clears RQS; MAV stays until the response is read.
+        links.m_gpib.SerialPoll(&result);
+        QCOMPARE(int(result), after);
+    }
+
+    void destructionUnloads()
+    {
+        const QString path = variant(QStringLiteral("gpib-no-ibwait"));
+        {
+            CGpibLink link(&m_hooks, path);
+            QCOMPARE(link.Initialize(0), 0);
+            QVERIFY(isLoaded(path));
+            const int calls = trace().size();
+            link.SetLibraryName(simLibrary()); // ignored while loaded
+            QCOMPARE(link.Initialize(0), 0);
+            QCOMPARE(m_messages.size(), 1);
+            QCOMPARE(trace().size(), calls + 2); // cleared and enabled again
+        }
+        QVERIFY(!isLoaded(path));
+        // Nothing goes over the bus at the end.
+        QVERIFY(!trace().join('\n').contains("ibonl"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGpibLink)
+#include "tst_gpiblink.moc"
