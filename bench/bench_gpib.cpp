@@ -1,0 +1,177 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// Queries per second over the simulated GPIB bus, through the link dispatch
+// the window uses, against the floor that the pause before each read sets
+// (1 ms: at most 1,000 reads a second).
+//
+//   bench_gpib [queries]      (default 2000)
+
+#include "cmdfile/CommandFiles.h"
+#include "cmdfile/ResponseLog.h"
+#include "links/GpibLink.h"
+#include "links/LinkDispatch.h"
+#include "links/UiHooks.h"
+#include "timing/Delay.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char QUERY[] = "MEAS:VOLT?\r\n";
+constexpr char ANSWER[] = "1.250\r\n";
+
+double Seconds(Clock::time_point from)
+{
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+void Report(const char *what, int queries, double seconds, int bad)
+{
+    const double rate = queries / seconds;
+    const double floorRate = 1000.0 / g_gpibReadPauseMs;
+    std::printf("%-44s %6d queries in %7.3f s: %7.1f lines/s, %.3f of the %.0f reads/s floor%s\n", what,
+                queries, seconds, rate, rate / floorRate, floorRate, bad ? " (WRONG RESPONSES)" : "");
+    if (bad)
+        std::printf("    %d responses were not \"1.250\"\n", bad);
+}
+
+int CountLoggedResponses(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    return static_cast<int>(file.readAll().count(QByteArray(">1.250\r\n")));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int queries = argc > 1 ? std::atoi(argv[1]) : 2000;
+    if (queries <= 0) {
+        std::fprintf(stderr, "usage: bench_gpib [queries]\n");
+        return 2;
+    }
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+
+    QStringList messages;
+    CUiHooks hooks;
+    hooks.showMessage = [&messages](const QString &text) { messages << text; };
+    CLinkDispatch links(&hooks);
+    links.m_linkKind = LINK_GPIB;
+    links.m_gpibAddress = 14;
+    links.m_gpib.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
+
+    const auto loadStart = Clock::now();
+    links.ConnectLinks();
+    const double loadSeconds = Seconds(loadStart);
+    if (links.m_gpib.IsOffline()) {
+        std::fprintf(stderr, "the simulated library did not load from %s\n", TALLIX_SIM_LIBDIR);
+        return 1;
+    }
+    std::printf("first ConnectLinks (load, spin calibration, IFC, remote): %.1f ms; %u spin loops per ms\n",
+                loadSeconds * 1000, g_spinLoopsPerMillisecond);
+
+    // The pause itself, as the read runs it.
+    std::vector<double> pauses;
+    for (int i = 0; i < 200; ++i) {
+        const auto t = Clock::now();
+        SpinLoops(static_cast<std::int32_t>(g_spinLoopsPerMillisecond *
+                                            static_cast<std::uint32_t>(g_gpibReadPauseMs)));
+        pauses.push_back(Seconds(t) * 1000);
+    }
+    std::sort(pauses.begin(), pauses.end());
+    std::printf("pause before each read (%d ms asked): median %.3f ms, min %.3f, max %.3f (200 runs)\n",
+                g_gpibReadPauseMs, pauses[pauses.size() / 2], pauses.front(), pauses.back());
+
+    // 1. Send and a display read, as Send with "Read" ticked does.
+    {
+        int bad = 0;
+        QByteArray text;
+        const auto t = Clock::now();
+        for (int i = 0; i < queries; ++i) {
+            if (links.SendCommand(QUERY) == 0)
+                ++bad;
+            text.clear();
+            links.ReadResponse(text);
+            if (text != ANSWER)
+                ++bad;
+        }
+        Report("SendCommand + ReadResponse", queries, Seconds(t), bad);
+    }
+
+    // 2. Sends with a log open: each send reads its response for the log.
+    {
+        const QString logPath = dir.filePath(QStringLiteral("loop.log"));
+        CResponseLog log;
+        if (!log.Open(logPath)) {
+            std::fprintf(stderr, "cannot open %s\n", qPrintable(logPath));
+            return 1;
+        }
+        links.m_logFile = &log;
+        int bad = 0;
+        const auto t = Clock::now();
+        for (int i = 0; i < queries; ++i) {
+            if (links.SendCommand(QUERY) == 0)
+                ++bad;
+        }
+        const double seconds = Seconds(t);
+        log.Close();
+        links.m_logFile = nullptr;
+        bad += queries - CountLoggedResponses(logPath);
+        Report("SendCommand with a log open", queries, seconds, bad);
+    }
+
+    // 3. A batch run of a command file with its log, the pause 0, as Send
+    // File does it.
+    {
+        const QString commandPath = dir.filePath(QStringLiteral("batch.txt"));
+        const QString logPath = dir.filePath(QStringLiteral("batch.log"));
+        QFile commands(commandPath);
+        if (!commands.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(commandPath));
+            return 1;
+        }
+        for (int i = 0; i < queries; ++i)
+            commands.write(QUERY);
+        commands.close();
+
+        CCommandFiles files(&hooks);
+        QByteArray first;
+        if (files.OpenCommandFile(commandPath, first) != 1 || !files.OpenLogFile(logPath)) {
+            std::fprintf(stderr, "cannot open the command file or its log\n");
+            return 1;
+        }
+        links.m_logFile = &files.m_logFile;
+        files.m_delay = 0;
+        const auto t = Clock::now();
+        files.RunBatch([&links](const char *line) { return links.SendCommand(line); },
+                       [](std::uint32_t us) { DelayMicroseconds(us); });
+        const double seconds = Seconds(t);
+        links.m_logFile = nullptr;
+        Report("batch run of a command file, logged", queries, seconds,
+               queries - CountLoggedResponses(logPath));
+    }
+
+    if (!messages.isEmpty()) {
+        std::printf("messages shown: %s\n", qPrintable(messages.join(QStringLiteral(" | "))));
+        return 1;
+    }
+    return 0;
+}
