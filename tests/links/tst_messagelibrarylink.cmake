@@ -1,0 +1,8 @@
+# SPDX-FileCopyrightText: 2026 Korvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+add_dependencies(${TEST_NAME} tallixsim_msglib)
+# The simulated libraries on the loader's search path, so that the bare names
+# "ordal" and "lumec" find them.
+set_tests_properties(${TEST_NAME} PROPERTIES
+  ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=set:${TALLIX_SIM_LIBDIR}"
+  TIMEOUT 120)
