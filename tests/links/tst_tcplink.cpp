@@ -1,0 +1,577 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/ResponseLog.h"
+#include "links/LinkDispatch.h"
+#include "links/TcpLink.h"
+#include "links/UiHooks.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// One tallix-instrument-server process, with the lines it printed.
+class CServer
+{
+public:
+    enum Outcome
+    {
+        Listening,
+        NeedsPrivilege,
+        Failed,
+    };
+
+    ~CServer() { Stop(); }
+
+    Outcome Start(const QString &address, const QStringList &options)
+    {
+        m_process.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"));
+        m_process.setArguments(QStringList{QStringLiteral("--address"), address} + options);
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return Failed;
+        if (WaitForLine(QStringLiteral("listening on "), 10000))
+            return Listening;
+        m_process.waitForFinished(5000);
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 2 ? NeedsPrivilege
+                                                                                           : Failed;
+    }
+
+    // Waits for the next line, after those already waited for, that starts
+    // with `prefix`.
+    bool WaitForLine(const QString &prefix, int timeoutMs = 5000)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            TakeOutput();
+            for (qsizetype i = m_next; i < m_lines.size(); ++i) {
+                if (m_lines[i].startsWith(prefix)) {
+                    m_next = i + 1;
+                    return true;
+                }
+            }
+            if (m_process.state() == QProcess::NotRunning || deadline.hasExpired())
+                return false;
+            m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        }
+    }
+
+    // Ends the server as a user would; returns its exit code, -1 when it
+    // did not exit by itself.
+    int Stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+            return -1;
+        }
+        TakeOutput();
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    qsizetype Count(const QString &prefix)
+    {
+        TakeOutput();
+        qsizetype n = 0;
+        for (const QString &line : std::as_const(m_lines))
+            n += line.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+    QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+private:
+    void TakeOutput()
+    {
+        m_partial += m_process.readAllStandardOutput();
+        qsizetype eol;
+        while ((eol = m_partial.indexOf('\n')) >= 0) {
+            m_lines << QString::fromLatin1(m_partial.left(eol));
+            m_partial.remove(0, eol + 1);
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_partial;
+    QStringList m_lines;
+    qsizetype m_next = 0;
+};
+
+#define START_SERVER(server, address, ...)                                                                   \
+    do {                                                                                                     \
+        const auto outcome_ = (server).Start((address), QStringList{__VA_ARGS__});                           \
+        if (outcome_ == CServer::NeedsPrivilege)                                                             \
+            QSKIP("tallix-instrument-server may not bind port 700: run as root or grant it "                 \
+                  "CAP_NET_BIND_SERVICE");                                                                   \
+        QVERIFY2(outcome_ == CServer::Listening, qPrintable((server).Errors()));                             \
+    } while (false)
+
+// Each test talks to its own loopback address. The third octet comes from the
+// process id so that two builds running this suite at once do not collide.
+QString NextAddress()
+{
+    static const int block = 16 + static_cast<int>(getpid() % 200);
+    static int host = 2;
+    return QStringLiteral("127.0.%1.%2").arg(block).arg(host++);
+}
+
+std::uint32_t AddressNumber(const QString &text)
+{
+    in_addr address{};
+    if (inet_pton(AF_INET, text.toLatin1().constData(), &address) != 1)
+        return 0;
+    return ntohl(address.s_addr);
+}
+
+QString ErrorText(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+QByteArray DataPattern(int n)
+{
+    QByteArray data(n, '0');
+    for (int i = 0; i < n; ++i)
+        data[i] = char('0' + i % 10);
+    data[n - 2] = '\r';
+    data[n - 1] = '\n';
+    return data;
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QByteArray IDENTITY = QByteArrayLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
+
+// The window as far as the TCP/IP link sees it: an IP control whose text the
+// connect reads and whose address the data exchange checks, a message box and
+// a wait cursor that record what they were asked to show.
+class CConsole
+{
+public:
+    explicit CConsole(const QString &address) : m_links(&m_hooks), m_address(address)
+    {
+        m_hooks.showMessage = [this](const QString &text) { m_messages << text; };
+        m_hooks.beginWait = [this]() { ++m_waitBegins; };
+        m_hooks.endWait = [this]() { ++m_waitEnds; };
+        m_links.m_linkKind = LINK_TCPIP;
+        m_links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+        m_links.m_ipAddressText = [this]() { return m_address; };
+        m_links.m_refreshMembers = [this]() { m_links.m_tcp.CheckAddress(AddressNumber(m_address)); };
+        m_links.m_tcp.m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
+    }
+
+    QByteArray Read()
+    {
+        QByteArray text;
+        m_links.ReadResponse(text);
+        return text;
+    }
+
+    CUiHooks m_hooks;
+    QStringList m_messages;
+    int m_waitBegins = 0;
+    int m_waitEnds = 0;
+    CLinkDispatch m_links;
+    QString m_address;
+};
+
+} // namespace
+
+class TestTcpLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void systemErrorText_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::newRow("connection refused") << ECONNREFUSED;
+        QTest::newRow("connection reset") << ECONNRESET;
+        QTest::newRow("not connected") << ENOTCONN;
+        QTest::newRow("unknown code") << 4242;
+    }
+    void systemErrorText()
+    {
+        QFETCH(int, code);
+        const QString text = SystemErrorText(code);
+        QVERIFY(!text.isEmpty());
+        QVERIFY(text.size() <= 127);
+        QCOMPARE(text, ErrorText(code));
+    }
+
+    void connectFailures_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("noDescriptorLeft");
+        QTest::addColumn<int>("code");
+        QTest::newRow("unparsable address text") << QStringLiteral("256.1.2.3") << false << EINVAL;
+        QTest::newRow("no descriptor left") << NextAddress() << true << EMFILE;
+    }
+    void connectFailures()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, noDescriptorLeft);
+        QFETCH(int, code);
+        CConsole console(address);
+
+        rlimit saved{};
+        if (noDescriptorLeft) {
+            // The lowest free descriptor becomes the limit, so the socket
+            // cannot be made.
+            const int lowest = dup(0);
+            QVERIFY(lowest >= 0);
+            close(lowest);
+            QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+            rlimit tight = saved;
+            tight.rlim_cur = static_cast<rlim_t>(lowest);
+            QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+        }
+        const int result = console.m_links.ConnectLinks();
+        if (noDescriptorLeft)
+            setrlimit(RLIMIT_NOFILE, &saved);
+
+        QCOMPARE(result, 0);
+        QCOMPARE(console.m_messages, QStringList{SystemErrorText(code)});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QCOMPARE(console.m_waitBegins, 1);
+        QCOMPARE(console.m_waitEnds, 1);
+    }
+
+    // No server: the refusal is shown with the system's text and the command
+    // goes no further; once a server listens, the next command connects.
+    void refusedThenRetried()
+    {
+        const QString address = NextAddress();
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("received.txt"));
+        auto console = std::make_unique<CConsole>(address);
+
+        QCOMPARE(console->m_links.ConnectLinks(), 0);
+        QCOMPARE(console->m_messages, QStringList{SystemErrorText(ECONNREFUSED)});
+        QVERIFY(!console->m_links.m_tcp.HasSocket());
+
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--log"), log);
+        console->m_messages.clear();
+        console->m_waitBegins = console->m_waitEnds = 0;
+        QCOMPARE(console->m_links.ConnectLinks(), 1);
+        QCOMPARE(console->m_waitBegins, 1);
+        QCOMPARE(console->m_waitEnds, 1);
+        QCOMPARE(console->m_links.SendCommand("*IDN?\r\n"), 1);
+        // An open connection is neither tested nor replaced, and no wait
+        // cursor comes up for it.
+        QCOMPARE(console->m_links.ConnectLinks(), 1);
+        QCOMPARE(console->m_waitBegins, 1);
+        QCOMPARE(console->Read(), IDENTITY);
+        QVERIFY(console->m_messages.isEmpty());
+
+        console.reset(); // the link closes its socket when it goes
+        QVERIFY(server.WaitForLine(QStringLiteral("connection closed by client")));
+        QCOMPARE(server.Count(QStringLiteral("connection from")), 1);
+        QCOMPARE(ReadFile(log), QByteArrayLiteral("*IDN?\r\nPlease respond\r\n"));
+        QCOMPARE(server.Stop(), 0);
+    }
+
+    void replies_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QByteArray>("nextStartsWith");
+
+        const QByteArray longer = DataPattern(6000);
+        const qsizetype half = (IDENTITY.size() + 1) / 2;
+        QTest::newRow("model response") << QStringList() << QByteArray("*IDN?\r\n") << IDENTITY << IDENTITY;
+        QTest::newRow("nothing to answer")
+            << QStringList() << QByteArray("*CLS\r\n") << QByteArray("\r\n") << QByteArray("\r\n");
+        QTest::newRow("exactly 4048 bytes")
+            << QStringList{QStringLiteral("--reply-bytes"), QStringLiteral("4048")} << QByteArray("*CLS\r\n")
+            << DataPattern(4048) << DataPattern(4048);
+        QTest::newRow("longer reply: first 4048, the rest stays")
+            << QStringList{QStringLiteral("--reply-bytes"), QStringLiteral("6000")} << QByteArray("*CLS\r\n")
+            << longer.left(RESPONSE_BUFFER_SIZE) << longer.mid(RESPONSE_BUFFER_SIZE);
+        QTest::newRow("NUL ends the text")
+            << QStringList{QStringLiteral("--nul")} << QByteArray("*IDN?\r\n")
+            << IDENTITY.left(IDENTITY.size() / 2) << IDENTITY.left(IDENTITY.size() / 2);
+        QTest::newRow("reply in pieces: the first one only, the rest stays")
+            << QStringList{QStringLiteral("--pieces"), QStringLiteral("2"), QStringLiteral("--pause-ms"),
+                           QStringLiteral("300")}
+            << QByteArray("*IDN?\r\n") << IDENTITY.left(half) << IDENTITY.mid(half);
+    }
+    void replies()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, nextStartsWith);
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, options);
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand(command.constData()), 1);
+        QCOMPARE(console.Read(), expected);
+        QVERIFY(console.Read().startsWith(nextStartsWith));
+        QCOMPARE(console.m_messages, QStringList());
+        QVERIFY(console.m_links.m_tcp.HasSocket());
+    }
+
+    // Server closed its side: the read gets nothing, silently, and the link
+    // stays up; once the connection is gone, the next send fails.
+    void zeroByteReply()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--close-after"), QStringLiteral("1"));
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.Read(), QByteArray());
+        QCOMPARE(console.m_messages, QStringList());
+        QVERIFY(console.m_links.m_tcp.HasSocket());
+
+        QVERIFY(server.WaitForLine(QStringLiteral("connection reset")));
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 0);
+        const QStringList possible{QStringLiteral("Error sending message: ") + SystemErrorText(EPIPE),
+                                   QStringLiteral("Error sending message: ") + SystemErrorText(ECONNRESET)};
+        QCOMPARE(console.m_messages.size(), 1);
+        QVERIFY2(possible.contains(console.m_messages[0]), qPrintable(console.m_messages[0]));
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+    }
+
+    void resetDuringWait()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--reset"));
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.Read(), QByteArray());
+        QCOMPARE(console.m_messages,
+                 QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+    }
+
+    // The server reset the connection between two commands: whichever send
+    // comes first reports it and drops the link.
+    void resetWhileIdle_data()
+    {
+        QTest::addColumn<bool>("readFirst");
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("command send") << false << QStringLiteral("Error sending message: ");
+        QTest::newRow("request send") << true << QStringLiteral("Error requesting response: ");
+    }
+    void resetWhileIdle()
+    {
+        QFETCH(bool, readFirst);
+        QFETCH(QString, prefix);
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--close-after"), QStringLiteral("1"),
+                     QStringLiteral("--reset"));
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(server.WaitForLine(QStringLiteral("connection reset")));
+        if (readFirst)
+            QCOMPARE(console.Read(), QByteArray());
+        else
+            QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 0);
+        QCOMPARE(console.m_messages, QStringList{prefix + SystemErrorText(ECONNRESET)});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+    }
+
+    void partialSend()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        // While the server pauses inside a reply it reads nothing, so a big
+        // line fills the connection and only part of it goes out.
+        START_SERVER(server, address, QStringLiteral("--pieces"), QStringLiteral("2"),
+                     QStringLiteral("--pause-ms"), QStringLiteral("60000"));
+        CConsole console(address);
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(!console.Read().isEmpty());
+
+        const QByteArray line = QByteArray(16 * 1024 * 1024, 'A') + "\r\n";
+        QCOMPARE(console.m_links.SendCommand(line.constData()), 0);
+        QCOMPARE(console.m_messages.size(), 1);
+        const auto match =
+            QRegularExpression(QStringLiteral("^Characters in message: (\\d+), Characters sent: (\\d+)$"))
+                .match(console.m_messages[0]);
+        QVERIFY2(match.hasMatch(), qPrintable(console.m_messages[0]));
+        QCOMPARE(match.captured(1).toLongLong(), line.size());
+        QVERIFY(match.captured(2).toLongLong() > 0);
+        QVERIFY(match.captured(2).toLongLong() < line.size());
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+    }
+
+    void addressChangeReconnects()
+    {
+        const QString first = NextAddress();
+        const QString second = NextAddress();
+        QTemporaryDir dir;
+        const QString secondLog = dir.filePath(QStringLiteral("second.txt"));
+        CServer a, b;
+        START_SERVER(a, first);
+        START_SERVER(b, second, QStringLiteral("--log"), secondLog);
+        CConsole console(first);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("ECHO ONE\r\n"), 1);
+        QVERIFY(a.WaitForLine(QStringLiteral("connection from")));
+
+        console.m_address = second;
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("ECHO TWO\r\n"), 1);
+        QCOMPARE(console.Read(), QByteArray("TWO\r\n"));
+        QVERIFY(a.WaitForLine(QStringLiteral("connection closed by client")));
+        QCOMPARE(ReadFile(secondLog), QByteArray("ECHO TWO\r\nPlease respond\r\n"));
+        QCOMPARE(console.m_messages, QStringList());
+    }
+
+    void addressChangedBackKeepsConnection()
+    {
+        const QString first = NextAddress();
+        CServer server;
+        START_SERVER(server, first);
+        CConsole console(first);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("ECHO ONE\r\n"), 1);
+        // Edited and edited back before the next command reads the control.
+        console.m_address = NextAddress();
+        console.m_address = first;
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("ECHO TWO\r\n"), 1);
+        QCOMPARE(console.Read(), QByteArray("TWO\r\n"));
+        QCOMPARE(server.Stop(), 0);
+        QCOMPARE(server.Count(QStringLiteral("connection from")), 1);
+        QCOMPARE(console.m_messages, QStringList());
+    }
+
+    void otherLinkDropsConnection()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address);
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+        console.m_links.m_linkKind = LINK_ORDAL;
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(server.WaitForLine(QStringLiteral("connection closed by client")));
+
+        console.m_links.m_linkKind = LINK_TCPIP;
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+    }
+
+    // A logged batch whose log read lost the connection: the log read's
+    // failure is shown and the line still logged; the next line does not go
+    // out and ends the batch with "not connected".
+    void batchAfterLogReadDroppedSocket()
+    {
+        const QString address = NextAddress();
+        QTemporaryDir dir;
+        const QString received = dir.filePath(QStringLiteral("received.txt"));
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--reset"), QStringLiteral("--log"), received);
+        CConsole console(address);
+        CResponseLog log;
+        QVERIFY(log.Open(dir.filePath(QStringLiteral("responses.log"))));
+        console.m_links.m_logFile = &log;
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_messages,
+                 QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+
+        QCOMPARE(console.m_links.SendCommand("MEAS:VOLT?\r\n"), 0);
+        QCOMPARE(console.m_messages.size(), 2);
+        QCOMPARE(console.m_messages[1],
+                 QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
+        QCOMPARE(server.Stop(), 0);
+        QCOMPARE(ReadFile(received), QByteArray("*IDN?\r\nPlease respond\r\n"));
+        QCOMPARE(server.Count(QStringLiteral("connection from")), 1);
+    }
+
+    // The one test that waits out the response deadline.
+    void neverAnswered()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--never-answer"));
+        CConsole console(address);
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(console.Read(), QByteArray());
+        QVERIFY(clock.elapsed() >= RESPONSE_TIMEOUT_MS - 1);
+        QCOMPARE(console.m_messages, QStringList{QStringLiteral("Error waiting for response: No response")});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+
+        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+        QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
+    }
+
+    // The one test that waits out the connect deadline: a server whose backlog
+    // is full lets no handshake through.
+    void acceptsNothing()
+    {
+        const QString address = NextAddress();
+        CServer server;
+        START_SERVER(server, address, QStringLiteral("--accept-nothing"));
+        CConsole console(address);
+
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(console.m_links.ConnectLinks(), 0);
+        QVERIFY(clock.elapsed() >= CONNECT_TIMEOUT_MS - 1);
+        QCOMPARE(console.m_messages, QStringList{QStringLiteral("Cannot connect to server")});
+        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QCOMPARE(console.m_waitBegins, 1);
+        QCOMPARE(console.m_waitEnds, 1);
+        QCOMPARE(server.Stop(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTcpLink)
+#include "tst_tcplink.moc"
