@@ -1,0 +1,85 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/FileDialogEx.h"
+
+#include "cmdfile/CommandFiles.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGridLayout>
+
+namespace {
+
+constexpr int LOG_RESPONSES_ID = 1026;
+const char *const DEFAULT_EXTENSION = "*.txt";
+
+} // namespace
+
+CFileDialogEx::CFileDialogEx(bool openMode, const QString &defaultExtension, QWidget *parent)
+    : QFileDialog(parent)
+{
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setAcceptMode(openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    setFileMode(openMode ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    setDefaultSuffix(SuffixOf(defaultExtension));
+
+    m_logResponsesCheck = new QCheckBox(QStringLiteral("Log responses"), this);
+    m_logResponsesCheck->setObjectName(QStringLiteral("IDC_LOG_RESPONSES"));
+    m_logResponsesCheck->setProperty("controlId", LOG_RESPONSES_ID);
+    // Below the file type box, where the dialog keeps its choices about the
+    // file; the grid is Qt's own layout of the dialog.
+    if (auto *grid = qobject_cast<QGridLayout *>(layout()))
+        grid->addWidget(m_logResponsesCheck, grid->rowCount(), 1);
+}
+
+QString CFileDialogEx::SuffixOf(const QString &defaultExtension)
+{
+    QString suffix = defaultExtension;
+    if (suffix.startsWith(u'*'))
+        suffix.remove(0, 1);
+    if (suffix.startsWith(u'.'))
+        suffix.remove(0, 1);
+    return suffix;
+}
+
+void CFileDialogEx::setVisible(bool visible)
+{
+    if (visible)
+        m_logResponsesCheck->setChecked(false);
+    QFileDialog::setVisible(visible);
+}
+
+void CFileDialogEx::done(int result)
+{
+    // Kept past the dialog's end, cancelled or not: the caller reads it after.
+    m_logResponses = m_logResponsesCheck->isChecked();
+    QFileDialog::done(result);
+}
+
+COpenFileChoice RunOpenFileDialog(QWidget *parent)
+{
+    COpenFileChoice choice;
+    CFileDialogEx dialog(true, QString::fromLatin1(DEFAULT_EXTENSION), parent);
+    dialog.setWindowTitle(QStringLiteral("Open"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return choice;
+    choice.accepted = true;
+    choice.path = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+    choice.name = QFileInfo(choice.path).fileName();
+    choice.logResponses = dialog.m_logResponses;
+    return choice;
+}
+
+QString RunSaveFileDialog(QWidget *parent, const QString &title)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The log is appended to, so choosing an existing file needs no warning.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(CFileDialogEx::SuffixOf(QString::fromLatin1(DEFAULT_EXTENSION)));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+}
