@@ -116,6 +116,29 @@ int main(int argc, char **argv)
         Report("SendCommand + ReadResponse", queries, Seconds(t), bad);
     }
 
+    // 1b. The same without the pause: what the link and the simulated bus
+    // cost on their own (the product never changes the pause).
+    {
+        const std::int32_t pause = g_gpibReadPauseMs;
+        g_gpibReadPauseMs = 0;
+        int bad = 0;
+        QByteArray text;
+        const auto t = Clock::now();
+        for (int i = 0; i < queries; ++i) {
+            if (links.SendCommand(QUERY) == 0)
+                ++bad;
+            text.clear();
+            links.ReadResponse(text);
+            if (text != ANSWER)
+                ++bad;
+        }
+        const double seconds = Seconds(t);
+        g_gpibReadPauseMs = pause;
+        std::printf("%-44s %6d queries in %7.3f s: %7.1f lines/s, %.1f us a query%s\n",
+                    "  the same without the pause (overhead)", queries, seconds, queries / seconds,
+                    seconds / queries * 1e6, bad ? " (WRONG RESPONSES)" : "");
+    }
+
     // 2. Sends with a log open: each send reads its response for the log.
     {
         const QString logPath = dir.filePath(QStringLiteral("loop.log"));

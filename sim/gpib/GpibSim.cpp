@@ -367,8 +367,10 @@ GPIBSIM_EXPORT void SendIFC(int board)
 GPIBSIM_EXPORT void EnableRemote(int board, const Addr4882_t *addressList)
 {
     std::string list;
-    for (const Addr4882_t *a = addressList; a && *a != NOADDR; ++a)
-        list += " " + std::to_string(*a);
+    for (const Addr4882_t *a = addressList; a && *a != NOADDR; ++a) {
+        list += ' ';
+        list += std::to_string(*a);
+    }
     Trace("EnableRemote %d%s", board, list.c_str());
     if (!BoardExists(board))
         return;
