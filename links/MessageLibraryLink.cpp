@@ -8,6 +8,14 @@
 #include <string>
 #include <utility>
 
+namespace {
+
+// Command lines hold at most 199 characters and CR, LF and NUL; typed ones
+// may be longer and go to the heap.
+constexpr std::size_t COPY_ON_STACK = 256;
+
+} // namespace
+
 CMessageLibraryLink::CMessageLibraryLink(LinkKind kind, QString libraryName, const char *inputName,
                                          const char *outputName)
     : m_kind(kind), m_libraryName(std::move(libraryName)), m_inputName(inputName), m_outputName(outputName)
@@ -46,8 +54,16 @@ void CMessageLibraryLink::Send(const char *line)
         return;
     // The entry point takes a writable string; it gets a copy, so that
     // whatever it does to it cannot change the line the log records.
-    std::string copy(line);
-    m_inputMsg(copy.data());
+    const std::size_t size = std::strlen(line) + 1;
+    char local[COPY_ON_STACK];
+    std::string heap;
+    char *copy = local;
+    if (size > sizeof local) {
+        heap.resize(size);
+        copy = heap.data();
+    }
+    std::memcpy(copy, line, size);
+    m_inputMsg(copy);
 }
 
 void CMessageLibraryLink::Receive(char *buffer)
