@@ -1,0 +1,214 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Two figures of the command files:
+//   read   ReadCommandLine over a 50 MB command file (warm page cache), MB/s,
+//          and the read() calls one pass makes
+//   batch  Send File's loop (CCommandFiles::RunBatch) over 10,000 lines, sent
+//          through CLinkDispatch::SendCommand to the simulated ordal library
+//          with a log open; lines per second, and the share of the run spent
+//          inside the log's write() calls
+// The share is measured, not estimated: this program puts its own write() (and
+// read()) in front of the C library's and times the calls made on the log's
+// descriptor (counts those on the command file's).
+#include "cmdfile/CommandFiles.h"
+#include "links/LinkDispatch.h"
+#include "links/UiHooks.h"
+#include "timing/Delay.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int g_countedReadFd = -1;
+long g_countedReads = 0;
+int g_timedFd = -1;
+std::int64_t g_timedNanoseconds = 0;
+long g_timedCalls = 0;
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The descriptor that the process holds open on `path`.
+int DescriptorOf(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : fds.entryList(QDir::Files | QDir::System)) {
+        if (QFile::symLinkTarget(fds.filePath(name)) == target)
+            return name.toInt();
+    }
+    return -1;
+}
+
+QByteArray MakeReadFile(qint64 size)
+{
+    static const char *const words[] = {"meas:volt?", "*idn?", "status", "data? 20", "echo", "syst:err?"};
+    QByteArray text;
+    text.reserve(size + 256);
+    int i = 0;
+    while (text.size() < size) {
+        text += words[i % 6];
+        if (i % 3 == 0)
+            text += " " + QByteArray::number(i) + "\tchannel " + QByteArray::number(i % 17);
+        text += (i % 50 == 0) ? "\r\n\r\n" : "\r\n";
+        ++i;
+    }
+    return text;
+}
+
+} // namespace
+
+// Every write() of the process comes here first.
+extern "C" ssize_t write(int fd, const void *buffer, size_t count)
+{
+    if (fd != g_timedFd)
+        return syscall(SYS_write, fd, buffer, count);
+    const auto start = Clock::now();
+    const ssize_t written = syscall(SYS_write, fd, buffer, count);
+    g_timedNanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    ++g_timedCalls;
+    return written;
+}
+
+// And every read(): the calls on the command file are counted.
+extern "C" ssize_t read(int fd, void *buffer, size_t count)
+{
+    if (fd == g_countedReadFd)
+        ++g_countedReads;
+    return syscall(SYS_read, fd, buffer, count);
+}
+
+int main()
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+
+    // --- read ---
+    constexpr qint64 READ_SIZE = 50LL * 1000 * 1000;
+    const QString readPath = dir.filePath(QStringLiteral("big.txt"));
+    {
+        QFile file(readPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(MakeReadFile(READ_SIZE)) < READ_SIZE)
+            return 1;
+    }
+    const double megabytes = double(QFileInfo(readPath).size()) / 1e6;
+    std::vector<double> rates;
+    long lines = 0;
+    for (int round = 0; round < 5; ++round) {
+        CCommandFileReader reader;
+        if (!reader.Open(readPath))
+            return 1;
+        g_countedReadFd = DescriptorOf(readPath);
+        g_countedReads = 0;
+        char buffer[COMMAND_LINE_BUFFER_SIZE];
+        lines = 0;
+        const auto start = Clock::now();
+        int result;
+        while ((result = reader.ReadCommandLine(buffer)) != 0) {
+            if (result < 0)
+                return 2;
+            ++lines;
+        }
+        rates.push_back(megabytes / Seconds(Clock::now() - start));
+        g_countedReadFd = -1;
+    }
+    std::printf(
+        "read: %.1f MB, %ld lines, %ld read calls a pass; ReadCommandLine median %.0f MB/s (min %.0f, "
+        "max %.0f) over 5 rounds\n",
+        megabytes, lines, g_countedReads, Median(rates), *std::min_element(rates.begin(), rates.end()),
+        *std::max_element(rates.begin(), rates.end()));
+    QFile::remove(readPath);
+
+    // --- batch ---
+    constexpr int BATCH_LINES = 10000;
+    QByteArray commands;
+    for (int i = 0; i < BATCH_LINES; ++i) {
+        static const char *const batchWords[] = {"meas:volt?", "*idn?", "status", "meas:curr?"};
+        commands += batchWords[i % 4];
+        commands += "\r\n";
+    }
+    const QString commandPath = dir.filePath(QStringLiteral("batch.txt"));
+    {
+        QFile file(commandPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(commands) != commands.size())
+            return 1;
+    }
+
+    CUiHooks hooks;
+    hooks.showMessage = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
+    CLinkDispatch links(&hooks);
+    links.m_ordal.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
+    links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.m_linkKind = LINK_ORDAL;
+    links.ConnectLinks();
+    if (!links.m_ordal.IsLoaded()) {
+        std::fprintf(stderr, "the simulated ordal library did not load from %s\n", TALLIX_SIM_LIBDIR);
+        return 1;
+    }
+    DelayMicroseconds(0); // calibrates, outside the timing
+
+    std::vector<double> lineRates;
+    std::vector<double> shares;
+    long callsPerRun = 0;
+    qint64 logBytes = 0;
+    for (int round = 0; round < 5; ++round) {
+        const QString logPath = dir.filePath(QStringLiteral("log%1.txt").arg(round));
+        CCommandFiles files(&hooks);
+        links.m_logFile = &files.m_logFile;
+        QByteArray first;
+        if (files.OpenCommandFile(commandPath, first) != 1 || !files.OpenLogFile(logPath))
+            return 1;
+        files.m_commandFilePath = commandPath;
+        g_timedFd = DescriptorOf(logPath);
+        g_timedNanoseconds = 0;
+        g_timedCalls = 0;
+        int sent = 0;
+        const auto start = Clock::now();
+        files.RunBatch(
+            [&](const char *line) {
+                ++sent;
+                return links.SendCommand(line);
+            },
+            [](std::uint32_t us) { DelayMicroseconds(us); });
+        const double elapsed = Seconds(Clock::now() - start);
+        g_timedFd = -1;
+        if (sent != BATCH_LINES)
+            return 3;
+        lineRates.push_back(sent / elapsed);
+        shares.push_back(double(g_timedNanoseconds) / 1e9 / elapsed);
+        callsPerRun = g_timedCalls;
+        logBytes = QFileInfo(logPath).size();
+        links.m_logFile = nullptr;
+    }
+    std::printf(
+        "batch: %d lines over the simulated ordal library, logged (%lld bytes, %ld write calls), delay 0:\n"
+        "       median %.0f lines/s (min %.0f, max %.0f), log writes %.1f%% of the run (min %.1f%%, max "
+        "%.1f%%) over 5 rounds\n",
+        BATCH_LINES, static_cast<long long>(logBytes), callsPerRun, Median(lineRates),
+        *std::min_element(lineRates.begin(), lineRates.end()),
+        *std::max_element(lineRates.begin(), lineRates.end()), 100.0 * Median(shares),
+        100.0 * *std::min_element(shares.begin(), shares.end()),
+        100.0 * *std::max_element(shares.begin(), shares.end()));
+    return 0;
+}
