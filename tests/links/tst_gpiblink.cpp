@@ -4,10 +4,16 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/UiHooks.h"
+#include "tests/console/ConsoleTestSupport.h"
 #include "timing/Delay.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +56,13 @@ private:
         data[n - 2] = '\r';
         data[n - 1] = '\n';
         return data;
+    }
+
+    static bool simOnLoaderPath()
+    {
+        return qEnvironmentVariable("LD_LIBRARY_PATH")
+            .split(QLatin1Char(':'))
+            .contains(QStringLiteral(TALLIX_SIM_LIBDIR));
     }
 
     static bool isLoaded(const QString &path)
@@ -248,9 +261,7 @@ private slots:
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(here));
 
-        const bool onPath = qEnvironmentVariable("LD_LIBRARY_PATH")
-                                .split(QLatin1Char(':'))
-                                .contains(QStringLiteral(TALLIX_SIM_LIBDIR));
+        const bool onPath = simOnLoaderPath();
         {
             CGpibLink link(&m_hooks);
             link.SetAddress(14);
@@ -553,6 +564,41 @@ private slots:
         QCOMPARE(int(result), after);
     }
 
+    // The whole road through the window, with the library found by its bare
+    // name: commands reach the instrument, and Serial Poll shows its byte.
+    void throughTheWindow()
+    {
+        if (!simOnLoaderPath())
+            QSKIP("the simulated library is not on the loader's search path");
+        consoletest::UseTestSettings();
+        consoletest::ClearSettings();
+        {
+            consoletest::Window w;
+            w.control<QRadioButton>(IDC_LINK_GPIB)->click();
+            auto *combo = w.control<QComboBox>(IDC_COMMAND);
+            auto *readAfter = w.control<QCheckBox>(IDC_READ_AFTER_SEND);
+            auto *response = w.control<QPlainTextEdit>(IDC_RESPONSE);
+
+            readAfter->setChecked(false);
+            for (const char *command : {"SRQ", "*IDN?"}) {
+                combo->setEditText(QString::fromLatin1(command));
+                w.control<QPushButton>(IDC_SEND)->click();
+            }
+            w.control<QPushButton>(IDC_SERIAL_POLL)->click();
+            QCOMPARE(response->toPlainText(), QStringLiteral("Serial poll status byte: 0x50"));
+
+            readAfter->setChecked(true);
+            combo->setEditText(QStringLiteral("MEAS:VOLT?"));
+            w.control<QPushButton>(IDC_SEND)->click();
+            QCOMPARE(response->toPlainText().trimmed(), QStringLiteral("1.250"));
+            QCOMPARE(w.messages, QStringList());
+            QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14", "EnableRemote 0 14",
+                                           "Send 0 14 5 2", "Send 0 14 7 2", "ReadStatusByte 0 14",
+                                           "Send 0 14 12 2", "Receive 0 14 4048 256"}));
+        }
+        consoletest::ClearSettings();
+    }
+
     void destructionUnloads()
     {
         const QString path = variant(QStringLiteral("gpib-no-ibwait"));
@@ -572,5 +618,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestGpibLink)
+QTEST_MAIN(TestGpibLink)
 #include "tst_gpiblink.moc"
