@@ -110,6 +110,7 @@ private slots:
     {
         qunsetenv("TALLIX_SIM_GPIB_TRACE");
         qunsetenv("TALLIX_SIM_GPIB_STATUS");
+        qunsetenv("TALLIX_SIM_GPIB_ADDRESS");
     }
 
     void offlineWithoutLibrary()
@@ -309,10 +310,13 @@ private slots:
         QTest::addColumn<int>("address");
         QTest::addColumn<int>("writeOk");
         QTest::addColumn<int>("readOk");
-        QTest::newRow("no listener") << simLibrary() << 15 << 0 << 0;
-        QTest::newRow("Send sets ERR") << variant("gpib-send-err") << 14 << 0 << 0;
-        QTest::newRow("Receive times out") << variant("gpib-receive-timo") << 14 << 1 << 0;
-        QTest::newRow("all well") << simLibrary() << 14 << 1 << 1;
+        QTest::addColumn<QByteArray>("instrumentAt");
+        QTest::newRow("no listener") << simLibrary() << 15 << 0 << 0 << QByteArray();
+        QTest::newRow("Send sets ERR") << variant("gpib-send-err") << 14 << 0 << 0 << QByteArray();
+        QTest::newRow("Receive times out") << variant("gpib-receive-timo") << 14 << 1 << 0 << QByteArray();
+        QTest::newRow("all well") << simLibrary() << 14 << 1 << 1 << QByteArray();
+        QTest::newRow("instrument moved to 15") << simLibrary() << 15 << 1 << 1 << QByteArray("15");
+        QTest::newRow("instrument moved away from 14") << simLibrary() << 14 << 0 << 0 << QByteArray("15");
     }
 
     void realFailures()
@@ -321,6 +325,9 @@ private slots:
         QFETCH(int, address);
         QFETCH(int, writeOk);
         QFETCH(int, readOk);
+        QFETCH(QByteArray, instrumentAt);
+        if (!instrumentAt.isEmpty())
+            qputenv("TALLIX_SIM_GPIB_ADDRESS", instrumentAt);
         CGpibLink link(&m_hooks, library);
         link.SetAddress(address);
         QCOMPARE(link.Initialize(0), 0);
