@@ -8,13 +8,14 @@
 #include <QLabel>
 #include <QLineEdit>
 
-CIpAddressCtrl::CIpAddressCtrl(QWidget *parent) : QWidget(parent)
+CIpAddressCtrl::CIpAddressCtrl(QWidget *parent) : QFrame(parent)
 {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setAttribute(Qt::WA_StyledBackground, true);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
     auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(1, 0, 1, 0);
+    layout->setContentsMargins(2, 1, 2, 1);
     layout->setSpacing(0);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
@@ -93,7 +94,7 @@ bool CIpAddressCtrl::eventFilter(QObject *watched, QEvent *event)
 {
     const int index = IndexOf(watched);
     if (index < 0 || event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
+        return QFrame::eventFilter(watched, event);
 
     auto *key = static_cast<QKeyEvent *>(event);
     QLineEdit *field = m_fields[index];
@@ -144,5 +145,5 @@ bool CIpAddressCtrl::eventFilter(QObject *watched, QEvent *event)
             FocusField(index + 1, true);
         return true;
     }
-    return QWidget::eventFilter(watched, event);
+    return QFrame::eventFilter(watched, event);
 }

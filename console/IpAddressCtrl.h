@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 
 #include <cstdint>
 
@@ -11,7 +11,7 @@ class QLineEdit;
 // An IPv4 address field: four fields of 0 to 255 that act as one tab stop.
 // Tab enters the first field and leaves the control from any field; inside,
 // '.' and the arrow keys move between the fields. A blank field reads as 0.
-class CIpAddressCtrl : public QWidget
+class CIpAddressCtrl : public QFrame
 {
     Q_OBJECT
 

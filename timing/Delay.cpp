@@ -58,27 +58,56 @@ std::uint64_t RunCountingLoop(std::uint64_t bound)
         CountingObserver()(bound);
         return bound;
     }
-    // A volatile counter: every iteration is a real load and store, so the
-    // optimiser can neither drop the loop nor fold it into one addition.
-    volatile std::uint64_t counter = 0;
-    while (counter < bound)
-        counter = counter + 1;
+    // The empty asm makes the counter opaque to the optimiser at every
+    // iteration, so the loop can be neither dropped nor folded into one
+    // addition; unlike a volatile counter it keeps the counter in a register,
+    // so an iteration costs about a cycle and calibration stays short.
+    std::uint64_t counter = 0;
+    while (counter < bound) {
+        ++counter;
+        asm volatile("" : "+r"(counter));
+    }
     return counter;
 }
+
+namespace {
+
+// Milliseconds elapsed between two readings. A replaced tick source counts
+// whole milliseconds in 32 bits, and the unsigned difference still gives the
+// elapsed time across a wrap. The default clock keeps the fraction of the
+// last millisecond: the calibration lasts only a few milliseconds, and whole
+// ticks would put up to one tick of error into every pause.
+class CCalibrationClock
+{
+public:
+    CCalibrationClock() : m_tick(TickCount()), m_start(std::chrono::steady_clock::now()) {}
+
+    double ElapsedMs() const
+    {
+        const std::uint32_t tick = TickCount();
+        if (TickSource())
+            return static_cast<double>(static_cast<std::uint32_t>(tick - m_tick));
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
+    }
+
+private:
+    std::uint32_t m_tick;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+} // namespace
 
 void DelayMicroseconds(std::uint32_t us)
 {
     if (g_loopsPerMicrosecond == 0.0f) {
-        const std::uint32_t t0 = TickCount();
+        const CCalibrationClock clock;
         RunCountingLoop(DELAY_CALIBRATION_LOOPS);
-        const std::uint32_t t1 = TickCount();
-        // Unsigned difference: a wrap of the counter between the readings still
-        // gives the elapsed milliseconds. A loop that finishes within one tick
-        // is taken as 1 ms: with 0 ms there is nothing to divide by, and taking
-        // the raw count would make every pause a thousand times too long.
-        std::uint32_t elapsed = t1 - t0;
-        if (elapsed == 0)
-            elapsed = 1;
+        double elapsed = clock.ElapsedMs();
+        // A loop that finishes within one tick is taken as 1 ms: with 0 ms there
+        // is nothing to divide by, and taking the raw count would make every
+        // pause a thousand times too long.
+        if (elapsed == 0.0)
+            elapsed = 1.0;
         g_loopsPerMicrosecond =
             static_cast<float>(static_cast<double>(DELAY_CALIBRATION_LOOPS) / elapsed / 1000.0);
     }
