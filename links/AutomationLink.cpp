@@ -59,8 +59,8 @@ bool AutomationServer::CreateDispatch()
         return false;
     const QString service = ServiceName();
 
-    const QDBusMessage owner = CallBus(bus, QStringLiteral("NameHasOwner"), {service});
-    const bool running = owner.signature() == QLatin1String("b") && owner.arguments().value(0).toBool();
+    const QDBusMessage hasOwner = CallBus(bus, QStringLiteral("NameHasOwner"), {service});
+    const bool running = hasOwner.signature() == QLatin1String("b") && hasOwner.arguments().value(0).toBool();
     if (!running) {
         // The bus starts the server from its service file and answers once
         // the server owns its name (1 started, 2 it was running after all);
@@ -70,8 +70,15 @@ bool AutomationServer::CreateDispatch()
         if (started.signature() != QLatin1String("u") || (result != 1 && result != 2))
             return false;
     }
+    // Hold the server that answers now by its unique name, as a client holds
+    // one object: should it go away, later calls fail instead of reaching a
+    // successor that was never set up.
+    const QDBusMessage owner = CallBus(bus, QStringLiteral("GetNameOwner"), {service});
+    const QString unique = owner.arguments().value(0).toString();
+    if (owner.signature() != QLatin1String("s") || unique.isEmpty())
+        return false;
     m_bus = std::make_unique<QDBusConnection>(bus);
-    m_service = service;
+    m_service = unique;
     return true;
 }
 

@@ -58,7 +58,7 @@ private:
 
     // The session bus while a server is held; empty otherwise.
     std::unique_ptr<QDBusConnection> m_bus;
-    // The name the server was reached under.
+    // The unique bus name of the server held.
     QString m_service;
 };
 
