@@ -196,6 +196,20 @@ private slots:
         QFile::remove(path);
     }
 
+    // A lone LF is part of the line; the box must send the line as the file
+    // holds it.
+    void lineWithLoneLfIsSentWhole()
+    {
+        Window w;
+        Prepare(w);
+        const QString logPath = m_tmp.filePath(QStringLiteral("lf.log"));
+        Answer(w, WriteFile("a\tb\nc\r\nd\r\n"), logPath);
+        Click(w, IDC_OPEN_FILE);
+        QCOMPARE(CommandText(w), QStringLiteral("A\tB\nC"));
+        Click(w, IDC_SEND);
+        QCOMPARE(Contents(logPath), QByteArray("A\tB\nC\r\n"));
+    }
+
     void logTickedAndSaveCancelled()
     {
         Window w;
