@@ -36,12 +36,18 @@ double Seconds(Clock::time_point from)
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
+// The pause as measured here, in milliseconds (median).
+double g_measuredPauseMs = 0;
+
 void Report(const char *what, int queries, double seconds, int bad)
 {
     const double rate = queries / seconds;
     const double floorRate = 1000.0 / g_gpibReadPauseMs;
-    std::printf("%-44s %6d queries in %7.3f s: %7.1f lines/s, %.3f of the %.0f reads/s floor%s\n", what,
-                queries, seconds, rate, rate / floorRate, floorRate, bad ? " (WRONG RESPONSES)" : "");
+    std::printf(
+        "%-38s %5d queries in %6.3f s: %7.1f lines/s = %.3f of the %.0f reads/s floor, %.3f of the %.0f/s "
+        "the measured pause allows%s\n",
+        what, queries, seconds, rate, rate / floorRate, floorRate, rate * g_measuredPauseMs / 1000.0,
+        1000.0 / g_measuredPauseMs, bad ? " (WRONG RESPONSES)" : "");
     if (bad)
         std::printf("    %d responses were not \"1.250\"\n", bad);
 }
@@ -97,6 +103,7 @@ int main(int argc, char **argv)
         pauses.push_back(Seconds(t) * 1000);
     }
     std::sort(pauses.begin(), pauses.end());
+    g_measuredPauseMs = pauses[pauses.size() / 2];
     std::printf("pause before each read (%d ms asked): median %.3f ms, min %.3f, max %.3f (200 runs)\n",
                 g_gpibReadPauseMs, pauses[pauses.size() / 2], pauses.front(), pauses.back());
 
@@ -134,7 +141,7 @@ int main(int argc, char **argv)
         }
         const double seconds = Seconds(t);
         g_gpibReadPauseMs = pause;
-        std::printf("%-44s %6d queries in %7.3f s: %7.1f lines/s, %.1f us a query%s\n",
+        std::printf("%-38s %5d queries in %6.3f s: %7.1f lines/s, %.1f us a query%s\n",
                     "  the same without the pause (overhead)", queries, seconds, queries / seconds,
                     seconds / queries * 1e6, bad ? " (WRONG RESPONSES)" : "");
     }
