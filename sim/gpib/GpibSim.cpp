@@ -65,6 +65,7 @@ constexpr int EBUS = 14;
 constexpr int STOPEND = 0x0100;
 // End modes of Send.
 constexpr int NULLEND = 0;
+constexpr int DABEND = 2;
 
 constexpr int DEFAULT_ADDRESS = 14;
 constexpr long DEFAULT_TIMEOUT_MS = 3;
@@ -520,7 +521,7 @@ GPIBSIM_EXPORT int ibwrt(int ud, const void *buffer, long count)
 {
     Trace("ibwrt %d %ld", ud, count);
     if (Device *device = DeviceOf(ud))
-        DoSend(device->board, device->address, buffer, count, device->eot != 0 ? 1 : NULLEND);
+        DoSend(device->board, device->address, buffer, count, device->eot != 0 ? DABEND : NULLEND);
     return user_ibsta;
 }
 
@@ -551,7 +552,7 @@ GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)
         data.append(chunk, got);
     std::fclose(file);
     DoSend(device->board, device->address, data.data(), static_cast<long>(data.size()),
-           device->eot != 0 ? 1 : NULLEND);
+           device->eot != 0 ? DABEND : NULLEND);
     return user_ibsta;
 }
 
