@@ -7,7 +7,7 @@ BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan run test test-plain test-asan screenshot bench clean
+.PHONY: all deps build build-asan run test test-plain test-asan screenshot bench clean package
 
 all: build
 
@@ -48,3 +48,7 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# A .deb of the program, the simulators, the icon and the desktop entries.
+package: build
+	cd $(BUILD) && cpack -G DEB

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +79,39 @@ int CResponseLog::WriteAll(const char *data, long count)
     return 1;
 }
 
+int CResponseLog::WriteAllV(iovec *parts, int count)
+{
+    if (m_fd < 0) {
+        m_lastError = EBADF;
+        return 0;
+    }
+    while (count > 0) {
+        const ssize_t written = ::writev(m_fd, parts, count);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            m_lastError = errno;
+            return 0;
+        }
+        if (written == 0) {
+            m_lastError = ENOSPC;
+            return 0;
+        }
+        // A short write: skip what went out and send the rest.
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= parts->iov_len) {
+            left -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<char *>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
+    }
+    return 1;
+}
+
 int CResponseLog::WriteCommand(const char *line)
 {
     const auto length = static_cast<long>(std::strlen(line));
@@ -108,12 +142,13 @@ int CResponseLog::WriteResponse(const char *response)
         const auto *lf =
             static_cast<const char *>(std::memchr(piece, '\n', static_cast<std::size_t>(stop - piece)));
         const char *pieceEnd = lf ? lf + 1 : stop;
-        if (WriteAll(">", 1) == 0)
-            return 0;
-        if (WriteAll(piece, static_cast<long>(pieceEnd - piece)) == 0)
-            return 0;
-        // Without its own line end the next record would run on in this line.
-        if (!lf && WriteAll("\r\n", 2) == 0)
+        // One system call for the marker, the piece and (without its own line
+        // end, so that the next record does not run on in this line) the CR LF
+        // added to it: still straight through, a third of the calls.
+        iovec parts[3] = {{const_cast<char *>(">"), 1},
+                          {const_cast<char *>(piece), static_cast<std::size_t>(pieceEnd - piece)},
+                          {const_cast<char *>("\r\n"), 2}};
+        if (WriteAllV(parts, lf ? 2 : 3) == 0)
             return 0;
         piece = pieceEnd;
     }

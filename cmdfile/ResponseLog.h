@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct iovec;
+
 // The response log: an append-only transcript. Every record goes to the
 // operating system at once (no buffer of ours), so the file on disk is complete
 // up to the last record after any crash.
@@ -32,6 +34,7 @@ public:
 
 private:
     int WriteAll(const char *data, long count);
+    int WriteAllV(iovec *parts, int count);
 
     int m_fd = -1;
     int m_lastError = 0;
