@@ -1,0 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Korvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Installs the whole build: everything must be built first.
+add_dependencies(${TEST_NAME} tallix)
+set_tests_properties(${TEST_NAME} PROPERTIES LABELS "install" TIMEOUT 300)

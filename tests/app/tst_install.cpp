@@ -1,0 +1,108 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// Installs the build into a throw-away prefix and runs what was installed.
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_prefix;
+
+    QProcessEnvironment cleanEnvironment(const QString &config) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("LD_LIBRARY_PATH"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        return env;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_prefix.isValid());
+        QProcess install;
+        install.start(QStringLiteral("cmake"),
+                      {QStringLiteral("--install"), QStringLiteral(TALLIX_BINARY_DIR),
+                       QStringLiteral("--prefix"), m_prefix.path()});
+        QVERIFY(install.waitForFinished(120000));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("program") << QStringLiteral("bin/tallix");
+        QTest::newRow("demo launcher") << QStringLiteral("bin/tallix-demo");
+        QTest::newRow("gpib simulator") << QStringLiteral("lib/tallix/sim/libgpib-32.so");
+        QTest::newRow("ordal simulator") << QStringLiteral("lib/tallix/sim/libordal.so");
+        QTest::newRow("lumec simulator") << QStringLiteral("lib/tallix/sim/liblumec.so");
+        QTest::newRow("instrument server") << QStringLiteral("lib/tallix/sim/tallix-instrument-server");
+        QTest::newRow("automation server") << QStringLiteral("lib/tallix/sim/tallix-automation-server");
+        QTest::newRow("desktop entry") << QStringLiteral("share/applications/tallix.desktop");
+        QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/64x64/apps/tallix.png");
+        QTest::newRow("bus service file")
+            << QStringLiteral("share/tallix/dbus-1/services/Zemra.Application2.service");
+    }
+
+    void layout()
+    {
+        QFETCH(QString, path);
+        QVERIFY2(QFile::exists(m_prefix.filePath(path)), qPrintable(path));
+    }
+
+    void simulatorsNeverOnTheLibraryPath()
+    {
+        // A simulated vendor library in lib/ itself would shadow the real one.
+        for (const char *name : {"libgpib-32.so", "libordal.so", "liblumec.so"})
+            QVERIFY2(!QFile::exists(m_prefix.filePath(QStringLiteral("lib/") + QLatin1String(name))), name);
+    }
+
+    void installedProgramRunsOffscreen()
+    {
+        QTemporaryDir config;
+        QProcess tallix;
+        QProcessEnvironment env = cleanEnvironment(config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        tallix.setProcessEnvironment(env);
+        tallix.start(m_prefix.filePath(QStringLiteral("bin/tallix")), {});
+        QVERIFY(tallix.waitForStarted());
+        // The window's set-up writes the GPIB address at once: proof that it
+        // came up, read from the settings file the installed program wrote.
+        const QString conf = config.filePath(QStringLiteral("Korvane/Tallix.conf"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(conf), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QSettings(conf, QSettings::IniFormat).value("GPIB/Address").toInt(), 14,
+                                  5000);
+        QCOMPARE(tallix.state(), QProcess::Running);
+        tallix.terminate();
+        QVERIFY(tallix.waitForFinished(10000));
+    }
+
+    void withoutDisplaySaysWhatToDo()
+    {
+        QTemporaryDir config;
+        QProcess tallix;
+        QProcessEnvironment env = cleanEnvironment(config.path());
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        tallix.setProcessEnvironment(env);
+        tallix.start(m_prefix.filePath(QStringLiteral("bin/tallix")), {});
+        QVERIFY(tallix.waitForFinished(10000));
+        QCOMPARE(tallix.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tallix.exitCode(), 1);
+        const QByteArray err = tallix.readAllStandardError();
+        QVERIFY2(err.contains("needs a graphical display"), err.constData());
+        QVERIFY(err.contains("xvfb-run"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
