@@ -1,0 +1,89 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ConsoleTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace consoletest;
+
+// A failed call on the automation server, seen from the window: the command
+// ends at the call, the message box tells the server's error, and the window
+// goes on with the same server.
+class TestConsoleDlgAutomation : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_server;
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus");
+        UseTestSettings();
+        ClearSettings();
+        const QString name = QStringLiteral("Tallix.Test.Window");
+        m_server.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-automation-server"));
+        m_server.setArguments({QStringLiteral("--name"), name, QStringLiteral("--error-on"),
+                               QStringLiteral("MEAS:VOLT?"), QStringLiteral("--notify-ready")});
+        m_server.start();
+        QVERIFY(m_server.waitForReadyRead(10000));
+        QCOMPARE(m_server.readLine().trimmed(), QByteArray("ready"));
+        AutomationServer::SetServiceName(name);
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.terminate();
+        m_server.waitForFinished(5000);
+    }
+
+    void failedCallEndsTheCommandOnly()
+    {
+        Window w;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.dlg.get()));
+        w.control<QRadioButton>(IDC_LINK_AUTOMATION)->click();
+        w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
+        const QString log = m_dir.filePath(QStringLiteral("automation.log"));
+        QVERIFY(w->m_files.m_logFile.Open(log));
+        auto *combo = w.control<QComboBox>(IDC_COMMAND);
+        auto *response = w.control<QPlainTextEdit>(IDC_RESPONSE);
+
+        combo->setEditText(QStringLiteral("*idn?"));
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QVERIFY(w.messages.isEmpty());
+        QCOMPARE(response->toPlainText(), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n"));
+
+        combo->setEditText(QStringLiteral("meas:volt?"));
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w.messages.size(), 1);
+        QVERIFY2(w.messages.first().contains(QStringLiteral("MEAS:VOLT?")), qPrintable(w.messages.first()));
+        // Nothing after the failed send ran: no log record, no display.
+        QCOMPARE(response->toPlainText(), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n"));
+        QVERIFY(w->isVisible());
+        QVERIFY(w->m_links.m_automation.IsUp());
+
+        combo->setEditText(QStringLiteral("*idn?"));
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w.messages.size(), 1);
+        w->m_files.m_logFile.Close();
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("*idn?\r\n>KORVANE,TALLIX-SIM,SN0001,1.0\r\n"
+                                         "*idn?\r\n>KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+    }
+};
+
+QTEST_MAIN(TestConsoleDlgAutomation)
+#include "tst_consoledlg_automation.moc"
