@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -158,6 +159,12 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
     if (m_socket < 0) {
         result.error = errno;
     } else {
+        // Every query is two small writes (the command, then the request)
+        // before a read: with Nagle's algorithm the request would wait for
+        // the server's delayed acknowledgement of the command, some 40 ms a
+        // query on Linux. Failing to turn it off only costs that time.
+        const int noDelay = 1;
+        setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         sockaddr_in peer{};
         peer.sin_family = AF_INET;
         peer.sin_port = htons(TCPIP_PORT);
