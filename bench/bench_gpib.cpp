@@ -7,6 +7,7 @@
 //
 //   bench_gpib [queries]      (default 2000)
 
+#include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "links/GpibLink.h"
@@ -50,6 +51,9 @@ void Report(const char *what, int queries, double seconds, int bad)
         1000.0 / g_measuredPauseMs, bad ? " (WRONG RESPONSES)" : "");
     if (bad)
         std::printf("    %d responses were not \"1.250\"\n", bad);
+    char what2[96];
+    std::snprintf(what2, sizeof what2, "GPIB %s, of the 1,000/s floor", what);
+    ReportRatio(what2, bad ? 0.0 : rate / floorRate, 0.9, true);
 }
 
 int CountLoggedResponses(const QString &path)

@@ -13,6 +13,7 @@
 // console's rate as a share of the direct loop's (target: at least 0.8). The
 // logs of the ways are compared byte for byte. The log is written at once,
 // record by record, so the figures are mostly those of the write calls.
+#include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "links/LinkDispatch.h"
 #include "links/UiHooks.h"
@@ -261,6 +262,7 @@ int main()
     std::printf("%-40s %12.0f lines/s\n", "dispatch (SendCommand loop)", dispatchRate);
     std::printf("%-40s %12.0f lines/s\n", "direct (entry points + write)", directRate);
     std::printf("ratio console/direct  %.3f (target >= 0.8)\n", consoleRate / directRate);
+    ReportRatio("lumec logged batch, console/direct", consoleRate / directRate, 0.8, true);
     std::printf("ratio dispatch/direct %.3f\n", dispatchRate / directRate);
     // On a busy machine the fastest round of each way says more of the code
     // than of the neighbours.

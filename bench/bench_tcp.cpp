@@ -3,6 +3,7 @@
 // Queries per second over the TCP/IP link to the simulated instrument server:
 // the console's own path against a minimal client that sends the same bytes
 // on one socket, to the same server in the same run.
+#include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
@@ -244,6 +245,8 @@ int main(int argc, char **argv)
                 raw > 0 ? loop / raw : 0.0);
     std::printf("median: console logged batch %.0f q/s, ratio %.3f (target >= 0.9)\n", batch,
                 raw > 0 ? batch / raw : 0.0);
+    ReportRatio("TCP/IP SendCommand+ReadResponse, console/raw", raw > 0 ? loop / raw : 0.0, 0.9, true);
+    ReportRatio("TCP/IP logged batch, console/raw", raw > 0 ? batch / raw : 0.0, 0.9, true);
     // The console waits for the reply in poll() (its deadline) and then
     // receives; this is the same raw client paying for that one call.
     const double rawPoll = Median(rawPolls);
