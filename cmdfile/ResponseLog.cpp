@@ -56,27 +56,8 @@ void CResponseLog::Close()
 
 int CResponseLog::WriteAll(const char *data, long count)
 {
-    if (m_fd < 0) {
-        m_lastError = EBADF;
-        return 0;
-    }
-    while (count > 0) {
-        const ssize_t written = ::write(m_fd, data, static_cast<size_t>(count));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            m_lastError = errno;
-            return 0;
-        }
-        if (written == 0) {
-            // No progress and no error: the medium takes nothing more.
-            m_lastError = ENOSPC;
-            return 0;
-        }
-        data += written;
-        count -= static_cast<long>(written);
-    }
-    return 1;
+    iovec part{const_cast<char *>(data), static_cast<std::size_t>(count)};
+    return WriteAllV(&part, 1);
 }
 
 int CResponseLog::WriteAllV(iovec *parts, int count)
