@@ -12,8 +12,8 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("IDD_ABOUTBOX"));
     setWindowTitle(QStringLiteral("About Tallix"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     const CDialogUnits units(font());
 
     auto *icon = new QLabel(this);

@@ -121,7 +121,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), 
     setObjectName(QStringLiteral("IDD_CONSOLE"));
     setWindowTitle(QStringLiteral("Tallix"));
     // A window of its own in the task bar, fixed frame, no maximise button.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
