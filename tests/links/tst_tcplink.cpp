@@ -1,199 +1,29 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "TcpTestSupport.h"
+
 #include "cmdfile/ResponseLog.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
 #include "links/UiHooks.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
+
+using namespace tcptest;
 
 namespace {
 
-// One tallix-instrument-server process, with the lines it printed.
-class CServer
-{
-public:
-    enum Outcome
-    {
-        Listening,
-        NeedsPrivilege,
-        Failed,
-    };
-
-    ~CServer() { Stop(); }
-
-    Outcome Start(const QString &address, const QStringList &options)
-    {
-        m_process.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"));
-        m_process.setArguments(QStringList{QStringLiteral("--address"), address} + options);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return Failed;
-        if (WaitForLine(QStringLiteral("listening on "), 10000))
-            return Listening;
-        m_process.waitForFinished(5000);
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 2 ? NeedsPrivilege
-                                                                                           : Failed;
-    }
-
-    // Waits for the next line, after those already waited for, that starts
-    // with `prefix`.
-    bool WaitForLine(const QString &prefix, int timeoutMs = 5000)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            TakeOutput();
-            for (qsizetype i = m_next; i < m_lines.size(); ++i) {
-                if (m_lines[i].startsWith(prefix)) {
-                    m_next = i + 1;
-                    return true;
-                }
-            }
-            if (m_process.state() == QProcess::NotRunning || deadline.hasExpired())
-                return false;
-            m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        }
-    }
-
-    // Ends the server as a user would; returns its exit code, -1 when it
-    // did not exit by itself.
-    int Stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-            return -1;
-        }
-        TakeOutput();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-    qsizetype Count(const QString &prefix)
-    {
-        TakeOutput();
-        qsizetype n = 0;
-        for (const QString &line : std::as_const(m_lines))
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-
-    QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
-
-private:
-    void TakeOutput()
-    {
-        m_partial += m_process.readAllStandardOutput();
-        qsizetype eol;
-        while ((eol = m_partial.indexOf('\n')) >= 0) {
-            m_lines << QString::fromLatin1(m_partial.left(eol));
-            m_partial.remove(0, eol + 1);
-        }
-    }
-
-    QProcess m_process;
-    QByteArray m_partial;
-    QStringList m_lines;
-    qsizetype m_next = 0;
-};
-
-#define START_SERVER(server, address, ...)                                                                   \
-    do {                                                                                                     \
-        const auto outcome_ = (server).Start((address), QStringList{__VA_ARGS__});                           \
-        if (outcome_ == CServer::NeedsPrivilege)                                                             \
-            QSKIP("tallix-instrument-server may not bind port 700: run as root or grant it "                 \
-                  "CAP_NET_BIND_SERVICE");                                                                   \
-        QVERIFY2(outcome_ == CServer::Listening, qPrintable((server).Errors()));                             \
-    } while (false)
-
-// Each test talks to its own loopback address. The third octet comes from the
-// process id so that two builds running this suite at once do not collide.
-QString NextAddress()
-{
-    static const int block = 16 + static_cast<int>(getpid() % 200);
-    static int host = 2;
-    return QStringLiteral("127.0.%1.%2").arg(block).arg(host++);
-}
-
-std::uint32_t AddressNumber(const QString &text)
-{
-    in_addr address{};
-    if (inet_pton(AF_INET, text.toLatin1().constData(), &address) != 1)
-        return 0;
-    return ntohl(address.s_addr);
-}
-
-QString ErrorText(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
-QByteArray DataPattern(int n)
-{
-    QByteArray data(n, '0');
-    for (int i = 0; i < n; ++i)
-        data[i] = char('0' + i % 10);
-    data[n - 2] = '\r';
-    data[n - 1] = '\n';
-    return data;
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-const QByteArray IDENTITY = QByteArrayLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
-
-// The window as far as the TCP/IP link sees it: an IP control whose text the
-// connect reads and whose address the data exchange checks, a message box and
-// a wait cursor that record what they were asked to show.
-class CConsole
-{
-public:
-    explicit CConsole(const QString &address) : m_links(&m_hooks), m_address(address)
-    {
-        m_hooks.showMessage = [this](const QString &text) { m_messages << text; };
-        m_hooks.beginWait = [this]() { ++m_waitBegins; };
-        m_hooks.endWait = [this]() { ++m_waitEnds; };
-        m_links.m_linkKind = LINK_TCPIP;
-        m_links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-        m_links.m_ipAddressText = [this]() { return m_address; };
-        m_links.m_refreshMembers = [this]() { m_links.m_tcp.CheckAddress(AddressNumber(m_address)); };
-        m_links.m_tcp.m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
-    }
-
-    QByteArray Read()
-    {
-        QByteArray text;
-        m_links.ReadResponse(text);
-        return text;
-    }
-
-    CUiHooks m_hooks;
-    QStringList m_messages;
-    int m_waitBegins = 0;
-    int m_waitEnds = 0;
-    CLinkDispatch m_links;
-    QString m_address;
-};
+// The second octet of this program's loopback addresses.
+constexpr int ADDRESS_RANGE = 0;
 
 } // namespace
 
@@ -225,7 +55,7 @@ private slots:
         QTest::addColumn<bool>("noDescriptorLeft");
         QTest::addColumn<int>("code");
         QTest::newRow("unparsable address text") << QStringLiteral("256.1.2.3") << false << EINVAL;
-        QTest::newRow("no descriptor left") << NextAddress() << true << EMFILE;
+        QTest::newRow("no descriptor left") << NextAddress(ADDRESS_RANGE) << true << EMFILE;
     }
     void connectFailures()
     {
@@ -261,7 +91,7 @@ private slots:
     // goes no further; once a server listens, the next command connects.
     void refusedThenRetried()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("received.txt"));
         auto console = std::make_unique<CConsole>(address);
@@ -324,7 +154,7 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, expected);
         QFETCH(QByteArray, nextStartsWith);
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, options);
         CConsole console(address);
@@ -341,7 +171,7 @@ private slots:
     // stays up; once the connection is gone, the next send fails.
     void zeroByteReply()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, QStringLiteral("--close-after"), QStringLiteral("1"));
         CConsole console(address);
@@ -364,7 +194,7 @@ private slots:
 
     void resetDuringWait()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, QStringLiteral("--reset"));
         CConsole console(address);
@@ -394,7 +224,7 @@ private slots:
     {
         QFETCH(bool, readFirst);
         QFETCH(QString, prefix);
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, QStringLiteral("--close-after"), QStringLiteral("1"),
                      QStringLiteral("--reset"));
@@ -413,7 +243,7 @@ private slots:
 
     void partialSend()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         // While the server pauses inside a reply it reads nothing, so a big
         // line fills the connection and only part of it goes out.
@@ -439,8 +269,8 @@ private slots:
 
     void addressChangeReconnects()
     {
-        const QString first = NextAddress();
-        const QString second = NextAddress();
+        const QString first = NextAddress(ADDRESS_RANGE);
+        const QString second = NextAddress(ADDRESS_RANGE);
         QTemporaryDir dir;
         const QString secondLog = dir.filePath(QStringLiteral("second.txt"));
         CServer a, b;
@@ -463,7 +293,7 @@ private slots:
 
     void addressChangedBackKeepsConnection()
     {
-        const QString first = NextAddress();
+        const QString first = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, first);
         CConsole console(first);
@@ -471,7 +301,7 @@ private slots:
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QCOMPARE(console.m_links.SendCommand("ECHO ONE\r\n"), 1);
         // Edited and edited back before the next command reads the control.
-        console.m_address = NextAddress();
+        console.m_address = NextAddress(ADDRESS_RANGE);
         console.m_address = first;
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QCOMPARE(console.m_links.SendCommand("ECHO TWO\r\n"), 1);
@@ -483,7 +313,7 @@ private slots:
 
     void otherLinkDropsConnection()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address);
         CConsole console(address);
@@ -505,7 +335,7 @@ private slots:
     // out and ends the batch with "not connected".
     void batchAfterLogReadDroppedSocket()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         QTemporaryDir dir;
         const QString received = dir.filePath(QStringLiteral("received.txt"));
         CServer server;
@@ -533,7 +363,7 @@ private slots:
     // The one test that waits out the response deadline.
     void neverAnswered()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, QStringLiteral("--never-answer"));
         CConsole console(address);
@@ -556,7 +386,7 @@ private slots:
     // is full lets no handshake through.
     void acceptsNothing()
     {
-        const QString address = NextAddress();
+        const QString address = NextAddress(ADDRESS_RANGE);
         CServer server;
         START_SERVER(server, address, QStringLiteral("--accept-nothing"));
         CConsole console(address);
