@@ -284,6 +284,14 @@ bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
             } else {
                 reply = m_model.latest().empty() ? std::string("\r\n") : m_model.latest();
             }
+            if (m_options.resetAfterBytes >= 0) {
+                reply.resize(std::min(reply.size(), static_cast<std::size_t>(m_options.resetAfterBytes)));
+                if (Reply(client, std::move(reply)))
+                    ResetAndClose(client);
+                else
+                    ::close(client);
+                return false;
+            }
             if (!Reply(client, std::move(reply))) {
                 ::close(client);
                 return false;
@@ -338,6 +346,13 @@ bool InstrumentServer::SendAll(int client, const char *data, std::size_t size)
 
 void InstrumentServer::CloseAfterLines(int client)
 {
+    if (m_options.hangUp) {
+        // As a peer that simply goes away: the system sends end-of-file and
+        // answers whatever the client sends afterwards with a reset.
+        ::close(client);
+        Say("connection closed");
+        return;
+    }
     // End-of-file first, so that a read waiting for a reply gets nothing;
     // then a reset, so that the client's next send fails instead of going
     // into a connection that nobody reads.

@@ -15,13 +15,15 @@ struct ServerOptions
     std::string address = "127.0.0.1";
     int port = 700;
     bool neverAnswer = false;
-    long closeAfter = -1; // lines of a connection after which it is closed; -1: never
-    bool reset = false;   // close with a reset (at the first request unless closeAfter says when)
-    int closeMs = 300;    // between the end-of-file and the reset of a closeAfter close
-    int pieces = 1;       // a reply goes out in this many pieces ...
-    int pauseMs = 0;      // ... with this pause between them
-    long replyBytes = -1; // answer every request with this many bytes; -1: the model's response
-    bool nul = false;     // put a NUL byte in the middle of every reply
+    long closeAfter = -1;      // lines of a connection after which it is closed; -1: never
+    bool reset = false;        // close with a reset (at the first request unless closeAfter says when)
+    bool hangUp = false;       // close a closeAfter close plainly, with no end-of-file wait nor reset
+    int closeMs = 300;         // between the end-of-file and the reset of a closeAfter close
+    int pieces = 1;            // a reply goes out in this many pieces ...
+    int pauseMs = 0;           // ... with this pause between them
+    long replyBytes = -1;      // answer every request with this many bytes; -1: the model's response
+    bool nul = false;          // put a NUL byte in the middle of every reply
+    long resetAfterBytes = -1; // send only this many bytes of a reply, then reset; -1: whole replies
     bool acceptNothing = false;
     std::string logPath;
 };

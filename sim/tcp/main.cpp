@@ -34,6 +34,11 @@ constexpr const char *USAGE =
     "                        it --close-ms later (default 300)\n"
     "  --reset               reset the connection at the first request (or, with\n"
     "                        --close-after, at once after N lines)\n"
+    "  --hang-up             with --close-after, just close the connection after N lines\n"
+    "                        (0: right after accepting it); the system then answers\n"
+    "                        anything the client sends with a reset\n"
+    "  --reset-after-bytes K send only the first K bytes of a reply, then reset the\n"
+    "                        connection\n"
     "  --pieces K            send every reply in K pieces ...\n"
     "  --pause-ms P          ... with P milliseconds between them\n"
     "  --reply-bytes N       answer every request with N bytes\n"
@@ -85,6 +90,10 @@ int main(int argc, char **argv)
             options.closeMs = static_cast<int>(value);
         } else if (option == "--reset") {
             options.reset = true;
+        } else if (option == "--hang-up") {
+            options.hangUp = true;
+        } else if (option == "--reset-after-bytes" && number(0, 16L * 1024 * 1024, value)) {
+            options.resetAfterBytes = value;
         } else if (option == "--pieces" && number(1, INT_MAX, value)) {
             options.pieces = static_cast<int>(value);
         } else if (option == "--pause-ms" && number(0, INT_MAX, value)) {
