@@ -31,7 +31,7 @@ run: build
 	@scripts/run-demo $(BUILD)
 
 # The whole suite headless, then again under AddressSanitizer and UBSan.
-test: test-plain test-asan
+test: test-plain test-asan test-fuzz
 
 test-plain: build
 	scripts/run-tests $(BUILD)
@@ -52,3 +52,25 @@ clean:
 # A .deb of the program, the simulators, the icon and the desktop entries.
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# The libFuzzer targets, built with clang and the sanitizers in a folder of
+# their own, each run for FUZZ_SECONDS (test-fuzz: 30 s each, as in CI).
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_commandfilereader fuzz_responselog fuzz_tcpreply
+.PHONY: fuzz test-fuzz fuzz-build
+
+$(BUILD_FUZZ)/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLIX_SANITIZE=ON \
+	  -DTALLIX_FUZZ=ON -DTALLIX_BUILD_TESTS=OFF -DTALLIX_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+fuzz-build:
+	@scripts/install-deps --fuzz
+	$(MAKE) --no-print-directory $(BUILD_FUZZ)/CMakeCache.txt
+	cmake --build $(BUILD_FUZZ) -j$(JOBS) --target $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+test-fuzz: fuzz-build
+	scripts/run-fuzz $(BUILD_FUZZ) 30
