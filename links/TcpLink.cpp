@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,6 +56,20 @@ int PendingSocketError(int fd)
     return error;
 }
 
+// Bytes that came in and are not read yet.
+int QueuedBytes(int fd)
+{
+    int count = 0;
+    return ioctl(fd, FIONREAD, &count) == 0 ? count : 0;
+}
+
+// Readable at this moment, and no error is pending.
+bool ReadableWithoutError(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0 && (p.revents & POLLERR) == 0;
+}
+
 // What one wait for a socket event ended with.
 enum class WaitEnd
 {
@@ -90,6 +105,10 @@ WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
         }
         if ((p.revents & POLLNVAL) != 0)
             return {WaitEnd::Dead, 0};
+        // A reset right behind data raises both at once; the data came first,
+        // so it is the event, and the receive still gets it.
+        if ((p.revents & events & POLLIN) != 0 && QueuedBytes(fd) > 0)
+            return {WaitEnd::Event, 0};
         // A hang-up without a pending error is the peer's orderly close: the
         // socket is readable and the receive returns nothing.
         if ((p.revents & (POLLERR | POLLHUP)) != 0)
@@ -238,6 +257,11 @@ void CTcpLink::ReadSocketResponse(char *buffer)
         return;
     }
 
+    // What is readable before the request (the rest of an earlier reply, or
+    // the end-of-file of a server that has closed) is the first event of the
+    // wait, even when the request then provokes a reset from that server.
+    const bool readable = ReadableWithoutError(m_socket);
+
     // A short send of the request is not an error: the server answers what
     // it got, or the wait below runs out.
     if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL) < 0) {
@@ -248,7 +272,9 @@ void CTcpLink::ReadSocketResponse(char *buffer)
     }
 
     const WaitResult result =
-        WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
+        readable
+            ? WaitResult{WaitEnd::Event, 0}
+            : WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
     if (result.end != WaitEnd::Event || result.error != 0) {
         QString text;
         if (result.end == WaitEnd::Dead)
