@@ -1,0 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Korvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+add_dependencies(${TEST_NAME} tallix-instrument-server)
+# Waits on no deadline; the trickling peer costs a second.
+set_tests_properties(${TEST_NAME} PROPERTIES LABELS "network" TIMEOUT 120)
