@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,18 +55,18 @@ int PendingSocketError(int fd)
     return error;
 }
 
-// Bytes that came in and are not read yet.
-int QueuedBytes(int fd)
+// The outcome of a wait for readability that found an error or hang-up: what
+// came before the error is still there to be received, and then it is the
+// event, with no error. A peek shows it without taking anything: data, or an
+// end-of-file (0) that arrived before a reset (as when a request reaches a
+// server that has closed). Otherwise the peek fails with the pending error.
+int ReadableOutcome(int fd)
 {
-    int count = 0;
-    return ioctl(fd, FIONREAD, &count) == 0 ? count : 0;
-}
-
-// Readable at this moment, and no error is pending.
-bool ReadableWithoutError(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0 && (p.revents & POLLERR) == 0;
+    char byte;
+    if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0)
+        return 0;
+    const int error = errno;
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR ? PendingSocketError(fd) : error;
 }
 
 // What one wait for a socket event ended with.
@@ -85,9 +84,9 @@ struct WaitResult
 };
 
 // Blocks until `fd` shows `events` (or an error or hang-up, which count as the
-// event with the socket's pending error), the socket turns out dead, or the
-// deadline passes. Nothing else of the thread runs meanwhile, as with the
-// window's own waits.
+// event with the socket's pending error, unless what came before it can still
+// be received), the socket turns out dead, or the deadline passes. Nothing else of the thread runs meanwhile,
+// as with the window's own waits.
 WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
 {
     for (;;) {
@@ -105,14 +104,10 @@ WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
         }
         if ((p.revents & POLLNVAL) != 0)
             return {WaitEnd::Dead, 0};
-        // A reset right behind data raises both at once; the data came first,
-        // so it is the event, and the receive still gets it.
-        if ((p.revents & events & POLLIN) != 0 && QueuedBytes(fd) > 0)
-            return {WaitEnd::Event, 0};
         // A hang-up without a pending error is the peer's orderly close: the
         // socket is readable and the receive returns nothing.
         if ((p.revents & (POLLERR | POLLHUP)) != 0)
-            return {WaitEnd::Event, PendingSocketError(fd)};
+            return {WaitEnd::Event, (events & POLLIN) != 0 ? ReadableOutcome(fd) : PendingSocketError(fd)};
         if ((p.revents & events) != 0)
             return {WaitEnd::Event, 0};
     }
@@ -257,11 +252,6 @@ void CTcpLink::ReadSocketResponse(char *buffer)
         return;
     }
 
-    // What is readable before the request (the rest of an earlier reply, or
-    // the end-of-file of a server that has closed) is the first event of the
-    // wait, even when the request then provokes a reset from that server.
-    const bool readable = ReadableWithoutError(m_socket);
-
     // A short send of the request is not an error: the server answers what
     // it got, or the wait below runs out.
     if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL) < 0) {
@@ -272,9 +262,7 @@ void CTcpLink::ReadSocketResponse(char *buffer)
     }
 
     const WaitResult result =
-        readable
-            ? WaitResult{WaitEnd::Event, 0}
-            : WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
+        WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
     if (result.end != WaitEnd::Event || result.error != 0) {
         QString text;
         if (result.end == WaitEnd::Dead)
