@@ -72,45 +72,50 @@ std::uint64_t RunCountingLoop(std::uint64_t bound)
 
 namespace {
 
-// Milliseconds elapsed between two readings. A replaced tick source counts
-// whole milliseconds in 32 bits, and the unsigned difference still gives the
-// elapsed time across a wrap. The default clock keeps the fraction of the
-// last millisecond: the calibration lasts only a few milliseconds, and whole
-// ticks would put up to one tick of error into every pause.
-class CCalibrationClock
+// Loops per microsecond of the counting loop, measured once per run.
+double MeasureLoopsPerMicrosecond()
 {
-public:
-    CCalibrationClock() : m_tick(TickCount()), m_start(std::chrono::steady_clock::now()) {}
-
-    double ElapsedMs() const
-    {
-        const std::uint32_t tick = TickCount();
-        if (TickSource())
-            return static_cast<double>(static_cast<std::uint32_t>(tick - m_tick));
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
+    double elapsedMs = 0.0;
+    if (TickSource()) {
+        // A replaced tick source counts whole milliseconds in 32 bits; the
+        // unsigned difference still gives the elapsed time across a wrap.
+        const std::uint32_t t0 = TickCount();
+        RunCountingLoop(DELAY_CALIBRATION_LOOPS);
+        elapsedMs = static_cast<double>(static_cast<std::uint32_t>(TickCount() - t0));
+    } else {
+        // The loop runs on a shared, frequency-scaled core: a calibration that
+        // is preempted, or that starts before the core has left its idle
+        // clock, counts fewer loops per microsecond than later pauses run,
+        // and every pause comes out a third short. The same loops in slices,
+        // each timed to the sub-millisecond, and the fastest slice taken,
+        // measure the rate that the pauses see.
+        using namespace std::chrono;
+        constexpr int slices = 8;
+        constexpr std::uint64_t perSlice = DELAY_CALIBRATION_LOOPS / slices;
+        double fastestMs = 0.0;
+        for (int i = 0; i < slices; ++i) {
+            const auto t0 = steady_clock::now();
+            RunCountingLoop(perSlice);
+            const double ms = duration<double, std::milli>(steady_clock::now() - t0).count();
+            if (i == 0 || ms < fastestMs)
+                fastestMs = ms;
+        }
+        elapsedMs = fastestMs * slices;
     }
-
-private:
-    std::uint32_t m_tick;
-    std::chrono::steady_clock::time_point m_start;
-};
+    // A loop that finishes within one tick is taken as 1 ms: with 0 ms there
+    // is nothing to divide by, and taking the raw count would make every
+    // pause a thousand times too long.
+    if (elapsedMs == 0.0)
+        elapsedMs = 1.0;
+    return static_cast<double>(DELAY_CALIBRATION_LOOPS) / elapsedMs / 1000.0;
+}
 
 } // namespace
 
 void DelayMicroseconds(std::uint32_t us)
 {
-    if (g_loopsPerMicrosecond == 0.0f) {
-        const CCalibrationClock clock;
-        RunCountingLoop(DELAY_CALIBRATION_LOOPS);
-        double elapsed = clock.ElapsedMs();
-        // A loop that finishes within one tick is taken as 1 ms: with 0 ms there
-        // is nothing to divide by, and taking the raw count would make every
-        // pause a thousand times too long.
-        if (elapsed == 0.0)
-            elapsed = 1.0;
-        g_loopsPerMicrosecond =
-            static_cast<float>(static_cast<double>(DELAY_CALIBRATION_LOOPS) / elapsed / 1000.0);
-    }
+    if (g_loopsPerMicrosecond == 0.0f)
+        g_loopsPerMicrosecond = static_cast<float>(MeasureLoopsPerMicrosecond());
     // 64-bit bound: a long delay runs whole instead of wrapping at 2^32.
     const auto bound =
         static_cast<std::uint64_t>(static_cast<double>(us) * static_cast<double>(g_loopsPerMicrosecond));
