@@ -18,10 +18,12 @@
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +43,7 @@ struct CRates
     double raw = 0;
     double batch = 0;
     double rawPoll = 0;
+    double rawLogged = 0;
 };
 
 bool WaitForListening(QProcess &server)
@@ -111,9 +114,19 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
 
 // The least a client can do: the command, the request and one receive of the
 // reply on one blocking socket, with the link's socket option (no Nagle
-// delay) unless `nagle` asks for the system's default.
-double RawClient(const QString &address, int queries, int &wrong, bool nagle = false, bool waitInPoll = false)
+// delay) unless `nagle` asks for the system's default. With `logPath`, it
+// also appends the command and the marked reply to a log, a write call each,
+// as the straight-through log does.
+double RawClient(const QString &address, int queries, int &wrong, bool nagle = false, bool waitInPoll = false,
+                 const QString &logPath = QString())
 {
+    int logFd = -1;
+    if (!logPath.isEmpty()) {
+        logFd =
+            ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (logFd < 0)
+            return 0;
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int noDelay = nagle ? 0 : 1;
     if (fd >= 0)
@@ -134,6 +147,8 @@ double RawClient(const QString &address, int queries, int &wrong, bool nagle = f
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < queries; ++i) {
+        if (logFd >= 0 && ::write(logFd, COMMAND, commandLength) != static_cast<ssize_t>(commandLength))
+            ++wrong;
         if (::send(fd, COMMAND, commandLength, MSG_NOSIGNAL) != static_cast<ssize_t>(commandLength) ||
             ::send(fd, RESPONSE_REQUEST, requestLength, MSG_NOSIGNAL) !=
                 static_cast<ssize_t>(requestLength)) {
@@ -151,9 +166,19 @@ double RawClient(const QString &address, int queries, int &wrong, bool nagle = f
         }
         buffer[n] = '\0';
         wrong += std::strcmp(buffer, EXPECTED) == 0 ? 0 : 1;
+        if (logFd >= 0) {
+            char marker = '>';
+            iovec parts[2] = {{&marker, 1}, {buffer, static_cast<std::size_t>(n)}};
+            if (::writev(logFd, parts, 2) != n + 1)
+                ++wrong;
+        }
     }
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     ::close(fd);
+    if (logFd >= 0) {
+        ::close(logFd);
+        QFile::remove(logPath);
+    }
     return queries / seconds;
 }
 
@@ -223,13 +248,14 @@ int main(int argc, char **argv)
     ConsoleLoop(links, std::min(queries, 1000), wrong);
     RawClient(address, std::min(queries, 1000), wrong);
 
-    std::vector<double> loops, raws, batches, rawPolls;
+    std::vector<double> loops, raws, batches, rawPolls, rawLoggeds;
     for (int round = 1; round <= ROUNDS; ++round) {
         CRates r;
         r.raw = RawClient(address, queries, wrong);
         r.loop = ConsoleLoop(links, queries, wrong);
         r.batch = LoggedBatch(links, commandPath, logPath, wrong);
         r.rawPoll = RawClient(address, queries, wrong, false, true);
+        r.rawLogged = RawClient(address, queries, wrong, false, false, logPath);
         std::printf("round %d: raw client %.0f q/s, console SendCommand+ReadResponse %.0f q/s (%.3f), "
                     "logged batch %.0f q/s (%.3f)\n",
                     round, r.raw, r.loop, r.raw > 0 ? r.loop / r.raw : 0.0, r.batch,
@@ -238,6 +264,7 @@ int main(int argc, char **argv)
         loops.push_back(r.loop);
         batches.push_back(r.batch);
         rawPolls.push_back(r.rawPoll);
+        rawLoggeds.push_back(r.rawLogged);
     }
     const double raw = Median(raws), loop = Median(loops), batch = Median(batches);
     std::printf("median: raw client %.0f q/s\n", raw);
@@ -252,6 +279,11 @@ int main(int argc, char **argv)
     const double rawPoll = Median(rawPolls);
     std::printf("median: raw client waiting in poll() before each receive %.0f q/s; console loop / it %.3f\n",
                 rawPoll, rawPoll > 0 ? loop / rawPoll : 0.0);
+    // What the log costs any client: the same two writes a query.
+    const double rawLogged = Median(rawLoggeds);
+    std::printf("median: raw client writing the same log %.0f q/s (%.3f of the raw client); "
+                "console logged batch / it %.3f\n",
+                rawLogged, raw > 0 ? rawLogged / raw : 0.0, rawLogged > 0 ? batch / rawLogged : 0.0);
     // What the option saves: each query waits for the server's delayed
     // acknowledgement without it.
     const int sample = std::min(queries, 100);

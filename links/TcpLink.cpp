@@ -5,12 +5,15 @@
 #include "links/UiHooks.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -55,20 +58,6 @@ int PendingSocketError(int fd)
     return error;
 }
 
-// The outcome of a wait for readability that found an error or hang-up: what
-// came before the error is still there to be received, and then it is the
-// event, with no error. A peek shows it without taking anything: data, or an
-// end-of-file (0) that arrived before a reset (as when a request reaches a
-// server that has closed). Otherwise the peek fails with the pending error.
-int ReadableOutcome(int fd)
-{
-    char byte;
-    if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0)
-        return 0;
-    const int error = errno;
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR ? PendingSocketError(fd) : error;
-}
-
 // What one wait for a socket event ended with.
 enum class WaitEnd
 {
@@ -84,9 +73,9 @@ struct WaitResult
 };
 
 // Blocks until `fd` shows `events` (or an error or hang-up, which count as the
-// event with the socket's pending error, unless what came before it can still
-// be received), the socket turns out dead, or the deadline passes. Nothing else of the thread runs meanwhile,
-// as with the window's own waits.
+// event with the socket's pending error), the socket turns out dead, or the
+// deadline passes. Nothing else of the thread runs meanwhile, as with the
+// window's own waits.
 WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
 {
     for (;;) {
@@ -104,13 +93,20 @@ WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
         }
         if ((p.revents & POLLNVAL) != 0)
             return {WaitEnd::Dead, 0};
-        // A hang-up without a pending error is the peer's orderly close: the
-        // socket is readable and the receive returns nothing.
         if ((p.revents & (POLLERR | POLLHUP)) != 0)
-            return {WaitEnd::Event, (events & POLLIN) != 0 ? ReadableOutcome(fd) : PendingSocketError(fd)};
+            return {WaitEnd::Event, PendingSocketError(fd)};
         if ((p.revents & events) != 0)
             return {WaitEnd::Event, 0};
     }
+}
+
+// Lets a receive on `fd` block for at most `ms` milliseconds.
+bool SetReceiveTimeout(int fd, int ms)
+{
+    timeval limit{};
+    limit.tv_sec = ms / 1000;
+    limit.tv_usec = (ms % 1000) * 1000;
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
 } // namespace
@@ -146,6 +142,7 @@ void CTcpLink::DropSocket()
         ::close(m_socket);
         m_socket = -1;
     }
+    m_receiveTimeoutMs = 0;
 }
 
 void CTcpLink::CheckAddress(std::uint32_t controlAddress)
@@ -200,6 +197,15 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
     }
 
     if (result.end == WaitEnd::Event && result.error == 0) {
+        // The reply is waited for inside the receive, which wakes the moment
+        // it comes: a wait in poll() and then a receive cost a tenth of a
+        // loopback query more. The connection blocks from here on, bounded
+        // by the receive time-out; every send still passes MSG_DONTWAIT.
+        // Where either setting fails, the reads wait in poll() instead.
+        const int flags = fcntl(m_socket, F_GETFL);
+        if (SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS) && flags >= 0 &&
+            fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0)
+            m_receiveTimeoutMs = RESPONSE_TIMEOUT_MS;
         if (m_hooks)
             m_hooks->EndWait();
         return 1;
@@ -229,7 +235,7 @@ int CTcpLink::SendSocketCommand(const char *line)
     }
 
     const std::size_t length = std::strlen(line);
-    const ssize_t sent = ::send(m_socket, line, length, MSG_NOSIGNAL);
+    const ssize_t sent = ::send(m_socket, line, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
         const int error = errno;
         ShowMessage(QStringLiteral("Error sending message: ") + SystemErrorText(error));
@@ -254,36 +260,60 @@ void CTcpLink::ReadSocketResponse(char *buffer)
 
     // A short send of the request is not an error: the server answers what
     // it got, or the wait below runs out.
-    if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL) < 0) {
+    if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
         const int error = errno;
         ShowMessage(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
         DropSocket();
         return;
     }
 
-    const WaitResult result =
-        WaitForSocket(m_socket, POLLIN, Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS));
-    if (result.end != WaitEnd::Event || result.error != 0) {
-        QString text;
-        if (result.end == WaitEnd::Dead)
-            text = QStringLiteral("Socket is dead");
-        else if (result.end == WaitEnd::Deadline)
-            text = QStringLiteral("No response");
-        else
-            text = SystemErrorText(result.error);
-        ShowMessage(QStringLiteral("Error waiting for response: ") + text);
-        DropSocket();
-        return;
-    }
-
     // One receive: a longer reply, or the rest of one still on its way, stays
-    // in the connection.
-    const ssize_t received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, 0);
-    if (received < 0) {
+    // in the connection. Data or an orderly close that came before an error
+    // is received first; an error is what the wait ended with.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS);
+    ssize_t received = -1;
+    QString failure;
+    for (bool again = false;; again = true) {
+        if (again && m_receiveTimeoutMs != 0) {
+            // An interrupted wait, or one that the system ended a little
+            // before the deadline, goes on for what is left (0 would be none).
+            m_receiveTimeoutMs = std::max(RemainingMs(deadline), 1);
+            SetReceiveTimeout(m_socket, m_receiveTimeoutMs);
+        }
+        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, m_receiveTimeoutMs != 0 ? 0 : MSG_DONTWAIT);
+        if (received >= 0)
+            break;
         const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EBADF || error == ENOTSOCK) {
+            failure = QStringLiteral("Socket is dead");
+            break;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            failure = SystemErrorText(error);
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            failure = QStringLiteral("No response");
+            break;
+        }
+        if (m_receiveTimeoutMs == 0) {
+            const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
+            if (result.end == WaitEnd::Dead) {
+                failure = QStringLiteral("Socket is dead");
+                break;
+            }
+            // Readable, in error or out of time: the next receive tells.
+        }
+    }
+    if (received < 0) {
+        ShowMessage(QStringLiteral("Error waiting for response: ") + failure);
         DropSocket();
-        ShowMessage(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
         return;
     }
+    if (m_receiveTimeoutMs != RESPONSE_TIMEOUT_MS && m_receiveTimeoutMs != 0 &&
+        SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS))
+        m_receiveTimeoutMs = RESPONSE_TIMEOUT_MS;
     buffer[received] = '\0';
 }

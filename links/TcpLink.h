@@ -49,5 +49,9 @@ public:
 private:
     void ShowMessage(const QString &text) const;
 
+    // The receive time-out the socket holds, in ms; 0 while it does not
+    // block and the reads wait in poll().
+    int m_receiveTimeoutMs = 0;
+
     const CUiHooks *m_hooks;
 };
