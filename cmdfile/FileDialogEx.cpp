@@ -20,7 +20,9 @@ CFileDialogEx::CFileDialogEx(bool openMode, const QString &defaultExtension, QWi
 {
     setOption(QFileDialog::DontUseNativeDialog, true);
     setAcceptMode(openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    setFileMode(openMode ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // Any name is taken, also in the open dialog: a command file that is not
+    // there is the window's to report ("Could not open file").
+    setFileMode(QFileDialog::AnyFile);
     setDefaultSuffix(SuffixOf(defaultExtension));
 
     m_logResponsesCheck = new QCheckBox(QStringLiteral("Log responses"), this);
