@@ -9,6 +9,7 @@
 #include "console/IpAddressCtrl.h"
 #include "timing/Delay.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -187,6 +188,9 @@ void CConsoleDlg::CreateControls()
 
     m_commandCombo = new QComboBox(this);
     m_commandCombo->setEditable(true);
+    // The box takes what is typed, as typed: Qt's completer would fill in the
+    // rest of a matching history entry, and Send would send text nobody typed.
+    m_commandCombo->setCompleter(nullptr);
     m_commandCombo->setInsertPolicy(QComboBox::NoInsert);
     m_commandCombo->setDuplicatesEnabled(true);
     m_commandCombo->lineEdit()->setMaxLength(COMMAND_MAX_CHARS);
@@ -508,12 +512,37 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
 
 bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::KeyPress || !isVisible())
+    const bool keyPress = event->type() == QEvent::KeyPress;
+    if ((!keyPress && event->type() != QEvent::ShortcutOverride) || !isVisible())
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget || (widget != this && !isAncestorOf(widget)))
+    if (!widget)
         return false;
     auto *key = static_cast<QKeyEvent *>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    // The command box's open list is a window of its own, yet the keys typed
+    // there belong to the box: Enter takes the highlighted entry and sends it.
+    // The list would take Enter already at its shortcut check, before the key
+    // press; claiming that check for the key leaves the press to us.
+    QAbstractItemView *list = m_commandCombo->view();
+    if (list && list->isVisible() && widget->window() == list->window()) {
+        if (!enter)
+            return false;
+        if (!keyPress) {
+            event->accept();
+            return true;
+        }
+        const int row = list->currentIndex().row();
+        m_commandCombo->hidePopup();
+        if (row >= 0)
+            m_commandCombo->setCurrentIndex(row);
+        RunHandler([this]() { OnSend(); });
+        return true;
+    }
+    if (!keyPress)
+        return false;
+    if (widget != this && !isAncestorOf(widget))
+        return false;
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

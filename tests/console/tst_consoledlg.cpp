@@ -4,6 +4,7 @@
 
 #include "console/IpAddressCtrl.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -249,6 +250,48 @@ private slots:
         QVERIFY(w->isVisible()); // Enter never closes the window
         QCOMPARE(logOf(log), QByteArray("*idn?\r\n"));
         QCOMPARE(w.control<QComboBox>(IDC_COMMAND)->count(), 1);
+        QVERIFY(w.messages.isEmpty());
+    }
+
+    // What is typed is what is sent: a prefix of an earlier command is not
+    // filled in from the history.
+    void typedPrefixOfHistorySentAsTyped()
+    {
+        Window w;
+        show(w);
+        w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
+        const QString log = openLog(w, QStringLiteral("prefix.log"));
+        auto *combo = w.control<QComboBox>(IDC_COMMAND);
+        combo->setEditText(QStringLiteral("MEAS:VOLT?"));
+        w->OnSend();
+        combo->setEditText(QString());
+        combo->lineEdit()->setFocus();
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("me"));
+        QCOMPARE(combo->currentText(), QStringLiteral("me"));
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        QCOMPARE(logOf(log), QByteArray("MEAS:VOLT?\r\nme\r\n"));
+    }
+
+    // Enter in the command box's open list sends the highlighted entry.
+    void enterInTheOpenListSends()
+    {
+        Window w;
+        show(w);
+        w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
+        const QString log = openLog(w, QStringLiteral("list.log"));
+        auto *combo = w.control<QComboBox>(IDC_COMMAND);
+        for (const char *command : {"*idn?", "meas:volt?"}) {
+            combo->setEditText(QString::fromLatin1(command));
+            w->OnSend();
+        }
+        combo->setEditText(QStringLiteral("typed"));
+        combo->showPopup();
+        QTRY_VERIFY(combo->view()->isVisible());
+        combo->view()->setCurrentIndex(combo->model()->index(combo->findText(QStringLiteral("*idn?")), 0));
+        QTest::keyClick(combo->view(), Qt::Key_Return);
+        QTRY_VERIFY(!combo->view()->isVisible());
+        QVERIFY(w->isVisible());
+        QCOMPARE(logOf(log), QByteArray("*idn?\r\nmeas:volt?\r\n*idn?\r\n"));
         QVERIFY(w.messages.isEmpty());
     }
 
