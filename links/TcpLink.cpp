@@ -13,7 +13,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -58,6 +57,20 @@ int PendingSocketError(int fd)
     return error;
 }
 
+// The outcome of a wait for readability that found an error or hang-up: what
+// came before the error is still there to be received, and then it is the
+// event, with no error. A peek shows it without taking anything: data, or an
+// end-of-file (0) that arrived before a reset (as when a request reaches a
+// server that has closed). Otherwise the peek fails with the pending error.
+int ReadableOutcome(int fd)
+{
+    char byte;
+    if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0)
+        return 0;
+    const int error = errno;
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR ? PendingSocketError(fd) : error;
+}
+
 // What one wait for a socket event ended with.
 enum class WaitEnd
 {
@@ -73,9 +86,9 @@ struct WaitResult
 };
 
 // Blocks until `fd` shows `events` (or an error or hang-up, which count as the
-// event with the socket's pending error), the socket turns out dead, or the
-// deadline passes. Nothing else of the thread runs meanwhile, as with the
-// window's own waits.
+// event with the socket's pending error, unless what came before it can still
+// be received), the socket turns out dead, or the deadline passes. Nothing else of the thread runs meanwhile,
+// as with the window's own waits.
 WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
 {
     for (;;) {
@@ -93,8 +106,10 @@ WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
         }
         if ((p.revents & POLLNVAL) != 0)
             return {WaitEnd::Dead, 0};
+        // A hang-up without a pending error is the peer's orderly close: the
+        // socket is readable and the receive returns nothing.
         if ((p.revents & (POLLERR | POLLHUP)) != 0)
-            return {WaitEnd::Event, PendingSocketError(fd)};
+            return {WaitEnd::Event, (events & POLLIN) != 0 ? ReadableOutcome(fd) : PendingSocketError(fd)};
         if ((p.revents & events) != 0)
             return {WaitEnd::Event, 0};
     }
@@ -142,7 +157,13 @@ void CTcpLink::DropSocket()
         ::close(m_socket);
         m_socket = -1;
     }
-    m_receiveTimeoutMs = 0;
+    m_receiveBlocks = false;
+}
+
+void CTcpLink::FailWait(const QString &text)
+{
+    ShowMessage(QStringLiteral("Error waiting for response: ") + text);
+    DropSocket();
 }
 
 void CTcpLink::CheckAddress(std::uint32_t controlAddress)
@@ -184,6 +205,11 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
             // The address control always gives four dotted numbers; anything
             // else is refused the way the system refuses a bad argument.
             result.error = EINVAL;
+        } else if (peer.sin_addr.s_addr == htonl(INADDR_ANY)) {
+            // Linux connects 0.0.0.0 to this machine, so the blank address of
+            // a first run would reach whatever listens here. It names no
+            // server: refused as an address that cannot be reached.
+            result.error = EADDRNOTAVAIL;
         } else if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
             result.error = 0;
         } else if (errno != EINPROGRESS && errno != EINTR) {
@@ -197,15 +223,17 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
     }
 
     if (result.end == WaitEnd::Event && result.error == 0) {
-        // The reply is waited for inside the receive, which wakes the moment
-        // it comes: a wait in poll() and then a receive cost a tenth of a
-        // loopback query more. The connection blocks from here on, bounded
-        // by the receive time-out; every send still passes MSG_DONTWAIT.
-        // Where either setting fails, the reads wait in poll() instead.
+        // Most of the wait for a reply is spent inside the receive, which
+        // wakes the moment the reply comes: a wait in poll() and then a
+        // receive cost a tenth of a loopback query more. The kernel keeps
+        // such a long receive time-out only to within an eighth, and never
+        // early, so it is set to seven eighths of the wait and poll(), whose
+        // timer is exact, keeps the deadline. The connection blocks from
+        // here on; every send still passes MSG_DONTWAIT. Where either
+        // setting fails, the whole wait is in poll().
         const int flags = fcntl(m_socket, F_GETFL);
-        if (SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS) && flags >= 0 &&
-            fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0)
-            m_receiveTimeoutMs = RESPONSE_TIMEOUT_MS;
+        m_receiveBlocks = SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS / 8 * 7) && flags >= 0 &&
+                          fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
         if (m_hooks)
             m_hooks->EndWait();
         return 1;
@@ -268,52 +296,41 @@ void CTcpLink::ReadSocketResponse(char *buffer)
     }
 
     // One receive: a longer reply, or the rest of one still on its way, stays
-    // in the connection. Data or an orderly close that came before an error
-    // is received first; an error is what the wait ended with.
+    // in the connection.
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS);
     ssize_t received = -1;
-    QString failure;
-    for (bool again = false;; again = true) {
-        if (again && m_receiveTimeoutMs != 0) {
-            // An interrupted wait, or one that the system ended a little
-            // before the deadline, goes on for what is left (0 would be none).
-            m_receiveTimeoutMs = std::max(RemainingMs(deadline), 1);
-            SetReceiveTimeout(m_socket, m_receiveTimeoutMs);
-        }
-        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, m_receiveTimeoutMs != 0 ? 0 : MSG_DONTWAIT);
-        if (received >= 0)
-            break;
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error == EBADF || error == ENOTSOCK) {
-            failure = QStringLiteral("Socket is dead");
-            break;
-        }
-        if (error != EAGAIN && error != EWOULDBLOCK) {
-            failure = SystemErrorText(error);
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            failure = QStringLiteral("No response");
-            break;
-        }
-        if (m_receiveTimeoutMs == 0) {
-            const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
-            if (result.end == WaitEnd::Dead) {
-                failure = QStringLiteral("Socket is dead");
-                break;
+    if (m_receiveBlocks) {
+        // Data, or an orderly close, that came before an error is received
+        // first; an error here is what the wait ended with.
+        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, 0);
+        if (received < 0) {
+            const int error = errno;
+            if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+                FailWait(error == EBADF || error == ENOTSOCK ? QStringLiteral("Socket is dead")
+                                                             : SystemErrorText(error));
+                return;
             }
-            // Readable, in error or out of time: the next receive tells.
         }
     }
     if (received < 0) {
-        ShowMessage(QStringLiteral("Error waiting for response: ") + failure);
-        DropSocket();
-        return;
+        // Nothing yet: the rest of the wait, to the deadline.
+        const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
+        if (result.end != WaitEnd::Event || result.error != 0) {
+            if (result.end == WaitEnd::Dead)
+                FailWait(QStringLiteral("Socket is dead"));
+            else if (result.end == WaitEnd::Deadline)
+                FailWait(QStringLiteral("No response"));
+            else
+                FailWait(SystemErrorText(result.error));
+            return;
+        }
+        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, MSG_DONTWAIT);
+        if (received < 0) {
+            const int error = errno;
+            DropSocket();
+            ShowMessage(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
+            return;
+        }
     }
-    if (m_receiveTimeoutMs != RESPONSE_TIMEOUT_MS && m_receiveTimeoutMs != 0 &&
-        SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS))
-        m_receiveTimeoutMs = RESPONSE_TIMEOUT_MS;
     buffer[received] = '\0';
 }

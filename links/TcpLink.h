@@ -49,9 +49,12 @@ public:
 private:
     void ShowMessage(const QString &text) const;
 
-    // The receive time-out the socket holds, in ms; 0 while it does not
-    // block and the reads wait in poll().
-    int m_receiveTimeoutMs = 0;
+    // The wait for a reply ended without one: says why and drops the socket.
+    void FailWait(const QString &text);
+
+    // The connection blocks, with a receive time-out of most of the wait for
+    // a reply; otherwise the whole wait is in poll().
+    bool m_receiveBlocks = false;
 
     const CUiHooks *m_hooks;
 };

@@ -55,6 +55,8 @@ private slots:
         QTest::addColumn<bool>("noDescriptorLeft");
         QTest::addColumn<int>("code");
         QTest::newRow("unparsable address text") << QStringLiteral("256.1.2.3") << false << EINVAL;
+        // Linux would take it as this machine; it names no server.
+        QTest::newRow("address 0.0.0.0") << QStringLiteral("0.0.0.0") << false << EADDRNOTAVAIL;
         QTest::newRow("no descriptor left") << NextAddress(ADDRESS_RANGE) << true << EMFILE;
     }
     void connectFailures()
