@@ -505,8 +505,10 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
 
 void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
 {
-    // Only the window background: controls keep their own menus.
-    if (childAt(event->pos()) == nullptr)
+    // The window background, labels included (they take no clicks of their
+    // own); controls keep their own menus.
+    QWidget *under = childAt(event->pos());
+    if (under == nullptr || qobject_cast<QLabel *>(under) != nullptr)
         ShowSystemMenu(event->globalPos());
 }
 

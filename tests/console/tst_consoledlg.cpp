@@ -5,8 +5,11 @@
 #include "console/IpAddressCtrl.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +17,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace consoletest;
 
@@ -293,6 +297,51 @@ private slots:
         QVERIFY(w->isVisible());
         QCOMPARE(logOf(log), QByteArray("*idn?\r\nmeas:volt?\r\n*idn?\r\n"));
         QVERIFY(w.messages.isEmpty());
+    }
+
+    // A right-click on the background or a label opens the window's menu;
+    // one on a control does not.
+    void rightClickMenu_data()
+    {
+        QTest::addColumn<QString>("under");
+        QTest::addColumn<bool>("menu");
+        QTest::newRow("background") << QString() << true;
+        QTest::newRow("address label") << QStringLiteral("IDC_STATIC_1005") << true;
+        QTest::newRow("empty path label") << QStringLiteral("IDC_INPUT_PATH") << true;
+        QTest::newRow("radio button") << QStringLiteral("IDC_LINK_TCPIP") << false;
+    }
+
+    void rightClickMenu()
+    {
+        QFETCH(QString, under);
+        QFETCH(bool, menu);
+        Window w;
+        show(w);
+        QPoint at(w->width() - 3, w->height() - 3);
+        if (!under.isEmpty()) {
+            QWidget *child = w->findChild<QWidget *>(under);
+            QVERIFY2(child, qPrintable(under));
+            at = child->geometry().center();
+        }
+        QCOMPARE(w->childAt(at) == nullptr, under.isEmpty());
+        QStringList entries;
+        QTimer::singleShot(0, [&entries]() {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                for (QAction *action : popup->actions())
+                    entries << action->text();
+                popup->close();
+            }
+        });
+        // To the widget under the mouse, in its own coordinates, as a click
+        // comes; what it leaves goes on to the window.
+        QWidget *target = w->childAt(at) ? w->childAt(at) : w.dlg.get();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, target->mapFrom(w.dlg.get(), at),
+                                w->mapToGlobal(at));
+        QApplication::sendEvent(target, &event);
+        QCoreApplication::processEvents();
+        const QStringList expected{QStringLiteral("Mi&nimise"), QStringLiteral("&Close"), QString(),
+                                   QStringLiteral("&About Tallix...")};
+        QCOMPARE(entries, menu ? expected : QStringList());
     }
 
     void history()
