@@ -111,9 +111,9 @@ int main(int argc, char **argv)
     std::printf("pause before each read (%d ms asked): median %.3f ms, min %.3f, max %.3f (200 runs)\n",
                 g_gpibReadPauseMs, pauses[pauses.size() / 2], pauses.front(), pauses.back());
 
-    // 1. Send and a display read, as Send with "Read" ticked does.
-    {
-        int bad = 0;
+    // Send and a display read, as Send with "Read" ticked does, `queries`
+    // times; the seconds it took.
+    auto sendAndRead = [&](int &bad) {
         QByteArray text;
         const auto t = Clock::now();
         for (int i = 0; i < queries; ++i) {
@@ -124,7 +124,14 @@ int main(int argc, char **argv)
             if (text != ANSWER)
                 ++bad;
         }
-        Report("SendCommand + ReadResponse", queries, Seconds(t), bad);
+        return Seconds(t);
+    };
+
+    // 1. Send and a display read.
+    {
+        int bad = 0;
+        const double seconds = sendAndRead(bad);
+        Report("SendCommand + ReadResponse", queries, seconds, bad);
     }
 
     // 1b. The same without the pause: what the link and the simulated bus
@@ -133,17 +140,7 @@ int main(int argc, char **argv)
         const std::int32_t pause = g_gpibReadPauseMs;
         g_gpibReadPauseMs = 0;
         int bad = 0;
-        QByteArray text;
-        const auto t = Clock::now();
-        for (int i = 0; i < queries; ++i) {
-            if (links.SendCommand(QUERY) == 0)
-                ++bad;
-            text.clear();
-            links.ReadResponse(text);
-            if (text != ANSWER)
-                ++bad;
-        }
-        const double seconds = Seconds(t);
+        const double seconds = sendAndRead(bad);
         g_gpibReadPauseMs = pause;
         std::printf("%-38s %5d queries in %6.3f s: %7.1f lines/s, %.1f us a query%s\n",
                     "  the same without the pause (overhead)", queries, seconds, queries / seconds,

@@ -238,20 +238,29 @@ void RunCommand(const std::string &line)
     }
 }
 
-void DoSend(int board, Addr4882_t address, const void *buffer, long count, int eotMode)
+// The checks that every transfer makes before it moves a byte; a failed one
+// leaves its error and a count of 0.
+bool TransferPossible(int board, Addr4882_t address, const void *buffer, long count)
 {
     if (!BoardExists(board))
-        return;
+        return false;
     if (count < 0 || (count > 0 && !buffer)) {
         Fail(EARG);
         SetCount(0);
-        return;
+        return false;
     }
     if (!Listens(address)) {
         Fail(ENOL);
         SetCount(0);
-        return;
+        return false;
     }
+    return true;
+}
+
+void DoSend(int board, Addr4882_t address, const void *buffer, long count, int eotMode)
+{
+    if (!TransferPossible(board, address, buffer, count))
+        return;
 #ifdef GPIBSIM_SEND_ERR
     (void)eotMode;
     Fail(EBUS);
@@ -265,18 +274,8 @@ void DoSend(int board, Addr4882_t address, const void *buffer, long count, int e
 
 void DoReceive(int board, Addr4882_t address, void *buffer, long count, int termination)
 {
-    if (!BoardExists(board))
+    if (!TransferPossible(board, address, buffer, count))
         return;
-    if (count < 0 || (count > 0 && !buffer)) {
-        Fail(EARG);
-        SetCount(0);
-        return;
-    }
-    if (!Listens(address)) {
-        Fail(ENOL);
-        SetCount(0);
-        return;
-    }
     Bus &bus = TheBus();
 #ifdef GPIBSIM_RECEIVE_TIMO
     const bool nothing = true;
