@@ -35,16 +35,10 @@ namespace {
 
 constexpr char COMMAND[] = "MEAS:VOLT?\r\n";
 constexpr char EXPECTED[] = "1.250\r\n";
-constexpr int ROUNDS = 5;
-
-struct CRates
-{
-    double loop = 0;
-    double raw = 0;
-    double batch = 0;
-    double rawPoll = 0;
-    double rawLogged = 0;
-};
+// The queries of each path run in blocks, the paths taking turns block by
+// block, so that all of them see the same moments of a busy host; the ratios
+// are the medians of the ratios within each block.
+constexpr int BLOCKS = 40;
 
 bool WaitForListening(QProcess &server)
 {
@@ -225,7 +219,7 @@ int main(int argc, char **argv)
         QFile file(commandPath);
         if (!file.open(QIODevice::WriteOnly))
             return 1;
-        for (int i = 0; i < queries; ++i)
+        for (int i = 0; i < std::max(1, queries / BLOCKS); ++i)
             file.write(COMMAND);
     }
 
@@ -248,42 +242,71 @@ int main(int argc, char **argv)
     ConsoleLoop(links, std::min(queries, 1000), wrong);
     RawClient(address, std::min(queries, 1000), wrong);
 
-    std::vector<double> loops, raws, batches, rawPolls, rawLoggeds;
-    for (int round = 1; round <= ROUNDS; ++round) {
-        CRates r;
-        r.raw = RawClient(address, queries, wrong);
-        r.loop = ConsoleLoop(links, queries, wrong);
-        r.batch = LoggedBatch(links, commandPath, logPath, wrong);
-        r.rawPoll = RawClient(address, queries, wrong, false, true);
-        r.rawLogged = RawClient(address, queries, wrong, false, false, logPath);
-        std::printf("round %d: raw client %.0f q/s, console SendCommand+ReadResponse %.0f q/s (%.3f), "
-                    "logged batch %.0f q/s (%.3f)\n",
-                    round, r.raw, r.loop, r.raw > 0 ? r.loop / r.raw : 0.0, r.batch,
-                    r.raw > 0 ? r.batch / r.raw : 0.0);
-        raws.push_back(r.raw);
-        loops.push_back(r.loop);
-        batches.push_back(r.batch);
-        rawPolls.push_back(r.rawPoll);
-        rawLoggeds.push_back(r.rawLogged);
+    const int block = std::max(1, queries / BLOCKS);
+    enum Path
+    {
+        Raw,
+        Loop,
+        Batch,
+        RawPoll,
+        RawLogged,
+        PATHS
+    };
+    double seconds[PATHS] = {};
+    std::vector<double> ratios[PATHS];
+    for (int b = 0; b < BLOCKS; ++b) {
+        double rate[PATHS] = {};
+        for (int k = 0; k < PATHS; ++k) {
+            const int path = (b + k) % PATHS;
+            switch (path) {
+            case Raw:
+                rate[path] = RawClient(address, block, wrong);
+                break;
+            case Loop:
+                rate[path] = ConsoleLoop(links, block, wrong);
+                break;
+            case Batch:
+                rate[path] = LoggedBatch(links, commandPath, logPath, wrong);
+                break;
+            case RawPoll:
+                rate[path] = RawClient(address, block, wrong, false, true);
+                break;
+            case RawLogged:
+                rate[path] = RawClient(address, block, wrong, false, false, logPath);
+                break;
+            }
+        }
+        for (int path = 0; path < PATHS; ++path) {
+            if (rate[path] <= 0) {
+                std::fprintf(stderr, "a path failed in block %d\n", b + 1);
+                return 1;
+            }
+            seconds[path] += block / rate[path];
+            ratios[path].push_back(rate[path] / rate[Raw]);
+        }
     }
-    const double raw = Median(raws), loop = Median(loops), batch = Median(batches);
-    std::printf("median: raw client %.0f q/s\n", raw);
-    std::printf("median: console SendCommand+ReadResponse %.0f q/s, ratio %.3f (target >= 0.9)\n", loop,
-                raw > 0 ? loop / raw : 0.0);
-    std::printf("median: console logged batch %.0f q/s, ratio %.3f (target >= 0.9)\n", batch,
-                raw > 0 ? batch / raw : 0.0);
-    ReportRatio("TCP/IP SendCommand+ReadResponse, console/raw", raw > 0 ? loop / raw : 0.0, 0.9, true);
-    ReportRatio("TCP/IP logged batch, console/raw", raw > 0 ? batch / raw : 0.0, 0.9, true);
-    // The console waits for the reply in poll() (its deadline) and then
-    // receives; this is the same raw client paying for that one call.
-    const double rawPoll = Median(rawPolls);
-    std::printf("median: raw client waiting in poll() before each receive %.0f q/s; console loop / it %.3f\n",
-                rawPoll, rawPoll > 0 ? loop / rawPoll : 0.0);
+    auto total = [&](int path) { return block * BLOCKS / seconds[path]; };
+    auto ratio = [&](int path) { return Median(ratios[path]); };
+    std::printf(
+        "%d blocks of %d queries a path, the paths taking turns; rates over all blocks, ratios to the raw "
+        "client the medians of the blocks' own\n",
+        BLOCKS, block);
+    std::printf("raw client                                  %6.0f q/s\n", total(Raw));
+    std::printf("console SendCommand+ReadResponse            %6.0f q/s, ratio %.3f (target >= 0.9)\n",
+                total(Loop), ratio(Loop));
+    std::printf("console logged batch                        %6.0f q/s, ratio %.3f (target >= 0.9)\n",
+                total(Batch), ratio(Batch));
+    // The console used to wait for the reply in poll() and then receive;
+    // this is the raw client paying for that one call.
+    std::printf("raw client waiting in poll() before receive %6.0f q/s, ratio %.3f\n", total(RawPoll),
+                ratio(RawPoll));
     // What the log costs any client: the same two writes a query.
-    const double rawLogged = Median(rawLoggeds);
-    std::printf("median: raw client writing the same log %.0f q/s (%.3f of the raw client); "
-                "console logged batch / it %.3f\n",
-                rawLogged, raw > 0 ? rawLogged / raw : 0.0, rawLogged > 0 ? batch / rawLogged : 0.0);
+    std::printf("raw client writing the same log             %6.0f q/s, ratio %.3f\n", total(RawLogged),
+                ratio(RawLogged));
+    std::printf("console logged batch / raw client writing the same log: %.3f\n",
+                total(Batch) / total(RawLogged));
+    ReportRatio("TCP/IP SendCommand+ReadResponse, console/raw", ratio(Loop), 0.9, true);
+    ReportRatio("TCP/IP logged batch, console/raw", ratio(Batch), 0.9, true);
     // What the option saves: each query waits for the server's delayed
     // acknowledgement without it.
     const int sample = std::min(queries, 100);
