@@ -3,11 +3,13 @@
 #include "app/ConsoleApp.h"
 #include "app/Settings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -17,6 +19,8 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private:
+    QTemporaryDir m_config;
+
     static QString path()
     {
         return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
@@ -30,10 +34,22 @@ private:
         QFile f(path());
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(text);
+        // A file of the same size written within the file system's clock
+        // tick would look unchanged to QSettings' cache of what it read:
+        // each raw file gets a time of its own.
+        static int written = 0;
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-100000 + ++written),
+                              QFileDevice::FileModificationTime));
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    // A configuration folder of this test's own, not shared with the test
+    // programs that run beside it.
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    }
     void init() { QFile::remove(path()); }
     void cleanup()
     {

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 
@@ -22,9 +23,13 @@ inline QString SettingsPath()
         .fileName();
 }
 
+// A configuration folder of this test process's own: test programs run side
+// by side, and a shared store would let one clear what another just wrote.
+// Called before the first QSettings of the process, which fixes the folder.
 inline void UseTestSettings()
 {
-    QStandardPaths::setTestModeEnabled(true);
+    static QTemporaryDir folder;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
 }
 
 inline void ClearSettings()
