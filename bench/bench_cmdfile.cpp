@@ -80,28 +80,32 @@ QByteArray MakeReadFile(qint64 size)
 
 } // namespace
 
-// Every write() of the process comes here first.
-extern "C" ssize_t write(int fd, const void *buffer, size_t count)
+namespace {
+
+// A write call of the process; timed and counted when it goes to the log.
+template <typename Call> ssize_t TimedWhenLog(int fd, Call call)
 {
     if (fd != g_timedFd)
-        return syscall(SYS_write, fd, buffer, count);
+        return call();
     const auto start = Clock::now();
-    const ssize_t written = syscall(SYS_write, fd, buffer, count);
+    const ssize_t written = call();
     g_timedNanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
     ++g_timedCalls;
     return written;
 }
 
+} // namespace
+
+// Every write() of the process comes here first.
+extern "C" ssize_t write(int fd, const void *buffer, size_t count)
+{
+    return TimedWhenLog(fd, [&] { return syscall(SYS_write, fd, buffer, count); });
+}
+
 // The log hands a marker and its piece over in one gathered write.
 extern "C" ssize_t writev(int fd, const struct iovec *parts, int count)
 {
-    if (fd != g_timedFd)
-        return syscall(SYS_writev, fd, parts, count);
-    const auto start = Clock::now();
-    const ssize_t written = syscall(SYS_writev, fd, parts, count);
-    g_timedNanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-    ++g_timedCalls;
-    return written;
+    return TimedWhenLog(fd, [&] { return syscall(SYS_writev, fd, parts, count); });
 }
 
 // And every read(): the calls on the command file are counted.
@@ -221,7 +225,8 @@ int main()
         links.m_logFile = nullptr;
     }
     std::printf(
-        "batch: %d lines over the simulated ordal library, logged (%lld bytes, %ld write and writev calls), delay 0:\n"
+        "batch: %d lines over the simulated ordal library, logged (%lld bytes, %ld write and writev calls), "
+        "delay 0:\n"
         "       median %.0f lines/s (min %.0f, max %.0f), log writes %.1f%% of the run (min %.1f%%, max "
         "%.1f%%) over 5 rounds\n",
         BATCH_LINES, static_cast<long long>(logBytes), callsPerRun, Median(lineRates),
