@@ -100,7 +100,11 @@ bool CIpAddressCtrl::eventFilter(QObject *watched, QEvent *event)
     QLineEdit *field = m_fields[index];
     switch (key->key()) {
     case Qt::Key_Period:
-        if (index < 3 && !field->text().isEmpty())
+        // Only from a field that holds something typed or kept: a field that
+        // was just entered (its old text all selected, as after a third digit
+        // moved on) keeps the caret, so that an address typed whole with its
+        // dots fills the fields in turn.
+        if (index < 3 && !field->text().isEmpty() && !field->hasSelectedText())
             FocusField(index + 1, true);
         return true;
     case Qt::Key_Right:

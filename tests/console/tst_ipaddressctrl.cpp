@@ -49,6 +49,35 @@ private slots:
         QVERIFY(ctrl.Field(0)->text().toInt() <= 255);
     }
 
+    // An address typed whole, dots included, from the control's first field
+    // as Tab enters it (its text selected), over what the fields held.
+    void typedWhole_data()
+    {
+        QTest::addColumn<quint32>("before");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("three digits, then a dot") << quint32(0) << QStringLiteral("192.168.1.5");
+        QTest::newRow("loopback") << quint32(0) << QStringLiteral("127.0.0.1");
+        QTest::newRow("short fields") << quint32(0) << QStringLiteral("10.1.2.3");
+        QTest::newRow("all full") << quint32(0x01020304) << QStringLiteral("255.255.255.255");
+        QTest::newRow("over another address") << quint32(0xC0A80105) << QStringLiteral("10.20.30.40");
+    }
+
+    void typedWhole()
+    {
+        QFETCH(quint32, before);
+        QFETCH(QString, typed);
+        CIpAddressCtrl ctrl;
+        ctrl.SetAddress(before);
+        ctrl.show();
+        ctrl.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&ctrl));
+        ctrl.Field(0)->setFocus(Qt::TabFocusReason);
+        ctrl.Field(0)->selectAll(); // as Tab leaves it, also when it had the focus already
+        for (const QChar c : typed)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+        QCOMPARE(ctrl.Text(), typed);
+    }
+
     void keysMoveBetweenFields()
     {
         CIpAddressCtrl ctrl;
