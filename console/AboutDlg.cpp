@@ -8,6 +8,14 @@
 #include <QLabel>
 #include <QPushButton>
 
+QIcon CAboutDlg::ProgramIcon()
+{
+    // The image is compiled into a static library: without this call the
+    // linker leaves its registration out, and the icon comes out empty.
+    Q_INIT_RESOURCE(tallix);
+    return QIcon(QStringLiteral(":/tallix.png"));
+}
+
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("IDD_ABOUTBOX"));
@@ -18,7 +26,7 @@ CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)
 
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("IDR_MAINFRAME"));
-    icon->setPixmap(QIcon(QStringLiteral(":/tallix.png")).pixmap(32, 32));
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
     icon->setGeometry(units.Rect(11, 17, 21, 20));
 
     // Shown literally: no mnemonic, no rich text.

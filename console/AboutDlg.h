@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class QIcon;
+
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDR_MAINFRAME = 128;
@@ -16,4 +18,7 @@ class CAboutDlg : public QDialog
 public:
     explicit CAboutDlg(QWidget *parent = nullptr);
     ~CAboutDlg() override;
+
+    // The program icon (IDR_MAINFRAME), shared with the console window.
+    static QIcon ProgramIcon();
 };

@@ -150,7 +150,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), 
     };
 
     m_links.m_linkKind = GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), LINK_LUMEC);
-    m_icon = QIcon(QStringLiteral(":/tallix.png"));
+    m_icon = CAboutDlg::ProgramIcon();
 
     CreateControls();
     qApp->installEventFilter(this);

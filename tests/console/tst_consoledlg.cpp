@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConsoleTestSupport.h"
 
+#include "console/AboutDlg.h"
 #include "console/IpAddressCtrl.h"
 
 #include <QAbstractItemView>
@@ -78,6 +79,18 @@ private slots:
         QVERIFY(!Stored(QStringLiteral("GPIB/Connect")).isValid());
         QVERIFY(!Stored(QStringLiteral("TCPIP/IPAddress")).isValid());
         QVERIFY(w.messages.isEmpty());
+    }
+
+    // The program icon reaches the window and the About box.
+    void programIcon()
+    {
+        Window w;
+        QVERIFY(!w->windowIcon().isNull());
+        QVERIFY(!w->windowIcon().pixmap(32, 32).isNull());
+        CAboutDlg about;
+        auto *icon = about.findChild<QLabel *>(QStringLiteral("IDR_MAINFRAME"));
+        QVERIFY(icon);
+        QVERIFY(!icon->pixmap().isNull());
     }
 
     void storedValues_data()
