@@ -3,18 +3,15 @@
 #include "app/ConsoleApp.h"
 
 #include "console/ConsoleDlg.h"
+#include "console/WarningDialog.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 
 #include <csignal>
 
 CConsoleApp::CConsoleApp()
 {
-    m_showMessage = [](const QString &text) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok);
-        box.exec();
-    };
+    m_showMessage = [](const QString &text) { ShowWarningDialog(nullptr, text); };
 }
 
 CConsoleApp::~CConsoleApp() = default;

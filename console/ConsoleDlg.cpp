@@ -7,6 +7,7 @@
 #include "console/AboutDlg.h"
 #include "console/DialogUnitsWidget.h"
 #include "console/IpAddressCtrl.h"
+#include "console/WarningDialog.h"
 #include "timing/Delay.h"
 
 #include <QAbstractItemView>
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,10 +126,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), 
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_messageBox = [this](const QString &text) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, this);
-        box.exec();
-    };
+    m_messageBox = [this](const QString &text) { ShowWarningDialog(this, text); };
     m_askOpenFile = [this]() { return RunOpenFileDialog(this); };
     m_askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
     m_runAboutBox = []() {

@@ -4,6 +4,7 @@
 
 #include "console/AboutDlg.h"
 #include "console/IpAddressCtrl.h"
+#include "console/WarningDialog.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -91,6 +93,41 @@ private slots:
         auto *icon = about.findChild<QLabel *>(QStringLiteral("IDR_MAINFRAME"));
         QVERIFY(icon);
         QVERIFY(!icon->pixmap().isNull());
+    }
+
+    // The real box behind the window's message seam: title, icon, one OK,
+    // and wide enough for its title however short the text.
+    void warningDialog_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short") << QStringLiteral("Blank file");
+        QTest::newRow("long") << QStringLiteral("Error waiting for response: Connection reset by peer");
+    }
+
+    void warningDialog()
+    {
+        QFETCH(QString, text);
+        QString title, shown;
+        int width = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QList<QAbstractButton *> buttons;
+        QTimer::singleShot(0, [&]() {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            shown = box->text();
+            icon = box->icon();
+            buttons = box->buttons();
+            width = box->width();
+            box->button(QMessageBox::Ok)->click();
+        });
+        ShowWarningDialog(nullptr, text);
+        QCOMPARE(title, QStringLiteral("Tallix"));
+        QCOMPARE(shown, text);
+        QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(buttons.size(), 1);
+        QVERIFY2(width >= WarningDialogMinimumWidth(), qPrintable(QString::number(width)));
     }
 
     void storedValues_data()

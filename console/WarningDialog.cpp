@@ -1,0 +1,25 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/WarningDialog.h"
+
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QSpacerItem>
+
+int WarningDialogMinimumWidth()
+{
+    return 220;
+}
+
+void ShowWarningDialog(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, parent);
+    // QMessageBox sizes itself to its text alone; a short text ("Blank file")
+    // left the title bar too narrow for "Tallix". The box keeps its own
+    // sizing and takes no minimum width, but it respects its layout's.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(
+            new QSpacerItem(WarningDialogMinimumWidth(), 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    box.exec();
+}

@@ -1,0 +1,14 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+class QString;
+class QWidget;
+
+// The one kind of message the program shows: a modal box titled "Tallix"
+// with a warning icon and one OK button.
+void ShowWarningDialog(QWidget *parent, const QString &text);
+
+// The least width of that box, in pixels: enough for its title and the
+// window frame's buttons, however short the text.
+int WarningDialogMinimumWidth();
