@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,11 +38,20 @@ bool CCommandFileReader::Open(const QString &path)
     Close();
     const QByteArray native = QFile::encodeName(path);
     int fd;
+    // Without O_NONBLOCK, opening a named pipe waits for a writer, and the
+    // window with it. Only a regular file can be stepped through and sent
+    // again from a saved position; anything else is a file that cannot be
+    // opened.
     do {
-        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return false;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     m_fd = fd;
     m_bufferStart = 0;
     m_bufferLength = 0;

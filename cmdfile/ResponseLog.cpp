@@ -35,11 +35,20 @@ bool CResponseLog::Open(const QString &path)
     int fd;
     // Appending mode: every write lands at the end, whatever else writes to
     // the file, and nothing already in it is ever cut.
+    // A named pipe with no reader would hold the open, and the window with
+    // it: opened without waiting it fails at once (ENXIO); with a reader the
+    // log goes on blocking as a file's writes do.
     do {
-        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         m_lastError = errno;
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        m_lastError = errno;
+        ::close(fd);
         return false;
     }
     m_fd = fd;

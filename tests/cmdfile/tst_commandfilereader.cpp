@@ -2,12 +2,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFileReader.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -194,6 +196,28 @@ private slots:
         reader.Close();
         QVERIFY(!reader.IsOpen());
         QVERIFY(!reader.Seek(0));
+    }
+
+    // Only a regular file can be stepped and sent again from a saved place;
+    // a named pipe must not hold the window waiting for a writer.
+    void openRefusesWhatIsNotAFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder") << QStringLiteral("folder");
+        QTest::newRow("named pipe without a writer") << QStringLiteral("fifo");
+    }
+
+    void openRefusesWhatIsNotAFile()
+    {
+        QFETCH(QString, kind);
+        const QString path = m_dir.filePath(kind);
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(path));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        CCommandFileReader reader;
+        QVERIFY(!reader.Open(path)); // returns at once: a blocked open would hang the test
+        QVERIFY(!reader.IsOpen());
     }
 };
 

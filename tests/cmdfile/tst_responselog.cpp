@@ -7,7 +7,9 @@
 #include <QTest>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TestResponseLog : public QObject
 {
@@ -117,6 +119,28 @@ private slots:
         QVERIFY(!log.Open(m_dir.filePath(QStringLiteral("no/such/folder/log.txt"))));
         QVERIFY(!log.IsOpen());
         QCOMPARE(log.LastError(), ENOENT);
+    }
+
+    // A named pipe with nobody reading fails at once instead of holding the
+    // window; with a reader the records go through it.
+    void namedPipeLog()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("pipe.log"));
+        const QByteArray native = QFile::encodeName(path);
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        CResponseLog log;
+        QVERIFY(!log.Open(path));
+        QCOMPARE(log.LastError(), ENXIO);
+
+        const int reader = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        QVERIFY(log.Open(path));
+        QCOMPARE(log.WriteResponse("1.250\r\n"), 1);
+        char got[16] = {};
+        QCOMPARE(::read(reader, got, sizeof got), ssize_t(8));
+        QCOMPARE(QByteArray(got, 8), QByteArray(">1.250\r\n"));
+        log.Close();
+        ::close(reader);
     }
 
     void fullDeviceFailsWrites()
