@@ -32,6 +32,13 @@ CFileDialogEx::CFileDialogEx(bool openMode, const QString &defaultExtension, QWi
     // file; the grid is Qt's own layout of the dialog.
     if (auto *grid = qobject_cast<QGridLayout *>(layout()))
         grid->addWidget(m_logResponsesCheck, grid->rowCount(), 1);
+    FitColumns(this);
+}
+
+void CFileDialogEx::FitColumns(QFileDialog *dialog)
+{
+    // Qt's own dialog opens too narrow for its size and date columns.
+    dialog->resize(dialog->size().expandedTo(QSize(760, 460)));
 }
 
 QString CFileDialogEx::SuffixOf(const QString &defaultExtension)
@@ -81,6 +88,7 @@ QString RunSaveFileDialog(QWidget *parent, const QString &title)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(CFileDialogEx::SuffixOf(QString::fromLatin1(DEFAULT_EXTENSION)));
+    CFileDialogEx::FitColumns(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();

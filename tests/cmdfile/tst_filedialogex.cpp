@@ -88,6 +88,7 @@ private slots:
         QCOMPARE(dialog.fileMode(), QFileDialog::AnyFile);
         QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
         QVERIFY(!dialog.m_logResponses);
+        QVERIFY(dialog.width() >= 760); // its columns shown whole
     }
 
     void suffixOfThePattern_data()
@@ -186,6 +187,7 @@ private slots:
         WhenModal([&](QFileDialog *dialog) {
             title = dialog->windowTitle();
             QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+            QVERIFY(dialog->width() >= 760);
             FileNameEdit(dialog)->setText(QStringLiteral("responses.txt"));
             static_cast<QDialog *>(dialog)->accept();
         });
