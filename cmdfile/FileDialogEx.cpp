@@ -13,17 +13,25 @@ namespace {
 constexpr int LOG_RESPONSES_ID = 1026;
 const char *const DEFAULT_EXTENSION = "*.txt";
 
+// What both dialogs share: Qt's own dialog, any name taken (a command file
+// that is not there is the window's to report, "Could not open file"), the
+// suffix for a name typed without one, and a size that shows the size and
+// date columns whole.
+void SetUpDialog(QFileDialog *dialog, QFileDialog::AcceptMode mode, const QString &defaultExtension)
+{
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(CFileDialogEx::SuffixOf(defaultExtension));
+    dialog->resize(dialog->size().expandedTo(QSize(760, 460)));
+}
+
 } // namespace
 
 CFileDialogEx::CFileDialogEx(bool openMode, const QString &defaultExtension, QWidget *parent)
     : QFileDialog(parent)
 {
-    setOption(QFileDialog::DontUseNativeDialog, true);
-    setAcceptMode(openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    // Any name is taken, also in the open dialog: a command file that is not
-    // there is the window's to report ("Could not open file").
-    setFileMode(QFileDialog::AnyFile);
-    setDefaultSuffix(SuffixOf(defaultExtension));
+    SetUpDialog(this, openMode ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave, defaultExtension);
 
     m_logResponsesCheck = new QCheckBox(QStringLiteral("Log responses"), this);
     m_logResponsesCheck->setObjectName(QStringLiteral("IDC_LOG_RESPONSES"));
@@ -32,13 +40,6 @@ CFileDialogEx::CFileDialogEx(bool openMode, const QString &defaultExtension, QWi
     // file; the grid is Qt's own layout of the dialog.
     if (auto *grid = qobject_cast<QGridLayout *>(layout()))
         grid->addWidget(m_logResponsesCheck, grid->rowCount(), 1);
-    FitColumns(this);
-}
-
-void CFileDialogEx::FitColumns(QFileDialog *dialog)
-{
-    // Qt's own dialog opens too narrow for its size and date columns.
-    dialog->resize(dialog->size().expandedTo(QSize(760, 460)));
 }
 
 QString CFileDialogEx::SuffixOf(const QString &defaultExtension)
@@ -82,13 +83,9 @@ COpenFileChoice RunOpenFileDialog(QWidget *parent)
 QString RunSaveFileDialog(QWidget *parent, const QString &title)
 {
     QFileDialog dialog(parent, title);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    SetUpDialog(&dialog, QFileDialog::AcceptSave, QString::fromLatin1(DEFAULT_EXTENSION));
     // The log is appended to, so choosing an existing file needs no warning.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(CFileDialogEx::SuffixOf(QString::fromLatin1(DEFAULT_EXTENSION)));
-    CFileDialogEx::FitColumns(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();

@@ -24,8 +24,6 @@ public:
     // "*.txt" and ".txt" name the suffix "txt": the pattern form would make
     // Qt append ".*.txt" to a typed "cmds".
     static QString SuffixOf(const QString &defaultExtension);
-    // Opens `dialog` wide enough to show its columns whole.
-    static void FitColumns(QFileDialog *dialog);
 
     void setVisible(bool visible) override;
     void done(int result) override;
