@@ -11,8 +11,13 @@
 QIcon CAboutDlg::ProgramIcon()
 {
     // The image is compiled into a static library: without this call the
-    // linker leaves its registration out, and the icon comes out empty.
-    Q_INIT_RESOURCE(tallix);
+    // linker leaves its registration out, and the icon comes out empty. Once
+    // a run is enough.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(tallix);
+        return true;
+    }();
+    Q_UNUSED(registered);
     return QIcon(QStringLiteral(":/tallix.png"));
 }
 

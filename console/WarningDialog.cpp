@@ -6,11 +6,6 @@
 #include <QMessageBox>
 #include <QSpacerItem>
 
-int WarningDialogMinimumWidth()
-{
-    return 220;
-}
-
 void ShowWarningDialog(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, parent);
@@ -19,7 +14,7 @@ void ShowWarningDialog(QWidget *parent, const QString &text)
     // sizing and takes no minimum width, but it respects its layout's.
     if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
         grid->addItem(
-            new QSpacerItem(WarningDialogMinimumWidth(), 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+            new QSpacerItem(WARNING_DIALOG_MIN_WIDTH, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
             grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }

@@ -11,4 +11,4 @@ void ShowWarningDialog(QWidget *parent, const QString &text);
 
 // The least width of that box, in pixels: enough for its title and the
 // window frame's buttons, however short the text.
-int WarningDialogMinimumWidth();
+constexpr int WARNING_DIALOG_MIN_WIDTH = 220;

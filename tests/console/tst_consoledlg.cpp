@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(shown, text);
         QCOMPARE(icon, QMessageBox::Warning);
         QCOMPARE(buttons.size(), 1);
-        QVERIFY2(width >= WarningDialogMinimumWidth(), qPrintable(QString::number(width)));
+        QVERIFY2(width >= WARNING_DIALOG_MIN_WIDTH, qPrintable(QString::number(width)));
     }
 
     void storedValues_data()
