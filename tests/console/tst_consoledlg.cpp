@@ -58,6 +58,22 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(w.dlg.get()));
     }
 
+    // The window shown on the ordal link, whose library is absent so that
+    // sending is silent, with a log that records every command sent.
+    QString shownOnOrdalWithLog(Window &w, const QString &logName)
+    {
+        show(w);
+        w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
+        return openLog(w, logName);
+    }
+
+    // `text` in the command box, sent with Send.
+    static void send(Window &w, const QString &text)
+    {
+        w.control<QComboBox>(IDC_COMMAND)->setEditText(text);
+        w->OnSend();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -289,9 +305,7 @@ private slots:
         QFETCH(int, id);
         QFETCH(int, key);
         Window w;
-        show(w);
-        w.control<QRadioButton>(IDC_LINK_ORDAL)->click(); // ordal absent: silent
-        const QString log = openLog(w, QStringLiteral("enter.log"));
+        const QString log = shownOnOrdalWithLog(w, QStringLiteral("enter.log"));
         QVERIFY(!log.isEmpty());
         w.control<QComboBox>(IDC_COMMAND)->setEditText(QStringLiteral("*idn?"));
         QWidget *target = w->Control(id);
@@ -312,12 +326,9 @@ private slots:
     void typedPrefixOfHistorySentAsTyped()
     {
         Window w;
-        show(w);
-        w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
-        const QString log = openLog(w, QStringLiteral("prefix.log"));
+        const QString log = shownOnOrdalWithLog(w, QStringLiteral("prefix.log"));
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
-        combo->setEditText(QStringLiteral("MEAS:VOLT?"));
-        w->OnSend();
+        send(w, QStringLiteral("MEAS:VOLT?"));
         combo->setEditText(QString());
         combo->lineEdit()->setFocus();
         QTest::keyClicks(combo->lineEdit(), QStringLiteral("me"));
@@ -330,14 +341,10 @@ private slots:
     void enterInTheOpenListSends()
     {
         Window w;
-        show(w);
-        w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
-        const QString log = openLog(w, QStringLiteral("list.log"));
+        const QString log = shownOnOrdalWithLog(w, QStringLiteral("list.log"));
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
-        for (const char *command : {"*idn?", "meas:volt?"}) {
-            combo->setEditText(QString::fromLatin1(command));
-            w->OnSend();
-        }
+        send(w, QStringLiteral("*idn?"));
+        send(w, QStringLiteral("meas:volt?"));
         combo->setEditText(QStringLiteral("typed"));
         combo->showPopup();
         QTRY_VERIFY(combo->view()->isVisible());
@@ -452,8 +459,7 @@ private slots:
         Window w;
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         const QString log = openLog(w, QStringLiteral("sent.log"));
-        w.control<QComboBox>(IDC_COMMAND)->setEditText(typed);
-        w->OnSend();
+        send(w, typed);
         QCOMPARE(logOf(log), logged);
     }
 
