@@ -54,6 +54,13 @@ void InstrumentModel::reset()
     m_volts = 1.25;
 }
 
+int InstrumentModel::takeError()
+{
+    const int error = m_error;
+    m_error = 0;
+    return error;
+}
+
 int InstrumentModel::serialPoll()
 {
     int status = 0;

@@ -37,6 +37,10 @@ public:
     // answers every request with it).
     const std::string &latest() const { return m_latest; }
 
+    // The error that the latest failing command left (0 when none), cleared
+    // as a read of it by SYST:ERR? clears it.
+    int takeError();
+
     // Serial-poll status byte: MAV (0x10) while a response waits, RQS (0x40)
     // after SRQ; reading it clears RQS, as a serial poll does.
     int serialPoll();

@@ -270,19 +270,26 @@ void InstrumentServer::Serve(int client)
 bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
 {
     const std::string text = StripLineEnd(std::move(line));
-    if (text == REQUEST_LINE) {
+    std::string reply;
+    bool answer = false;
+    if (m_options.scpi) {
+        answer = m_scpi.Command(text, reply);
+    } else if (text == REQUEST_LINE) {
+        answer = true;
+        reply = m_model.latest().empty() ? std::string("\r\n") : m_model.latest();
+    } else {
+        m_model.command(text);
+    }
+    if (answer) {
         if (m_options.reset && m_options.closeAfter < 0) {
             ResetAndClose(client);
             return false;
         }
         if (!m_options.neverAnswer) {
-            std::string reply;
             if (m_options.replyBytes >= 0) {
                 InstrumentModel pattern;
                 pattern.command("DATA? " + std::to_string(m_options.replyBytes));
                 reply = pattern.take();
-            } else {
-                reply = m_model.latest().empty() ? std::string("\r\n") : m_model.latest();
             }
             if (m_options.resetAfterBytes >= 0) {
                 reply.resize(std::min(reply.size(), static_cast<std::size_t>(m_options.resetAfterBytes)));
@@ -297,8 +304,6 @@ bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
                 return false;
             }
         }
-    } else {
-        m_model.command(text);
     }
     if (m_options.closeAfter >= 0 && lineNumber >= m_options.closeAfter) {
         m_options.reset ? ResetAndClose(client) : CloseAfterLines(client);

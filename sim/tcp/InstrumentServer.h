@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim/model/InstrumentModel.h"
+#include "sim/tcp/ScpiInstrument.h"
 
 #include <csignal>
 #include <string>
@@ -25,6 +26,7 @@ struct ServerOptions
     bool nul = false;          // put a NUL byte in the middle of every reply
     long resetAfterBytes = -1; // send only this many bytes of a reply, then reset; -1: whole replies
     bool acceptNothing = false;
+    bool scpi = false; // answer queries by themselves, as a SCPI instrument on a raw socket
     std::string logPath;
 };
 
@@ -33,8 +35,9 @@ constexpr int EXIT_BIND_PRIVILEGE = 2;
 
 // A TCP server on one address and port that takes command lines ended by
 // CR LF and answers each "Please respond" line with the model's latest
-// response (an empty line when there is none). One client at a time; the next
-// one waits in the backlog until the current one is gone.
+// response (an empty line when there is none); or, with `scpi`, answers each
+// query by itself, as ScpiInstrument does. One client at a time; the next one
+// waits in the backlog until the current one is gone.
 class InstrumentServer
 {
 public:
@@ -70,6 +73,7 @@ private:
 
     ServerOptions m_options;
     InstrumentModel m_model;
+    ScpiInstrument m_scpi;
     int m_listener = -1;
     int m_logFd = -1;
     int m_dummies[64];

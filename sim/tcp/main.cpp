@@ -1,7 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tallix-instrument-server: the remote instrument on TCP port 700, for the
-// console's TCP/IP link, its tests and its benchmark.
+// console's TCP/IP link, its tests and its benchmark; with --scpi, a plain
+// SCPI instrument on a raw socket (the demo runs one on port 5025), for
+// clients that send queries and read the answers without asking for them.
 #include "sim/tcp/InstrumentServer.h"
 
 #include <signal.h>
@@ -28,6 +30,14 @@ constexpr const char *USAGE =
     "Listens on the address (default 127.0.0.1) and port (default 700), takes command\n"
     "lines ended by CR LF and answers each \"Please respond\" line with the response of\n"
     "the latest command that had one, or an empty line.\n"
+    "  --scpi                behave as a SCPI instrument on a raw socket instead: take\n"
+    "                        command lines ended by LF or CR LF, answer each query (a\n"
+    "                        command whose header ends in \"?\") by itself with one line\n"
+    "                        ended by LF, and nothing else; a command it does not know\n"
+    "                        (\"Please respond\" too) is answered by nothing and queues\n"
+    "                        -113,\"Undefined header\", which SYST:ERR? reads back\n"
+    "                        (0,\"No error\" when the queue is empty). The options below\n"
+    "                        that speak of a request then mean a query that is answered.\n"
     "Misbehaviours:\n"
     "  --never-answer        never answer a request\n"
     "  --close-after N       after N lines of a connection send end-of-file, then reset\n"
@@ -102,6 +112,8 @@ int main(int argc, char **argv)
             options.replyBytes = value;
         } else if (option == "--nul") {
             options.nul = true;
+        } else if (option == "--scpi") {
+            options.scpi = true;
         } else if (option == "--accept-nothing") {
             options.acceptNothing = true;
         } else if (option == "--log" && i + 1 < argc) {
