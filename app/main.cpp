@@ -3,7 +3,11 @@
 #include "app/ConsoleApp.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +47,78 @@ bool HaveDisplay()
     return (x && *x) || (wayland && *wayland);
 }
 
+constexpr int EXIT_USAGE = 2;
+
+const char DESCRIPTION[] = "Sends text commands to a laboratory instrument over one of five links (Zemra\n"
+                           "Automation, Ordal.dll, Remote GPIB, Lumec.dll, TCP/IP) and shows its responses,\n"
+                           "in one window. It takes no arguments besides the options below; the settings\n"
+                           "are kept in ~/.config/Korvane/Tallix.conf. See tallix(1).";
+
+// The options that Qt itself takes from the command line (-platform, -style
+// and the like) keep working: QApplication removes them before the program
+// sees its arguments. They are known here, and hidden from the help, so that
+// they are not refused as unknown.
+void AddQtOptions(QCommandLineParser &parser)
+{
+    for (const char *name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
+          "qwindowtitle", "session", "display", "geometry", "style", "stylesheet", "qmljsdebugger"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+// --help and --version are answered, and a bad option refused, before
+// anything that needs a display. Returns the exit status when the program
+// ends here, -1 when the window is to run.
+int HandleCommandLine(int &argc, char **argv)
+{
+    if (argc <= 1)
+        return -1;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    // As Qt's own options are written: -platform is one word, not -p -l ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help and exits."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Shows the version and exits."));
+    parser.addOption(help);
+    parser.addOption(version);
+    AddQtOptions(parser);
+    const bool parsed = parser.parse(arguments);
+    if (parsed && !parser.isSet(help) && !parser.isSet(version))
+        return -1; // what is not an option is ignored, as it always was
+
+    // Only to name the program in the usage line; it needs no display.
+    QCoreApplication core(argc, argv);
+    if (!parsed) {
+        std::fprintf(stderr, "tallix: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return EXIT_USAGE;
+    }
+    if (parser.isSet(help))
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    else
+        std::fputs("tallix " TALLIX_VERSION "\n", stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int status = HandleCommandLine(argc, argv); status >= 0)
+        return status;
     if (!HaveDisplay()) {
         std::fprintf(stderr,
                      "Tallix needs a graphical display, and none was found (DISPLAY and "
@@ -55,7 +127,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     g_previousHandler = qInstallMessageHandler(StartUpMessage);
-    QApplication application(argc, argv); // arguments are not used
+    QApplication application(argc, argv); // takes Qt's own options; the program uses none
     qInstallMessageHandler(g_previousHandler);
     QGuiApplication::setDesktopFileName(QStringLiteral("tallix"));
     CConsoleApp theApp;
