@@ -1,0 +1,48 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// tallix-instrument-server in its SCPI mode as a child process, on 127.0.0.1
+// and a port that the system picks, so that it never meets the demo's server
+// on 5025 nor a test program running beside it.
+class CScpiServerProcess
+{
+public:
+    ~CScpiServerProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // Returns the port it listens on, 0 when it did not come up.
+    int Start()
+    {
+        m_process.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"));
+        m_process.setArguments({QStringLiteral("--scpi"), QStringLiteral("--address"),
+                                QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("0")});
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return 0;
+        const QByteArray prefix("listening on 127.0.0.1:");
+        QByteArray output;
+        while (!output.contains('\n') && m_process.waitForReadyRead(10000))
+            output += m_process.readAllStandardOutput();
+        if (!output.startsWith(prefix))
+            return 0;
+        return output.mid(prefix.size()).trimmed().toInt();
+    }
+
+    QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+private:
+    QProcess m_process;
+};
