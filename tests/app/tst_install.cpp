@@ -49,6 +49,9 @@ private slots:
         QTest::newRow("automation server") << QStringLiteral("lib/tallix/sim/tallix-automation-server");
         QTest::newRow("desktop entry") << QStringLiteral("share/applications/tallix.desktop");
         QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/64x64/apps/tallix.png");
+        QTest::newRow("man page") << QStringLiteral("share/man/man1/tallix.1");
+        QTest::newRow("demo man page") << QStringLiteral("share/man/man1/tallix-demo.1");
+        QTest::newRow("metainfo") << QStringLiteral("share/metainfo/com.korvane.tallix.metainfo.xml");
         QTest::newRow("bus service file")
             << QStringLiteral("share/tallix/dbus-1/services/Zemra.Application2.service");
     }
