@@ -1,0 +1,394 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// libgpib.so.0 as linux-gpib's user library presents itself, over the
+// simulated bus (SimBus.h; board 0, the instrument at address 14). Names,
+// types and values follow linux-gpib's public headers gpib/ib.h and
+// gpib/gpib_user.h: send_eotmode NULLend 0, DABend 1, NLend 2; STOPend 0x100;
+// Addr4882_t uint16_t; counts long; the process variables volatile int ibsta,
+// ibcnt, iberr and volatile long ibcntl, and the per-thread ThreadIbsta(),
+// ThreadIberr(), ThreadIbcnt(), ThreadIbcntl(); ibfind, ibwrtf, ibtmo, ibvers,
+// gpib_error_string.
+
+#include "sim/gpibbackend/SimBus.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#define LGSIM_EXPORT __attribute__((visibility("default")))
+
+using Addr4882_t = std::uint16_t;
+
+namespace {
+
+using tallixsim::BusError;
+using tallixsim::BusHandle;
+using tallixsim::BusOutcome;
+using tallixsim::SimBus;
+using tallixsim::WriteEnd;
+
+// ibsta bits (enum ibsta_bits).
+constexpr int ERR = 1 << 15;
+constexpr int TIMO = 1 << 14;
+constexpr int END = 1 << 13;
+constexpr int CMPL = 1 << 8;
+constexpr int REM = 1 << 6;
+constexpr int CIC = 1 << 5;
+
+// iberr codes (enum iberr_code).
+constexpr int EDVR = 0;
+constexpr int ENOL = 2;
+constexpr int EARG = 4;
+constexpr int EABO = 6;
+constexpr int ENEB = 7;
+constexpr int EFSO = 12;
+
+// enum send_eotmode.
+constexpr int NULLend = 0;
+constexpr int DABend = 1;
+constexpr int NLend = 2;
+constexpr int STOPend = 0x100;
+
+// ibconfig / ibask options.
+constexpr int IbcPAD = 0x1;
+constexpr int IbcSAD = 0x2;
+constexpr int IbcTMO = 0x3;
+constexpr int IbcEOT = 0x4;
+constexpr int T1000s = 17;
+
+thread_local int t_ibsta = 0;
+thread_local int t_iberr = 0;
+thread_local int t_ibcnt = 0;
+thread_local long t_ibcntl = 0;
+
+} // namespace
+
+extern "C" {
+LGSIM_EXPORT volatile int ibsta = 0;
+LGSIM_EXPORT volatile int ibcnt = 0;
+LGSIM_EXPORT volatile int iberr = 0;
+LGSIM_EXPORT volatile long ibcntl = 0;
+}
+
+namespace {
+
+int ErrorCode(BusError error)
+{
+    switch (error) {
+    case BusError::NO_LISTENER:
+        return ENOL;
+    case BusError::NO_BOARD:
+        return ENEB;
+    case BusError::BAD_ARGUMENT:
+    case BusError::BAD_HANDLE:
+        return EARG;
+    case BusError::TIMED_OUT:
+        return EABO;
+    case BusError::FILE_ERROR:
+        return EFSO;
+    case BusError::NOT_FOUND:
+    case BusError::NONE:
+        break;
+    }
+    return EDVR;
+}
+
+// Sets the thread's and the process's variables from one call's outcome.
+int Finish(const BusOutcome &outcome)
+{
+    int status = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
+    if (outcome.end)
+        status |= END;
+    if (outcome.error != BusError::NONE) {
+        status |= ERR;
+        if (outcome.error == BusError::TIMED_OUT)
+            status |= TIMO;
+        t_iberr = ErrorCode(outcome.error);
+        iberr = t_iberr;
+    }
+    t_ibsta = status;
+    t_ibcnt = static_cast<int>(outcome.count);
+    t_ibcntl = outcome.count;
+    ibsta = t_ibsta;
+    ibcnt = t_ibcnt;
+    ibcntl = t_ibcntl;
+    return status;
+}
+
+BusOutcome Failure(BusError error)
+{
+    BusOutcome outcome;
+    outcome.error = error;
+    return outcome;
+}
+
+bool EndMode(int eotMode, WriteEnd &end)
+{
+    if (eotMode == NULLend)
+        end = WriteEnd::NO_EOI;
+    else if (eotMode == DABend)
+        end = WriteEnd::EOI_ON_LAST_BYTE;
+    else if (eotMode == NLend)
+        end = WriteEnd::NEWLINE_WITH_EOI;
+    else
+        return false;
+    return true;
+}
+
+// The handle a traditional call names, or the call's failure.
+BusHandle *HandleOf(int ud)
+{
+    BusHandle *handle = SimBus::Instance().Handle(ud);
+    if (!handle)
+        Finish(Failure(BusError::BAD_HANDLE));
+    return handle;
+}
+
+} // namespace
+
+extern "C" {
+
+LGSIM_EXPORT int ThreadIbsta(void)
+{
+    return t_ibsta;
+}
+
+LGSIM_EXPORT int ThreadIberr(void)
+{
+    return t_iberr;
+}
+
+LGSIM_EXPORT int ThreadIbcnt(void)
+{
+    return t_ibcnt;
+}
+
+LGSIM_EXPORT long ThreadIbcntl(void)
+{
+    return t_ibcntl;
+}
+
+LGSIM_EXPORT void ibvers(char **version)
+{
+    static char text[] = "0.0-tallix-sim";
+    if (version)
+        *version = text;
+}
+
+LGSIM_EXPORT const char *gpib_error_string(int error)
+{
+    switch (error) {
+    case EDVR:
+        return "EDVR 0: OS error";
+    case ENOL:
+        return "ENOL 2: No listeners";
+    case EARG:
+        return "EARG 4: Bad argument to function call";
+    case EABO:
+        return "EABO 6: I/O operation aborted";
+    case ENEB:
+        return "ENEB 7: Non-existent board";
+    case EFSO:
+        return "EFSO 12: File system operation error";
+    default:
+        return "Unknown error";
+    }
+}
+
+LGSIM_EXPORT void SendIFC(int board_desc)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().InterfaceClear(board_desc));
+}
+
+LGSIM_EXPORT void EnableRemote(int board_desc, const Addr4882_t addressList[])
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().EnableRemote(board_desc, addressList));
+}
+
+LGSIM_EXPORT void Send(int board_desc, Addr4882_t address, const void *buffer, long count, int eot_mode)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    WriteEnd end;
+    if (!EndMode(eot_mode, end)) {
+        Finish(Failure(BusError::BAD_ARGUMENT));
+        return;
+    }
+    Finish(SimBus::Instance().Write(board_desc, address, buffer, count, end));
+}
+
+LGSIM_EXPORT void Receive(int board_desc, Addr4882_t address, void *buffer, long count, int termination)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    const bool stopOnEos = termination != STOPend;
+    Finish(SimBus::Instance().Read(board_desc, address, buffer, count, stopOnEos,
+                                   static_cast<unsigned char>(termination & 0xFF)));
+}
+
+LGSIM_EXPORT void ReadStatusByte(int board_desc, Addr4882_t address, short *result)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().SerialPoll(board_desc, address, result));
+}
+
+LGSIM_EXPORT void SendCmds(int board_desc, const void *cmds, long count)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().Commands(board_desc, cmds, count));
+}
+
+LGSIM_EXPORT void FindLstn(int board_desc, const Addr4882_t padList[], Addr4882_t resultList[],
+                           int maxNumResults)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().FindListeners(board_desc, padList, resultList, maxNumResults));
+}
+
+LGSIM_EXPORT int ibfind(const char *dev)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    const int ud = SimBus::Instance().OpenBoard(dev);
+    Finish(ud < 0 ? Failure(BusError::NOT_FOUND) : BusOutcome{});
+    return ud;
+}
+
+LGSIM_EXPORT int ibdev(int board_index, int pad, int sad, int timo, int send_eoi, int eosmode)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    (void)eosmode;
+    if (timo < 0 || timo > T1000s) {
+        Finish(Failure(BusError::BAD_ARGUMENT));
+        return -1;
+    }
+    const int ud = SimBus::Instance().OpenDevice(board_index, pad, sad, timo, send_eoi != 0);
+    Finish(ud < 0 ? Failure(board_index != 0 ? BusError::NO_BOARD : BusError::BAD_ARGUMENT) : BusOutcome{});
+    return ud;
+}
+
+LGSIM_EXPORT int ibonl(int ud, int onl)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (!HandleOf(ud))
+        return ibsta;
+    if (onl == 0)
+        SimBus::Instance().Close(ud);
+    return Finish({});
+}
+
+LGSIM_EXPORT int ibtmo(int ud, int v)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    if (v < 0 || v > T1000s)
+        return Finish(Failure(BusError::BAD_ARGUMENT));
+    handle->timeout = v;
+    return Finish({});
+}
+
+LGSIM_EXPORT int ibconfig(int ud, int option, int value)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    if (option == IbcTMO) {
+        if (value < 0 || value > T1000s)
+            return Finish(Failure(BusError::BAD_ARGUMENT));
+        handle->timeout = value;
+    } else if (option == IbcEOT) {
+        handle->eot = value != 0;
+    } else if (option == IbcPAD && !handle->board) {
+        handle->pad = static_cast<unsigned>(value);
+    } else if (option == IbcSAD) {
+        handle->sad = value;
+    }
+    return Finish({});
+}
+
+LGSIM_EXPORT int ibask(int ud, int option, int *value)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    if (!value)
+        return Finish(Failure(BusError::BAD_ARGUMENT));
+    if (option == IbcTMO)
+        *value = handle->timeout;
+    else if (option == IbcEOT)
+        *value = handle->eot ? 1 : 0;
+    else if (option == IbcPAD)
+        *value = static_cast<int>(handle->pad);
+    else if (option == IbcSAD)
+        *value = handle->sad;
+    else
+        *value = 0;
+    return Finish({});
+}
+
+LGSIM_EXPORT int ibwait(int ud, int mask)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    (void)mask;
+    if (!HandleOf(ud))
+        return ibsta;
+    return Finish({});
+}
+
+LGSIM_EXPORT int ibwrt(int ud, const void *buf, long count)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    const WriteEnd end = handle->eot ? WriteEnd::EOI_ON_LAST_BYTE : WriteEnd::NO_EOI;
+    return Finish(SimBus::Instance().Write(handle->boardIndex, handle->pad, buf, count, end));
+}
+
+LGSIM_EXPORT int ibrd(int ud, void *buf, long count)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    return Finish(SimBus::Instance().Read(handle->boardIndex, handle->pad, buf, count, false, 0));
+}
+
+LGSIM_EXPORT int ibwrtf(int ud, const char *file_path)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    FILE *file = file_path ? std::fopen(file_path, "rb") : nullptr;
+    if (!file)
+        return Finish(Failure(BusError::FILE_ERROR));
+    std::string data;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        data.append(chunk, got);
+    std::fclose(file);
+    const WriteEnd end = handle->eot ? WriteEnd::EOI_ON_LAST_BYTE : WriteEnd::NO_EOI;
+    return Finish(SimBus::Instance().Write(handle->boardIndex, handle->pad, data.data(),
+                                           static_cast<long>(data.size()), end));
+}
+
+LGSIM_EXPORT int ibrsp(int ud, char *spr)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    short value = 0;
+    const BusOutcome outcome = SimBus::Instance().SerialPoll(handle->boardIndex, handle->pad, &value);
+    if (outcome.error == BusError::NONE && spr)
+        *spr = static_cast<char>(value);
+    return Finish(outcome);
+}
+
+} // extern "C"

@@ -1,0 +1,114 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sim/model/InstrumentModel.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace tallixsim {
+
+// How a write ends on the bus.
+enum class WriteEnd
+{
+    NO_EOI,
+    EOI_ON_LAST_BYTE,
+    NEWLINE_WITH_EOI, // a LF added after the data, EOI with it
+};
+
+// What went wrong, in words of the bus; each simulated library names it with
+// its own error code.
+enum class BusError
+{
+    NONE,
+    NO_LISTENER,
+    NO_BOARD,
+    BAD_ARGUMENT,
+    TIMED_OUT,
+    BAD_HANDLE,
+    FILE_ERROR,
+    NOT_FOUND,
+};
+
+struct BusOutcome
+{
+    BusError error = BusError::NONE;
+    long count = 0;
+    bool end = false; // END: the last byte came with EOI (or was the end-of-string byte)
+};
+
+// A unit descriptor of the traditional calls: the board or one device on it.
+struct BusHandle
+{
+    bool used = false;
+    bool board = false;
+    int boardIndex = 0;
+    unsigned pad = 0;
+    int sad = 0;
+    int timeout = 0;
+    bool eot = true;
+};
+
+// Interface board 0 with one instrument on it (the shared instrument model),
+// as both simulated GPIB libraries see it. Records what reaches the bus.
+//
+// Environment, read at each call:
+//   TALLIX_SIM_GPIB_ADDRESS     primary address of the instrument (default 14)
+//   TALLIX_SIM_GPIB_TIMEOUT_MS  how long a read with nothing to read waits
+//                               before it times out (default 3 ms)
+//   TALLIX_SIM_BUS_TRACE        a file to which one line per bus event is
+//                               appended:
+//                                 ifc 0
+//                                 remote 0 14
+//                                 write 14 7 *IDN?\r\n eoi=6   (bytes escaped;
+//                                                   eoi=none without EOI)
+//                                 read 14 31 eoi=30  /  read 14 timeout
+//                                 spoll 14 0x10
+//                                 findlstn 0 14
+//                                 cmd 0 3
+class SimBus
+{
+public:
+    static constexpr int MAX_HANDLES = 64;
+
+    static SimBus &Instance();
+
+    std::mutex &Lock() { return m_lock; }
+    bool Remote() const { return m_remote; }
+
+    BusOutcome InterfaceClear(int board);
+    // `addresses` ends with 0xFFFF; null is an empty list.
+    BusOutcome EnableRemote(int board, const std::uint16_t *addresses);
+    BusOutcome Write(int board, unsigned address, const void *data, long count, WriteEnd end);
+    // Stops at END, and after the byte `eos` when `stopOnEos`.
+    BusOutcome Read(int board, unsigned address, void *buffer, long count, bool stopOnEos, unsigned char eos);
+    BusOutcome SerialPoll(int board, unsigned address, short *statusByte);
+    BusOutcome Commands(int board, const void *data, long count);
+    // Stores the listening addresses of `pads` (ending with 0xFFFF) in
+    // `results`, at most `limit`; the count is how many.
+    BusOutcome FindListeners(int board, const std::uint16_t *pads, std::uint16_t *results, long limit);
+
+    // "gpib0" opens board 0; -1 for any other name.
+    int OpenBoard(const char *name);
+    // -1 when the board does not exist or the address is out of range.
+    int OpenDevice(int board, int pad, int sad, int timeout, bool eot);
+    BusHandle *Handle(int ud);
+    void Close(int ud);
+
+private:
+    bool Listens(unsigned address) const;
+    bool OutputWaiting() const;
+    void Deliver(const std::string &bytes, bool eoi);
+    void RunCommand(const std::string &line);
+
+    std::mutex m_lock;
+    InstrumentModel m_instrument;
+    std::string m_input;
+    std::size_t m_outputPos = 0;
+    bool m_remote = false;
+    BusHandle m_handles[MAX_HANDLES];
+};
+
+} // namespace tallixsim
