@@ -1,0 +1,11 @@
+# SPDX-FileCopyrightText: 2026 Korvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+# gpib-32 and the two simulated GPIB libraries, by their full paths; the test
+# copies them per row.
+add_dependencies(${TEST_NAME} tallix_gpib32 tallixsim_gpib_backends)
+target_compile_definitions(${TEST_NAME} PRIVATE
+  TALLIX_GPIB32_LIBRARY="$<TARGET_FILE:tallix_gpib32>"
+  TALLIX_SIM_LINUXGPIB="$<TARGET_FILE:tallixsim_linuxgpib>"
+  TALLIX_SIM_NI4882="$<TARGET_FILE:tallixsim_ni4882>")
+# Nothing on the loader's path: only what the test names is found.
+set_tests_properties(${TEST_NAME} PROPERTIES ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=unset:")
