@@ -4,6 +4,7 @@
 
 #include "console/ConsoleDlg.h"
 #include "console/WarningDialog.h"
+#include "timing/Delay.h"
 
 #include <QCoreApplication>
 
@@ -26,6 +27,10 @@ bool CConsoleApp::InitSockets()
 
 bool CConsoleApp::InitInstance()
 {
+    // The pause's calibration keeps a core busy for several milliseconds:
+    // beside the start-up, not in front of the window's first paint.
+    StartDelayCalibration();
+
     // The settings live under the company key: organisation "Korvane",
     // application "Tallix". The window's constructor reads one, so this comes
     // first.

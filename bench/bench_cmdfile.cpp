@@ -12,8 +12,8 @@
 // descriptor (counts those on the command file's).
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
+#include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -182,7 +182,7 @@ int main()
     hooks.showMessage = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
     CLinkDispatch links(&hooks);
     links.m_ordal.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
-    links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_linkKind = LINK_ORDAL;
     links.ConnectLinks();
     if (!links.m_ordal.IsLoaded()) {

@@ -10,9 +10,9 @@
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "common/UiHooks.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
 #include "timing/Delay.h"
 
 #include <QCoreApplication>
@@ -85,13 +85,13 @@ int main(int argc, char **argv)
     hooks.showMessage = [&messages](const QString &text) { messages << text; };
     CLinkDispatch links(&hooks);
     links.m_linkKind = LINK_GPIB;
-    links.m_gpibAddress = 14;
-    links.m_gpib.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
+    links.m_context.gpibAddress = 14;
+    links.Gpib().SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
 
     const auto loadStart = Clock::now();
     links.ConnectLinks();
     const double loadSeconds = Seconds(loadStart);
-    if (links.m_gpib.IsOffline()) {
+    if (links.Gpib().IsOffline()) {
         std::fprintf(stderr, "the simulated library did not load from %s\n", TALLIX_SIM_LIBDIR);
         return 1;
     }

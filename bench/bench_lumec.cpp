@@ -15,8 +15,8 @@
 // record by record, so the figures are mostly those of the write calls.
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
+#include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -120,7 +120,7 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
     CCommandFiles files(&hooks);
     links.m_linkKind = LINK_LUMEC;
     links.m_lumec.SetLibraryName(QString::fromUtf8(LIBRARY));
-    links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_logFile = &files.m_logFile;
 
     const auto t0 = Clock::now();
@@ -143,7 +143,7 @@ double Dispatch(const std::vector<std::string> &lines, const QString &logPath, c
     CResponseLog log;
     links.m_linkKind = LINK_LUMEC;
     links.m_lumec.SetLibraryName(QString::fromUtf8(LIBRARY));
-    links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_logFile = &log;
 
     const auto t0 = Clock::now();

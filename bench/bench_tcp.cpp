@@ -5,9 +5,9 @@
 // on one socket, to the same server in the same run.
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
+#include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
-#include "links/UiHooks.h"
 #include "timing/Delay.h"
 
 #include <QCoreApplication>
@@ -70,7 +70,7 @@ double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
         wrong += text == EXPECTED ? 0 : 1;
     }
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    links.m_tcp.DropSocket(); // the server serves one client at a time
+    links.Tcp().DropSocket(); // the server serves one client at a time
     return queries / seconds;
 }
 
@@ -95,7 +95,7 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
         [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     links.m_logFile = nullptr;
-    links.m_tcp.DropSocket();
+    links.Tcp().DropSocket();
 
     QFile log(logPath);
     if (log.open(QIODevice::ReadOnly)) {
@@ -231,8 +231,8 @@ int main(int argc, char **argv)
     };
     CLinkDispatch links(&hooks);
     links.m_linkKind = LINK_TCPIP;
-    links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_ipAddressText = [&]() { return address; };
+    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.m_context.ipAddressText = [&]() { return address; };
     DelayMicroseconds(100); // the one-time calibration, outside the timings
 
     std::printf("%d queries (command, request, reply) to tallix-instrument-server on %s:%d\n", queries,

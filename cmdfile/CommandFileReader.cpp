@@ -26,11 +26,23 @@ inline char UpperCase(unsigned char c)
     return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
 }
 
+CCommandFileReader::ReadFunction g_read = nullptr;
+
+inline ssize_t SystemRead(int fd, void *buffer, std::size_t count)
+{
+    return g_read ? g_read(fd, buffer, count) : ::read(fd, buffer, count);
+}
+
 } // namespace
 
 CCommandFileReader::~CCommandFileReader()
 {
     Close();
+}
+
+void CCommandFileReader::SetReadFunction(ReadFunction read)
+{
+    g_read = read;
 }
 
 bool CCommandFileReader::Open(const QString &path)
@@ -53,6 +65,7 @@ bool CCommandFileReader::Open(const QString &path)
         return false;
     }
     m_fd = fd;
+    m_lastError = 0;
     m_bufferStart = 0;
     m_bufferLength = 0;
     m_bufferIndex = 0;
@@ -100,15 +113,15 @@ inline int CCommandFileReader::NextByte()
     // refill simply continues from there.
     ssize_t got;
     do {
-        got = ::read(m_fd, m_buffer, sizeof m_buffer);
+        got = SystemRead(m_fd, m_buffer, sizeof m_buffer);
     } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        m_lastError = errno;
     m_bufferStart += m_bufferLength;
     m_bufferIndex = 0;
     if (got <= 0) {
-        // A read error ends the file like its end does: the caller has no way
-        // to report anything else.
         m_bufferLength = 0;
-        return -1;
+        return got < 0 ? -2 : -1;
     }
     m_bufferLength = static_cast<int>(got);
     return m_buffer[m_bufferIndex++];
@@ -120,6 +133,11 @@ int CCommandFileReader::ReadCommandLine(char *buffer)
     int n = 0;
     for (;;) {
         const int next = NextByte();
+        if (next == -2) {
+            // A line cut short by a failing disk must not go out as if whole.
+            buffer[0] = '\0';
+            return LINE_READ_ERROR;
+        }
         if (next < 0)
             break;
         const auto c = static_cast<unsigned char>(next);
@@ -131,19 +149,19 @@ int CCommandFileReader::ReadCommandLine(char *buffer)
         if (c == CR) {
             buffer[n + 1] = '\n';
             buffer[n + 2] = '\0';
-            return 1;
+            return LINE_READ;
         }
         buffer[n + 1] = '\0';
         // The offending byte stays in the buffer as it was read.
         if (!IsAllowed(c) || n >= COMMAND_LINE_MAX_CHARS)
-            return -1;
+            return LINE_BAD;
         buffer[n] = UpperCase(c);
         ++n;
     }
     if (n == 0)
-        return 0;
+        return LINE_END_OF_FILE;
     buffer[n] = '\r';
     buffer[n + 1] = '\n';
     buffer[n + 2] = '\0';
-    return 1;
+    return LINE_READ;
 }

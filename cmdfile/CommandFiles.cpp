@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
 
-#include "links/UiHooks.h"
+#include "common/SystemError.h"
+#include "common/UiHooks.h"
 
 #include <cstring>
 
@@ -25,6 +26,14 @@ void CCommandFiles::Message(const QString &text) const
 int CCommandFiles::ReadCommandLine(char *buffer)
 {
     return m_commandFile->ReadCommandLine(buffer);
+}
+
+void CCommandFiles::ReportUnreadable(int result, int error) const
+{
+    if (result == LINE_BAD)
+        Message(BAD_LINE);
+    else if (result == LINE_READ_ERROR)
+        Message(QStringLiteral("Error reading command file: %1").arg(SystemErrorText(error)));
 }
 
 void CCommandFiles::CloseCommandFiles()
@@ -62,10 +71,14 @@ int CCommandFiles::OpenCommandFile(const QString &path, QByteArray &line)
     const int found = FindNonEmptyLine(buffer, line);
     if (found > 0)
         return 1;
+    const int error = m_commandFile->LastError();
     // Closed before the message, so nothing stays open while it is shown.
     CloseCommandFiles();
     // A bad line is never sent, not even the part of it that was accepted.
-    Message(found < 0 ? BAD_LINE : QStringLiteral("Blank file"));
+    if (found == LINE_END_OF_FILE)
+        Message(QStringLiteral("Blank file"));
+    else
+        ReportUnreadable(found, error);
     return 0;
 }
 
@@ -90,9 +103,9 @@ int CCommandFiles::StepToNextLine(QByteArray &line, char *buffer)
     const int found = FindNonEmptyLine(buffer, line);
     if (found > 0)
         return 1;
+    const int error = m_commandFile->LastError();
     CloseCommandFiles();
-    if (found < 0)
-        Message(BAD_LINE);
+    ReportUnreadable(found, error);
     return 0;
 }
 
@@ -128,14 +141,8 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
         }
         result = ReadCommandLine(buffer);
     }
+    const int error = m_commandFile->LastError();
     CloseCommandFiles();
-    if (result < 0)
-        Message(BAD_LINE);
+    ReportUnreadable(result, error);
     return true;
-}
-
-void CCommandFiles::LogWriteFailed()
-{
-    m_logFile.Close();
-    m_logFilePath.clear();
 }

@@ -36,29 +36,28 @@ public:
     void CloseCommandFiles();
     bool IsCommandFileOpen() const { return m_commandFile != nullptr; }
 
-    // Open File, steps 3 to 5: opens `path` and finds the first non-empty line.
-    // 1: found (`line` holds it without its CR LF); 0: failed ("Could not open
-    // file", "Blank file" or "Bad line in command file" was shown) and both
-    // files are closed.
+    // Opens the command file at `path` and finds its first line that is not
+    // empty. 1: found (`line` holds it without its CR LF); 0: failed ("Could
+    // not open file", "Blank file", "Bad line in command file" or a read error
+    // was shown, the files closed first).
     int OpenCommandFile(const QString &path, QByteArray &line);
-    // Open File, step 7.2: opens the log. false: "Could not open output file"
-    // was shown and there is no log.
+    // Opens the log chosen with the command file. false: "Could not open
+    // output file" was shown and there is no log.
     bool OpenLogFile(const QString &path);
     // Stepping: 1 the next non-empty line is in `line`; 0 the file is used up
-    // (both files closed; a bad line has been reported). `buffer`, when given,
-    // is the caller's line buffer of at least COMMAND_LINE_BUFFER_SIZE bytes.
+    // (both files closed; a bad line or a read error has been reported).
+    // `buffer`, when given, is the caller's line buffer of at least
+    // COMMAND_LINE_BUFFER_SIZE bytes.
     int StepToNextLine(QByteArray &line, char *buffer = nullptr);
 
-    // Send File, steps 4 to 8, after ConnectLinks succeeded. Returns true when
-    // the run reached the state File used up (Send and Read get disabled);
-    // false when reopening failed (reported), which leaves the state as it was.
+    // The batch run of Send File, once the links are up: from the line shown
+    // (or, when the file was used up, the whole file again with its log), a
+    // pause after each line sent, until the end, a bad line, a read error or
+    // a failed send. Returns true when the run reached the state File used up
+    // (Send and Read get disabled); false when reopening failed (reported),
+    // which leaves the state as it was.
     bool RunBatch(const std::function<int(const char *)> &sendCommand,
                   const std::function<void(std::uint32_t)> &delay);
-
-    // After a failed log write, which the link dispatch has already reported
-    // and closed: makes sure the log is closed and forgets its path, so that a
-    // later batch does not try it again. The window then empties its label.
-    void LogWriteFailed();
 
     std::unique_ptr<CCommandFileReader> m_commandFile;
     CResponseLog m_logFile;
@@ -69,8 +68,11 @@ public:
 
 private:
     // Reads until a line that is not empty: 1 found (in `line`, without its
-    // CR LF), 0 end of file, -1 a bad line.
+    // CR LF), else the reader's result for the end of the file, a bad line or
+    // a read error.
     int FindNonEmptyLine(char *buffer, QByteArray &line);
+    // After a bad line or a read error, with both files closed: says which.
+    void ReportUnreadable(int result, int error) const;
     void Message(const QString &text) const;
 
     const CUiHooks *m_hooks;

@@ -2,12 +2,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/ConsoleDlg.h"
 
-#include "app/Settings.h"
-#include "cmdfile/FileDialogEx.h"
+#include "common/Settings.h"
 #include "console/AboutDlg.h"
 #include "console/DialogUnitsWidget.h"
+#include "console/FileDialogEx.h"
 #include "console/IpAddressCtrl.h"
+#include "console/ResponseText.h"
 #include "console/WarningDialog.h"
+#include "links/GpibLink.h"
+#include "links/TcpLink.h"
 #include "timing/Delay.h"
 
 #include <QAbstractItemView>
@@ -94,30 +97,24 @@ QString IdName(int id)
         return QStringLiteral("IDC_RESPONSE");
     case IDC_SEND_FILE:
         return QStringLiteral("IDC_SEND_FILE");
-    case IDC_LINK_AUTOMATION:
-        return QStringLiteral("IDC_LINK_AUTOMATION");
-    case IDC_LINK_ORDAL:
-        return QStringLiteral("IDC_LINK_ORDAL");
-    case IDC_LINK_GPIB:
-        return QStringLiteral("IDC_LINK_GPIB");
-    case IDC_LINK_LUMEC:
-        return QStringLiteral("IDC_LINK_LUMEC");
     case IDC_DELAY:
         return QStringLiteral("IDC_DELAY");
-    case IDC_LINK_TCPIP:
-        return QStringLiteral("IDC_LINK_TCPIP");
     case IDC_IP_ADDRESS:
         return QStringLiteral("IDC_IP_ADDRESS");
     case IDCANCEL:
         return QStringLiteral("IDCANCEL");
     default:
+        for (const CLinkRow &row : LinkTable())
+            if (row.controlId == id)
+                return QString::fromLatin1(row.controlName);
         return QStringLiteral("IDC_STATIC_%1").arg(id);
     }
 }
 
 } // namespace
 
-CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks)
+CConsoleDlg::CConsoleDlg(QWidget *parent)
+    : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks), m_sender(m_links, m_files, &m_hooks)
 {
     setObjectName(QStringLiteral("IDD_CONSOLE"));
     setWindowTitle(QStringLiteral("Tallix"));
@@ -139,14 +136,11 @@ CConsoleDlg::CConsoleDlg(QWidget *parent) : QDialog(parent), m_links(&m_hooks), 
     m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
 
     m_links.m_refreshMembers = [this]() { UpdateData(true); };
-    m_links.m_ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
-    m_links.m_logFile = &m_files.m_logFile;
-    m_links.m_logWriteFailed = [this]() {
-        m_files.m_logFilePath.clear();
-        m_outputPath->setText(QString());
-    };
+    m_links.m_context.ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
+    m_sender.m_logWriteFailed = [this]() { m_outputPath->setText(QString()); };
 
-    m_links.m_linkKind = GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), LINK_LUMEC);
+    m_links.m_linkKind =
+        LinkKind{GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(LINK_LUMEC))};
     m_icon = CAboutDlg::ProgramIcon();
 
     CreateControls();
@@ -228,23 +222,11 @@ void CConsoleDlg::CreateControls()
     m_sendFileButton = button(IDC_SEND_FILE, "Send File", 7, 128);
     m_sendFileButton->setEnabled(false);
 
-    const struct
-    {
-        int id;
-        const char *text;
-        int x, y, width;
-    } radios[5] = {
-        {IDC_LINK_AUTOMATION, "Zemra Automation", 7, 169, 75},
-        {IDC_LINK_ORDAL, "Ordal.dll", 7, 188, 42},
-        {IDC_LINK_GPIB, "Remote GPIB", 7, 207, 59},
-        {IDC_LINK_LUMEC, "Lumec.dll", 95, 169, 40},
-        {IDC_LINK_TCPIP, "TCP/IP", 95, 188, 40},
-    };
-    for (int i = 0; i < 5; ++i) {
-        auto *radio = new QRadioButton(QString::fromLatin1(radios[i].text), this);
-        place(radio, radios[i].id, radios[i].x, radios[i].y, radios[i].width, 10);
+    for (const CLinkRow &row : LinkTable()) {
+        auto *radio = new QRadioButton(QString::fromLatin1(row.label), this);
+        place(radio, row.controlId, row.x, row.y, row.width, 10);
         radio->setFocusPolicy(Qt::ClickFocus); // no tab stops
-        m_linkRadios[i] = radio;
+        m_linkRadios.push_back(radio);
     }
 
     m_outputPath = new QLabel(this);
@@ -306,11 +288,15 @@ bool CConsoleDlg::OnInitDialog()
     setWindowIcon(m_icon);
     m_gpibAddressEdit->setText(
         QString::number(GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), 14)));
-    m_links.m_tcp.m_ipAddress =
+    CTcpLink &tcp = m_links.Tcp();
+    tcp.m_ipAddress =
         static_cast<std::uint32_t>(GetProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"), 0));
-    m_ipAddressCtrl->SetAddress(m_links.m_tcp.m_ipAddress);
-    // The first call calibrates the delay, so that its cost falls in start-up.
-    DelayMicroseconds(100);
+    m_ipAddressCtrl->SetAddress(tcp.m_ipAddress);
+    // The first call calibrates the delay, so that its cost falls in start-up;
+    // it waits for its calibration, so it runs once the window is up. Every
+    // command comes after it through the same event loop.
+    QMetaObject::invokeMethod(
+        this, []() { DelayMicroseconds(100); }, Qt::QueuedConnection);
     m_send->setFocus(Qt::OtherFocusReason);
     return true;
 }
@@ -320,16 +306,16 @@ void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
     *ok = true;
     // The link group.
     if (fromControls) {
-        m_links.m_linkKind = -1;
-        for (int i = 0; i < 5; ++i)
+        m_links.m_linkKind = LINK_NONE;
+        for (std::size_t i = 0; i < m_linkRadios.size(); ++i)
             if (m_linkRadios[i]->isChecked())
-                m_links.m_linkKind = i;
+                m_links.m_linkKind = LinkKind{static_cast<std::int32_t>(i)};
     } else {
-        for (int i = 0; i < 5; ++i) {
+        for (std::size_t i = 0; i < m_linkRadios.size(); ++i) {
             // Auto-exclusive radios refuse to uncheck the last checked one; a
-            // stored kind outside 0 to 4 leaves all five unchecked.
+            // stored kind that names no link leaves them all unchecked.
             m_linkRadios[i]->setAutoExclusive(false);
-            m_linkRadios[i]->setChecked(i == m_links.m_linkKind);
+            m_linkRadios[i]->setChecked(static_cast<std::int32_t>(i) == ToInt(m_links.m_linkKind));
         }
         for (QRadioButton *radio : m_linkRadios)
             radio->setAutoExclusive(true);
@@ -353,7 +339,7 @@ void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
     // The address check: a changed address drops an open connection, so the
     // next command connects to the new one.
     if (fromControls)
-        m_links.m_tcp.CheckAddress(m_ipAddressCtrl->GetAddress());
+        m_links.Tcp().CheckAddress(m_ipAddressCtrl->GetAddress());
 }
 
 bool CConsoleDlg::UpdateData(bool saveAndValidate)
@@ -379,7 +365,7 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
 {
     try {
         handler();
-    } catch (const CAutomationError &error) {
+    } catch (const CLinkError &error) {
         ShowMessage(error.Text());
     } catch (const std::exception &error) {
         ShowMessage(QString::fromLocal8Bit(error.what()));
@@ -393,7 +379,7 @@ int CConsoleDlg::ConnectLinks()
 
 int CConsoleDlg::SendCommand(const char *line)
 {
-    return m_links.SendCommand(line);
+    return m_sender.SendCommand(line);
 }
 
 int CConsoleDlg::ReadResponse(QByteArray &text)
@@ -408,7 +394,7 @@ void CConsoleDlg::ShowResponse()
         return;
     QByteArray text;
     ReadResponse(text);
-    m_response->setPlainText(QString::fromLocal8Bit(text));
+    m_response->setPlainText(ResponseDisplayText(text));
 }
 
 void CConsoleDlg::OnSend()
@@ -450,7 +436,7 @@ void CConsoleDlg::OnStatus()
 void CConsoleDlg::OnSerialPoll()
 {
     short result = 0;
-    m_links.m_gpib.SerialPoll(&result);
+    m_links.Gpib().SerialPoll(&result);
     // C's alternate form: 64 shows as 0x40, zero as a plain 0 (Qt's own
     // formatting would write 0x0).
     char text[64];
@@ -463,10 +449,11 @@ void CConsoleDlg::OnChangeAddress()
 {
     bool ok = false;
     const int value = m_gpibAddressEdit->text().trimmed().toInt(&ok);
-    m_links.m_gpibAddress = ok ? value : 0;
-    if (m_links.m_gpibAddress > 0) {
-        m_links.m_gpib.SetAddress(m_links.m_gpibAddress);
-        WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), m_links.m_gpibAddress);
+    std::int32_t &address = m_links.m_context.gpibAddress;
+    address = ok ? value : 0;
+    if (address > 0) {
+        m_links.Gpib().SetAddress(address);
+        WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), address);
     }
 }
 
@@ -578,9 +565,9 @@ void CConsoleDlg::OnCancel()
         return;
     m_closing = true;
     UpdateData(true); // a bad delay shows its message; the close goes on
-    WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), m_links.m_linkKind);
+    WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(m_links.m_linkKind));
     WriteProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"),
-                    static_cast<std::int32_t>(m_links.m_tcp.m_ipAddress));
+                    static_cast<std::int32_t>(m_links.Tcp().m_ipAddress));
     m_files.CloseCommandFiles();
     m_links.ReleaseLinks();
     QDialog::reject();

@@ -3,13 +3,16 @@
 #pragma once
 
 #include "cmdfile/CommandFiles.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
+#include "links/LinkTable.h"
 
 #include <QDialog>
 #include <QIcon>
 
 #include <functional>
+#include <vector>
 
 class CIpAddressCtrl;
 class QCheckBox;
@@ -33,13 +36,8 @@ constexpr int IDC_INPUT_PATH = 1011;
 constexpr int IDC_OUTPUT_PATH = 1012;
 constexpr int IDC_RESPONSE = 1013;
 constexpr int IDC_SEND_FILE = 1015;
-constexpr int IDC_LINK_AUTOMATION = 1020;
-constexpr int IDC_LINK_ORDAL = 1021;
-constexpr int IDC_LINK_GPIB = 1022;
-constexpr int IDC_LINK_LUMEC = 1023;
 constexpr int IDC_DELAY = 1025;
 constexpr int IDC_LOG_RESPONSES = 1026;
-constexpr int IDC_LINK_TCPIP = 1027;
 constexpr int IDC_IP_ADDRESS = 1028;
 constexpr int IDCANCEL = 2;
 constexpr int IDD_CONSOLE = 102;
@@ -84,9 +82,9 @@ public:
     bool UpdateData(bool saveAndValidate);
     void CloseCommandFiles();
 
-    // The state, in widget-free classes.
-    CLinkDispatch m_links;
-    CCommandFiles m_files;
+    // The state, in widget-free classes, for the program and its tests.
+    CLinkDispatch &Links() { return m_links; }
+    CCommandFiles &Files() { return m_files; }
 
     QWidget *Control(int id) const;
 
@@ -110,8 +108,10 @@ private:
     void SetFileControls(bool fileSelected);
 
     CUiHooks m_hooks;
+    CLinkDispatch m_links;
+    CCommandFiles m_files;
+    CCommandSender m_sender;
     QIcon m_icon;
-    bool m_initialised = false;
     bool m_closing = false;
 
     QPushButton *m_send = nullptr;
@@ -126,7 +126,7 @@ private:
     QLabel *m_inputPath = nullptr;
     QPlainTextEdit *m_response = nullptr;
     QPushButton *m_sendFileButton = nullptr;
-    QRadioButton *m_linkRadios[5] = {};
+    std::vector<QRadioButton *> m_linkRadios; // one a link, in the order of the link table
     QLabel *m_outputPath = nullptr;
     QLineEdit *m_delayEdit = nullptr;
     CIpAddressCtrl *m_ipAddressCtrl = nullptr;

@@ -9,6 +9,9 @@
 void ShowWarningDialog(QWidget *parent, const QString &text)
 {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, parent);
+    // The texts come from servers and the system too: "<b>overload</b>" is
+    // what they said, not markup.
+    box.setTextFormat(Qt::PlainText);
     // QMessageBox sizes itself to its text alone; a short text ("Blank file")
     // left the title bar too narrow for "Tallix". The box keeps its own
     // sizing and takes no minimum width, but it respects its layout's.

@@ -97,14 +97,13 @@ QDBusMessage AutomationServer::Call(const QString &interface, const QString &met
     // a command waits for the server.
     const QDBusMessage reply = m_bus->call(call, QDBus::Block);
     if (reply.type() == QDBusMessage::ErrorMessage)
-        throw CAutomationError(QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage()));
+        throw CLinkError(QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage()));
     if (reply.type() != QDBusMessage::ReplyMessage)
-        throw CAutomationError(QStringLiteral("%1: no reply from %2").arg(method, m_service));
+        throw CLinkError(QStringLiteral("%1: no reply from %2").arg(method, m_service));
     if (reply.signature() != QLatin1String(replySignature))
-        throw CAutomationError(
-            QStringLiteral("org.freedesktop.DBus.Error.InvalidSignature: %1 of %2 returned "
-                           "\"%3\" where \"%4\" was expected")
-                .arg(method, m_service, reply.signature(), QLatin1String(replySignature)));
+        throw CLinkError(QStringLiteral("org.freedesktop.DBus.Error.InvalidSignature: %1 of %2 returned "
+                                        "\"%3\" where \"%4\" was expected")
+                             .arg(method, m_service, reply.signature(), QLatin1String(replySignature)));
     return reply;
 }
 
@@ -167,28 +166,32 @@ void CAutomationLink::UpdateAutomationLink(LinkKind current)
     m_automation.SetSetupProperty(1);
 }
 
-void CAutomationLink::Send(const char *line)
+int CAutomationLink::Update(LinkKind chosen)
 {
-    if (m_automation.IsEmpty() || !line)
-        return;
-    m_automation.SendText(QByteArray(line));
+    UpdateAutomationLink(chosen);
+    return 1;
 }
 
-void CAutomationLink::ReceiveForDisplay(QByteArray &text)
+int CAutomationLink::Send(std::string_view line)
+{
+    if (!m_automation.IsEmpty())
+        m_automation.SendText(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+    return 1;
+}
+
+void CAutomationLink::ReadForDisplay(QByteArray &text)
 {
     if (m_automation.IsEmpty())
         return;
     text = m_automation.ReceiveText();
 }
 
-void CAutomationLink::ReceiveForLog(char *buffer)
+void CAutomationLink::ReadForLog(LogBuffer buffer)
 {
     if (m_automation.IsEmpty())
         return;
-    // The log buffer holds RESPONSE_BUFFER_SIZE bytes and a NUL; a longer text
-    // keeps its beginning.
     const QByteArray text = m_automation.ReceiveText();
     const auto n = static_cast<std::size_t>(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
-    std::memcpy(buffer, text.constData(), n);
+    std::memcpy(buffer.data(), text.constData(), n);
     buffer[n] = '\0';
 }

@@ -2,27 +2,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "links/LinkTypes.h"
+#include "links/Link.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <memory>
-#include <stdexcept>
 
 class QDBusConnection;
 class QDBusMessage;
 class QVariant;
-
-// A failed call on the automation server. It ends the command at that call
-// and is reported by the window's top-level handler.
-class CAutomationError : public std::runtime_error
-{
-public:
-    explicit CAutomationError(const QString &text) : std::runtime_error(text.toStdString()) {}
-    QString Text() const { return QString::fromStdString(what()); }
-};
 
 // The thin client of the four calls of the Zemra application object on the
 // session bus: name Zemra.Application2, path /Zemra/Application, interface
@@ -40,7 +30,7 @@ public:
     void ReleaseDispatch();
     bool IsEmpty() const { return !m_bus; }
 
-    // Each throws CAutomationError when the call fails.
+    // Each throws CLinkError when the call fails: the command ends there.
     void Setup(const QString &name, short code);
     void SetSetupProperty(short value);
     int SendText(const QByteArray &text);
@@ -62,19 +52,26 @@ private:
     QString m_service;
 };
 
-// The automation link: up while m_automation holds a server object.
-class CAutomationLink
+// The automation link: up while m_automation holds a server object. With no
+// server it is silent: nothing is sent and the responses are empty.
+class CAutomationLink : public CLink
 {
 public:
+    explicit CAutomationLink(const CLinkContext &context) : CLink(context) {}
+
+    int Update(LinkKind chosen) override;
+    // SendText(line) when up; nothing otherwise.
+    int Send(std::string_view line) override;
+    // At most RESPONSE_BUFFER_SIZE bytes of the text; a longer one keeps its
+    // beginning.
+    void ReadForLog(LogBuffer buffer) override;
+    // The whole text, however long.
+    void ReadForDisplay(QByteArray &text) override;
+    void Release() override { m_automation.ReleaseDispatch(); }
+
     void UpdateAutomationLink(LinkKind current);
-    // Send branch: SendText(line) when up; nothing otherwise.
-    void Send(const char *line);
-    // Display read: the whole text when up.
-    void ReceiveForDisplay(QByteArray &text);
-    // Log read: at most RESPONSE_BUFFER_SIZE bytes and a NUL into `buffer`.
-    void ReceiveForLog(char *buffer);
-    void Release() { m_automation.ReleaseDispatch(); }
     bool IsUp() const { return !m_automation.IsEmpty(); }
 
+private:
     AutomationServer m_automation;
 };

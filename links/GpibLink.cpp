@@ -2,9 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 
-#include "links/UiHooks.h"
+#include "common/UiHooks.h"
 #include "timing/Delay.h"
 
+#include <QByteArray>
 #include <QLibrary>
 
 #include <cstring>
@@ -26,18 +27,16 @@ const char *const CGpibLink::LOOKUP_NAMES[21] = {
     "ibdev",    "ibask",        "SendCmds",       "user_ibsta", "user_iberr", "user_ibcnt", "user_ibcntl",
 };
 
-CGpibLink::CGpibLink(const CUiHooks *hooks, QString libraryName)
-    : m_hooks(hooks), m_libraryName(std::move(libraryName))
+CGpibLink::CGpibLink(const CLinkContext &context, QString libraryName)
+    : CLink(context), m_libraryName(std::move(libraryName))
 {
 }
 
 CGpibLink::~CGpibLink()
 {
     // Nothing goes over the bus at the end: the device keeps its state.
-    if (m_library) {
+    if (m_library)
         m_library->unload();
-        delete m_library;
-    }
 }
 
 void CGpibLink::SetLibraryName(const QString &name)
@@ -87,14 +86,13 @@ int CGpibLink::Initialize(int offline)
     // Once loaded, the library stays for the rest of the run; a second call
     // does not load it again (nor repeats the message).
     if (offline == 0 && !m_library) {
-        auto *library = new QLibrary(m_libraryName);
+        auto library = std::make_unique<QLibrary>(m_libraryName);
         if (!library->load()) {
-            delete library;
             m_offline = 1;
         } else {
-            m_library = library;
-            if (LookUpNames() != 0 && m_hooks)
-                m_hooks->Message(QStringLiteral("Bad GPIB.dll file."));
+            m_library = std::move(library);
+            if (LookUpNames() != 0)
+                ReportFailure(QStringLiteral("Bad GPIB.dll file."));
         }
     }
     if (m_offline != 0)
@@ -177,4 +175,52 @@ int CGpibLink::SerialPoll(short *result)
 unsigned CGpibLink::LastCount() const
 {
     return m_ibcnt ? static_cast<unsigned>(*m_ibcnt) & 0xFFFFu : 0u;
+}
+
+int CGpibLink::Update(LinkKind)
+{
+    if (IsOffline()) {
+        Initialize(0);
+        SetAddress(m_context.gpibAddress);
+    }
+    return 1;
+}
+
+int CGpibLink::Send(std::string_view line)
+{
+    if (Write(line.data(), static_cast<int>(line.size())) != 0)
+        return 1;
+    ReportFailure(QStringLiteral("Error sending GPIB command"));
+    return 0;
+}
+
+void CGpibLink::ReadForLog(LogBuffer buffer)
+{
+    Read(buffer.data(), RESPONSE_BUFFER_SIZE, 1, 0x100);
+}
+
+void CGpibLink::ReadForDisplay(QByteArray &text)
+{
+    char buffer[RESPONSE_BUFFER_SIZE + 1];
+    constexpr auto full = static_cast<unsigned>(RESPONSE_BUFFER_SIZE);
+    std::int64_t total = 0;
+    unsigned n = 0;
+    do {
+        buffer[0] = '\0';
+        Read(buffer, RESPONSE_BUFFER_SIZE, 0, 0x100);
+        n = LastCount();
+        // The count is the library's word and may exceed what was asked for:
+        // never index past the buffer, and take such a read as the last one
+        // rather than chaining on a count that cannot be right.
+        const bool bogus = n > full;
+        if (bogus)
+            n = full;
+        buffer[n] = '\0';
+        text.append(buffer, static_cast<qsizetype>(std::strlen(buffer)));
+        total += n;
+        if (bogus)
+            break;
+        // A library that keeps reporting a full buffer would hold the window
+        // for ever; what came so far is the response.
+    } while (n == full && total < GPIB_DISPLAY_READ_LIMIT);
 }

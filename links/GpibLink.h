@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "links/Link.h"
+
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
-class CUiHooks;
 class QLibrary;
 
 // NI-488.2 device address: primary address in the low byte, secondary in the
@@ -17,18 +19,30 @@ constexpr Addr4882_t NOADDR = 0xFFFF;
 // The pause before each online read, in milliseconds.
 extern std::int32_t g_gpibReadPauseMs;
 
+// The most that one display read chains together: far beyond any real
+// response, and an end for a library that reports a full buffer forever.
+constexpr std::int64_t GPIB_DISPLAY_READ_LIMIT = 16 * 1024 * 1024;
+
 // One instrument on board 0 of a GPIB bus, driven through the NI-488.2 library
 // "gpib-32" loaded at run time. Offline until the library loads; then online
 // for the rest of the run.
-class CGpibLink
+class CGpibLink : public CLink
 {
 public:
     // `libraryName` is what the loader is asked for; "gpib-32" finds
     // libgpib-32.so on the loader's search path. Tests pass a full path.
-    explicit CGpibLink(const CUiHooks *hooks = nullptr, QString libraryName = QStringLiteral("gpib-32"));
-    ~CGpibLink();
-    CGpibLink(const CGpibLink &) = delete;
-    CGpibLink &operator=(const CGpibLink &) = delete;
+    explicit CGpibLink(const CLinkContext &context, QString libraryName = QStringLiteral("gpib-32"));
+    ~CGpibLink() override;
+
+    // Whatever link is chosen, the first command of a run loads the library
+    // and clears the bus; while it cannot be loaded every command tries again.
+    int Update(LinkKind chosen) override;
+    int Send(std::string_view line) override;
+    void ReadForLog(LogBuffer buffer) override;
+    // Reads again while a read fills the whole buffer.
+    void ReadForDisplay(QByteArray &text) override;
+    // The library stays loaded until the link goes.
+    void Release() override {}
 
     int Initialize(int offline);
     int SetAddress(int address);
@@ -58,7 +72,6 @@ private:
     // Looks up the 21 names; returns how many were missing.
     int LookUpNames();
 
-    const CUiHooks *m_hooks;
     QString m_libraryName;
 
     // Entry points, each empty until found.
@@ -80,7 +93,7 @@ private:
     void *m_SendCmds = nullptr;
     void *m_ibrsp = nullptr;
 
-    QLibrary *m_library = nullptr;
+    std::unique_ptr<QLibrary> m_library;
     int *m_ibsta = nullptr;
     int *m_iberr = nullptr;
     int *m_ibcnt = nullptr;

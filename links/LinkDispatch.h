@@ -2,57 +2,61 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "links/AutomationLink.h"
-#include "links/GpibLink.h"
-#include "links/LinkTypes.h"
-#include "links/MessageLibraryLink.h"
-#include "links/TcpLink.h"
+#include "links/Link.h"
 
 #include <QByteArray>
-#include <QString>
 
-#include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
-class CResponseLog;
+class CGpibLink;
+class CTcpLink;
 class CUiHooks;
 
-// Brings the chosen link up before each command, sends one command line and
-// reads responses over it, and writes the log record while a log is open.
+// Brings the chosen link up before each command, and sends and reads over it.
+// The links are made from the link table; nothing here knows one from another.
 class CLinkDispatch
 {
 public:
     explicit CLinkDispatch(const CUiHooks *hooks);
+    ~CLinkDispatch();
+    CLinkDispatch(const CLinkDispatch &) = delete;
+    CLinkDispatch &operator=(const CLinkDispatch &) = delete;
 
     // Refreshes the members from the window's controls (the data exchange in
     // the reading direction); its result is not looked at.
     std::function<void()> m_refreshMembers;
-    // The IP control's address as dotted-decimal text.
-    std::function<QString()> m_ipAddressText;
-    // The log of the command files; written while it is open.
-    CResponseLog *m_logFile = nullptr;
-    // Called after a failed log write has been reported.
-    std::function<void()> m_logWriteFailed;
 
     int ConnectLinks();
-    int SendCommand(const char *line);
+    // The chosen link's send, after refreshing the members. 1 also when no
+    // link is chosen; 0 when it failed (reported).
+    int Send(std::string_view line);
+    // One response for the log over the chosen link.
+    void ReadForLog(LogBuffer buffer);
+    // One response for the window over the chosen link, ended at its first
+    // NUL. Always 1.
     int ReadResponse(QByteArray &text);
-    // Frees the message libraries, releases the automation server and drops
-    // the socket, in that order (the close of the window).
+    // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 
     LinkKind m_linkKind = LINK_LUMEC;
-    std::int32_t m_gpibAddress = 0;
+    // Read by the links; the window keeps it current.
+    CLinkContext m_context;
 
-    CAutomationLink m_automation;
-    CMessageLibraryLink m_ordal;
-    CMessageLibraryLink m_lumec;
-    CGpibLink m_gpib;
-    CTcpLink m_tcp;
+    // The link of `kind`, which must name one.
+    CLink &Link(LinkKind kind) const;
+    template <typename T> T &LinkAs(LinkKind kind) const { return static_cast<T &>(Link(kind)); }
+    // The two links that the window also reaches directly: the GPIB address
+    // and Serial Poll, and the IP address check.
+    CGpibLink &Gpib() const;
+    CTcpLink &Tcp() const;
 
 private:
     void RefreshMembers();
-    void ReadLogResponse(char *buffer);
+    CLink *Chosen() const;
 
-    const CUiHooks *m_hooks;
+    std::vector<std::unique_ptr<CLink>> m_links; // indexed by kind
+    std::vector<CLink *> m_connectOrder;
+    std::vector<CLink *> m_releaseOrder;
 };

@@ -2,22 +2,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QString>
+#include <cstdint>
 
-#include <functional>
+// The index of the checked radio button of the link group, as the "Connect"
+// setting stores it. Any stored number round-trips; one that names no link
+// checks no radio.
+enum class LinkKind : std::int32_t
+{
+};
 
-// The index of the checked radio button of the link group; -1 when none is.
-using LinkKind = int;
+inline constexpr LinkKind LINK_NONE{-1}; // no radio checked
+inline constexpr LinkKind LINK_AUTOMATION{0};
+inline constexpr LinkKind LINK_ORDAL{1};
+inline constexpr LinkKind LINK_GPIB{2};
+inline constexpr LinkKind LINK_LUMEC{3};
+inline constexpr LinkKind LINK_TCPIP{4};
 
-constexpr LinkKind LINK_AUTOMATION = 0;
-constexpr LinkKind LINK_ORDAL = 1;
-constexpr LinkKind LINK_GPIB = 2;
-constexpr LinkKind LINK_LUMEC = 3;
-constexpr LinkKind LINK_TCPIP = 4;
+constexpr std::int32_t ToInt(LinkKind kind)
+{
+    return static_cast<std::int32_t>(kind);
+}
 
 // The most that one response read takes; every response buffer has one byte
 // more for the terminating NUL.
 constexpr int RESPONSE_BUFFER_SIZE = 4048;
-
-// Shows one modal message box titled "Tallix" with a warning icon and OK.
-using MessageFn = std::function<void(const QString &)>;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/MessageLibraryLink.h"
 
+#include <QByteArray>
 #include <QLibrary>
 
 #include <cstring>
@@ -16,9 +17,10 @@ constexpr std::size_t COPY_ON_STACK = 256;
 
 } // namespace
 
-CMessageLibraryLink::CMessageLibraryLink(LinkKind kind, QString libraryName, const char *inputName,
-                                         const char *outputName)
-    : m_kind(kind), m_libraryName(std::move(libraryName)), m_inputName(inputName), m_outputName(outputName)
+CMessageLibraryLink::CMessageLibraryLink(const CLinkContext &context, LinkKind kind, QString libraryName,
+                                         const char *inputName, const char *outputName)
+    : CLink(context), m_kind(kind), m_libraryName(std::move(libraryName)), m_inputName(inputName),
+      m_outputName(outputName)
 {
 }
 
@@ -27,34 +29,33 @@ CMessageLibraryLink::~CMessageLibraryLink()
     Free();
 }
 
-void CMessageLibraryLink::UpdateLink(LinkKind current)
+int CMessageLibraryLink::Update(LinkKind chosen)
 {
-    if (current != m_kind) {
+    if (chosen != m_kind) {
         Free();
-        return;
+        return 1;
     }
     if (m_library)
-        return;
+        return 1;
 
     // A bare name goes to the loader as it is, so the loader's own search path
     // decides and the working directory is never looked in.
-    auto library = new QLibrary(m_libraryName);
-    if (!library->load()) {
-        delete library;
-        return;
-    }
-    m_library = library;
+    auto library = std::make_unique<QLibrary>(m_libraryName);
+    if (!library->load())
+        return 1;
+    m_library = std::move(library);
     m_inputMsg = reinterpret_cast<MessageInputFn>(m_library->resolve(m_inputName));
     m_outputMsg = reinterpret_cast<MessageOutputFn>(m_library->resolve(m_outputName));
+    return 1;
 }
 
-void CMessageLibraryLink::Send(const char *line)
+int CMessageLibraryLink::Send(std::string_view line)
 {
-    if (!m_library || !m_inputMsg || !line)
-        return;
+    if (!m_library || !m_inputMsg)
+        return 1;
     // The entry point takes a writable string; it gets a copy, so that
     // whatever it does to it cannot change the line the log records.
-    const std::size_t size = std::strlen(line) + 1;
+    const std::size_t size = line.size() + 1;
     char local[COPY_ON_STACK];
     std::string heap;
     char *copy = local;
@@ -62,16 +63,23 @@ void CMessageLibraryLink::Send(const char *line)
         heap.resize(size);
         copy = heap.data();
     }
-    std::memcpy(copy, line, size);
+    std::memcpy(copy, line.data(), line.size());
+    copy[line.size()] = '\0';
     m_inputMsg(copy);
+    return 1;
 }
 
-void CMessageLibraryLink::Receive(char *buffer)
+void CMessageLibraryLink::ReadForLog(LogBuffer buffer)
 {
     if (m_library && m_outputMsg)
-        m_outputMsg(buffer, RESPONSE_BUFFER_SIZE);
+        m_outputMsg(buffer.data(), RESPONSE_BUFFER_SIZE);
     // A library that fills the whole buffer leaves no terminator of its own.
     buffer[RESPONSE_BUFFER_SIZE] = '\0';
+}
+
+void CMessageLibraryLink::ReadForDisplay(QByteArray &text)
+{
+    ReadIntoText(text, [this](LogBuffer buffer) { ReadForLog(buffer); });
 }
 
 void CMessageLibraryLink::Free()
@@ -84,6 +92,5 @@ void CMessageLibraryLink::Free()
     // exactly once, so this gives back our only reference; the object goes
     // with it, so that the next load starts from a new one.
     m_library->unload();
-    delete m_library;
-    m_library = nullptr;
+    m_library.reset();
 }

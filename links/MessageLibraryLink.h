@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "links/LinkTypes.h"
+#include "links/Link.h"
 
 #include <QString>
+
+#include <memory>
 
 class QLibrary;
 
@@ -12,27 +14,30 @@ using MessageInputFn = int (*)(char *line);
 using MessageOutputFn = int (*)(char *buffer, int size);
 
 // A message library (ordal or lumec) loaded while its link kind is chosen.
-class CMessageLibraryLink
+// Nothing of it is ever reported: a library that is missing, or lacks an
+// entry point, sends nothing and answers with an empty text.
+class CMessageLibraryLink : public CLink
 {
 public:
     // `libraryName` as the loader is asked for it ("ordal" finds libordal.so on
     // the loader's search path); tests may pass a full path.
-    CMessageLibraryLink(LinkKind kind, QString libraryName, const char *inputName, const char *outputName);
-    ~CMessageLibraryLink();
-    CMessageLibraryLink(const CMessageLibraryLink &) = delete;
-    CMessageLibraryLink &operator=(const CMessageLibraryLink &) = delete;
+    CMessageLibraryLink(const CLinkContext &context, LinkKind kind, QString libraryName,
+                        const char *inputName, const char *outputName);
+    ~CMessageLibraryLink() override;
 
-    // Loads when `current` is this link's kind and it is not loaded; frees it
+    // Loads when `chosen` is this link's kind and it is not loaded; frees it
     // when another kind is chosen.
-    void UpdateLink(LinkKind current);
-    // Calls the input entry point with the line when loaded and found.
-    void Send(const char *line);
-    // Calls the output entry point with `buffer` (RESPONSE_BUFFER_SIZE bytes
-    // and one more) and 4048 when loaded and found; the byte at index 4048 is
-    // always NUL afterwards.
-    void Receive(char *buffer);
-    void Free();
+    int Update(LinkKind chosen) override;
+    // Calls the input entry point with a copy of the line when loaded and
+    // found.
+    int Send(std::string_view line) override;
+    // The output entry point with the buffer and 4048 when loaded and found;
+    // the byte at index 4048 is always NUL afterwards.
+    void ReadForLog(LogBuffer buffer) override;
+    void ReadForDisplay(QByteArray &text) override;
+    void Release() override { Free(); }
 
+    void Free();
     bool IsLoaded() const { return m_library != nullptr; }
     bool HasInput() const { return m_inputMsg != nullptr; }
     bool HasOutput() const { return m_outputMsg != nullptr; }
@@ -43,7 +48,7 @@ private:
     QString m_libraryName;
     const char *m_inputName;
     const char *m_outputName;
-    QLibrary *m_library = nullptr;
+    std::unique_ptr<QLibrary> m_library;
     MessageInputFn m_inputMsg = nullptr;
     MessageOutputFn m_outputMsg = nullptr;
 };

@@ -2,7 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/TcpLink.h"
 
-#include "links/UiHooks.h"
+#include "common/SystemError.h"
+#include "common/UiHooks.h"
+
+#include <QByteArray>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,26 +22,7 @@
 
 namespace {
 
-constexpr std::size_t SYSTEM_TEXT_BUFFER = 128; // room for 127 characters and the NUL
 constexpr std::size_t REQUEST_LENGTH = sizeof RESPONSE_REQUEST - 1;
-
-// strerror_r comes in two shapes: the XSI one returns a status and always
-// writes into the buffer, the GNU one returns the text, which may be a static
-// string that never touched the buffer. Overloading on the result type picks
-// the right reading for whichever the C library declared.
-[[maybe_unused]] const char *StrerrorResult(int status, const char *buffer)
-{
-    // glibc's XSI variant writes "Unknown error N" and still says EINVAL;
-    // ERANGE means the text did not fit.
-    if (status == 0 || (status == EINVAL && buffer[0] != '\0'))
-        return buffer;
-    return "";
-}
-
-[[maybe_unused]] const char *StrerrorResult(const char *text, const char *)
-{
-    return text ? text : "";
-}
 
 using Clock = std::chrono::steady_clock;
 
@@ -126,29 +110,28 @@ bool SetReceiveTimeout(int fd, int ms)
 
 } // namespace
 
-QString SystemErrorText(int code)
-{
-    char buffer[SYSTEM_TEXT_BUFFER];
-    buffer[0] = '\0';
-    const char *text = StrerrorResult(strerror_r(code, buffer, sizeof buffer), buffer);
-    // The window's message boxes take at most 127 characters of it; a text
-    // that does not fit is no text at all rather than a cut one.
-    if (std::strlen(text) > SYSTEM_TEXT_BUFFER - 1)
-        return QString();
-    return QString::fromLocal8Bit(text);
-}
-
-CTcpLink::CTcpLink(const CUiHooks *hooks) : m_hooks(hooks) {}
+CTcpLink::CTcpLink(const CLinkContext &context) : CLink(context) {}
 
 CTcpLink::~CTcpLink()
 {
     DropSocket();
 }
 
-void CTcpLink::ShowMessage(const QString &text) const
+int CTcpLink::Update(LinkKind chosen)
 {
-    if (m_hooks)
-        m_hooks->Message(text);
+    return ConnectSocket(chosen, m_context.ipAddressText ? m_context.ipAddressText() : QString());
+}
+
+void CTcpLink::ReadForLog(LogBuffer buffer)
+{
+    if (HasSocket())
+        ReadSocketResponse(buffer.data());
+}
+
+void CTcpLink::ReadForDisplay(QByteArray &text)
+{
+    if (HasSocket())
+        ReadIntoText(text, [this](LogBuffer buffer) { ReadSocketResponse(buffer.data()); });
 }
 
 void CTcpLink::DropSocket()
@@ -162,7 +145,7 @@ void CTcpLink::DropSocket()
 
 void CTcpLink::FailWait(const QString &text)
 {
-    ShowMessage(QStringLiteral("Error waiting for response: ") + text);
+    ReportFailure(QStringLiteral("Error waiting for response: ") + text);
     DropSocket();
 }
 
@@ -183,8 +166,8 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
     if (m_socket >= 0)
         return 1; // the connection is not tested
 
-    if (m_hooks)
-        m_hooks->BeginWait();
+    if (m_context.hooks)
+        m_context.hooks->BeginWait();
 
     WaitResult result{WaitEnd::Event, 0};
     m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -234,8 +217,8 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         const int flags = fcntl(m_socket, F_GETFL);
         m_receiveBlocks = SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS / 8 * 7) && flags >= 0 &&
                           fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
-        if (m_hooks)
-            m_hooks->EndWait();
+        if (m_context.hooks)
+            m_context.hooks->EndWait();
         return 1;
     }
 
@@ -246,35 +229,35 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         text = QStringLiteral("Cannot connect to server");
     else
         text = SystemErrorText(result.error);
-    ShowMessage(text);
+    ReportFailure(text);
     DropSocket();
-    if (m_hooks)
-        m_hooks->EndWait();
+    if (m_context.hooks)
+        m_context.hooks->EndWait();
     return 0;
 }
 
-int CTcpLink::SendSocketCommand(const char *line)
+int CTcpLink::SendSocketCommand(std::string_view line)
 {
     // A batch whose log read dropped the connection still has lines to send;
     // they must not touch a socket that is gone.
     if (m_socket < 0) {
-        ShowMessage(QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
+        ReportFailure(QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
         return 0;
     }
 
-    const std::size_t length = std::strlen(line);
-    const ssize_t sent = ::send(m_socket, line, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const std::size_t length = line.size();
+    const ssize_t sent = ::send(m_socket, line.data(), length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
         const int error = errno;
-        ShowMessage(QStringLiteral("Error sending message: ") + SystemErrorText(error));
+        ReportFailure(QStringLiteral("Error sending message: ") + SystemErrorText(error));
         DropSocket();
         return 0;
     }
     if (static_cast<std::size_t>(sent) == length)
         return 1;
-    ShowMessage(QStringLiteral("Characters in message: %1, Characters sent: %2")
-                    .arg(static_cast<qulonglong>(length))
-                    .arg(static_cast<qlonglong>(sent)));
+    ReportFailure(QStringLiteral("Characters in message: %1, Characters sent: %2")
+                      .arg(static_cast<qulonglong>(length))
+                      .arg(static_cast<qlonglong>(sent)));
     DropSocket();
     return 0;
 }
@@ -282,7 +265,7 @@ int CTcpLink::SendSocketCommand(const char *line)
 void CTcpLink::ReadSocketResponse(char *buffer)
 {
     if (m_socket < 0) {
-        ShowMessage(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
+        ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
         return;
     }
 
@@ -290,7 +273,7 @@ void CTcpLink::ReadSocketResponse(char *buffer)
     // it got, or the wait below runs out.
     if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
         const int error = errno;
-        ShowMessage(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
+        ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
         DropSocket();
         return;
     }
@@ -328,7 +311,7 @@ void CTcpLink::ReadSocketResponse(char *buffer)
         if (received < 0) {
             const int error = errno;
             DropSocket();
-            ShowMessage(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
+            ReportFailure(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
             return;
         }
     }

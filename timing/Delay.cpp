@@ -3,6 +3,7 @@
 #include "timing/Delay.h"
 
 #include <chrono>
+#include <thread>
 
 float g_loopsPerMicrosecond = 0.0f;
 std::uint32_t g_spinLoopsPerMillisecond = 0;
@@ -21,6 +22,25 @@ std::function<void(std::uint64_t)> &CountingObserver()
 {
     static std::function<void(std::uint64_t)> observer;
     return observer;
+}
+
+// The calibration started beside the start-up, joined at the first use of its
+// factor or, at the latest, when the program ends.
+struct CalibrationThread
+{
+    std::thread thread;
+    ~CalibrationThread() { Join(); }
+    void Join()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+CalibrationThread &Calibration()
+{
+    static CalibrationThread calibration;
+    return calibration;
 }
 
 } // namespace
@@ -46,6 +66,7 @@ void SetCountingLoopObserver(std::function<void(std::uint64_t)> observer)
 
 void ResetDelayCalibration()
 {
+    Calibration().Join();
     g_loopsPerMicrosecond = 0.0f;
     g_spinLoopsPerMillisecond = 0;
     g_spinIndex = 0;
@@ -112,8 +133,17 @@ double MeasureLoopsPerMicrosecond()
 
 } // namespace
 
+void StartDelayCalibration()
+{
+    if (g_loopsPerMicrosecond != 0.0f || Calibration().thread.joinable())
+        return;
+    Calibration().thread =
+        std::thread([]() { g_loopsPerMicrosecond = static_cast<float>(MeasureLoopsPerMicrosecond()); });
+}
+
 void DelayMicroseconds(std::uint32_t us)
 {
+    Calibration().Join();
     if (g_loopsPerMicrosecond == 0.0f)
         g_loopsPerMicrosecond = static_cast<float>(MeasureLoopsPerMicrosecond());
     // 64-bit bound: a long delay runs whole instead of wrapping at 2^32.
@@ -134,6 +164,7 @@ void SpinLoops(std::int32_t count)
 
 void CalibrateSpinLoops()
 {
+    Calibration().Join();
     if (g_spinLoopsPerMillisecond != 0)
         return;
     g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS);

@@ -20,6 +20,12 @@ void DelayMicroseconds(std::uint32_t us);
 void SpinLoops(std::int32_t count);
 void CalibrateSpinLoops();
 
+// Runs the calibration of DelayMicroseconds on a thread of its own, beside the
+// start-up of the window. The first delay waits for it to end, and so does the
+// spin calibration, so that the two never measure at the same time. Only the
+// user-interface thread calls these.
+void StartDelayCalibration();
+
 // The counting loop shared by the calibration and the delay; returns the
 // number of iterations it ran (64-bit, so long delays do not wrap).
 std::uint64_t RunCountingLoop(std::uint64_t bound);

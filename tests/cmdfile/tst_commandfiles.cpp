@@ -1,9 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
+#include "common/SystemError.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
-#include "links/TcpLink.h"
-#include "links/UiHooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -253,10 +254,9 @@ private slots:
     void sendFileTwiceAppendsTwoTranscripts()
     {
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = -1;
+        links.m_linkKind = LINK_NONE;
         CCommandFiles files(&m_hooks);
-        links.m_logFile = &files.m_logFile;
-        links.m_logWriteFailed = [&]() { files.LogWriteFailed(); };
+        CCommandSender sender(links, files, &m_hooks);
         const QString logPath = m_dir.filePath(QStringLiteral("twice.txt"));
         {
             QFile old(logPath);
@@ -265,7 +265,7 @@ private slots:
         }
         Open(files, "a\r\n\r\nb\r\n");
         QVERIFY(files.OpenLogFile(logPath));
-        const auto send = [&](const char *line) { return links.SendCommand(line); };
+        const auto send = [&](const char *line) { return sender.SendCommand(line); };
         const auto pause = [](std::uint32_t) {};
         QVERIFY(files.RunBatch(send, pause));
         QVERIFY(!files.m_logFile.IsOpen());
@@ -320,10 +320,9 @@ private slots:
         if (::stat("/dev/full", &st) != 0)
             QSKIP("no /dev/full here");
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = -1;
+        links.m_linkKind = LINK_NONE;
         CCommandFiles files(&m_hooks);
-        links.m_logFile = &files.m_logFile;
-        links.m_logWriteFailed = [&]() { files.LogWriteFailed(); };
+        CCommandSender sender(links, files, &m_hooks);
         Open(files, "a\r\nb\r\nc\r\n");
         QVERIFY(files.OpenLogFile(QStringLiteral("/dev/full")));
 
@@ -332,7 +331,7 @@ private slots:
         QVERIFY(files.RunBatch(
             [&](const char *line) {
                 ++sends;
-                return links.SendCommand(line);
+                return sender.SendCommand(line);
             },
             [&](std::uint32_t) { ++pauses; }));
         QCOMPARE(sends, 1);
@@ -346,7 +345,7 @@ private slots:
         // The next run goes without the log.
         m_messages.clear();
         QVERIFY(
-            files.RunBatch([&](const char *line) { return links.SendCommand(line); }, [](std::uint32_t) {}));
+            files.RunBatch([&](const char *line) { return sender.SendCommand(line); }, [](std::uint32_t) {}));
         QVERIFY(m_messages.isEmpty());
     }
 };

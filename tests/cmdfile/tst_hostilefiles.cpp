@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "links/UiHooks.h"
+#include "common/UiHooks.h"
 
 #include <QFile>
 #include <QRandomGenerator>

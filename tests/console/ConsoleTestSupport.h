@@ -2,7 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/SystemError.h"
 #include "console/ConsoleDlg.h"
+#include "links/AutomationLink.h"
+#include "links/GpibLink.h"
+#include "links/MessageLibraryLink.h"
+#include "links/TcpLink.h"
 
 #include <QFile>
 #include <QSettings>

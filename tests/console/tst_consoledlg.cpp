@@ -47,7 +47,7 @@ private:
     {
         const QString path = m_tmp.filePath(name);
         QFile::remove(path);
-        if (!w->m_files.m_logFile.Open(path))
+        if (!w->Files().m_logFile.Open(path))
             return {};
         return path;
     }
@@ -87,11 +87,11 @@ private slots:
     {
         Window w;
         QVERIFY(w.control<QRadioButton>(IDC_LINK_LUMEC)->isChecked());
-        QCOMPARE(w->m_links.m_linkKind, LINK_LUMEC);
+        QCOMPARE(w->Links().m_linkKind, LINK_LUMEC);
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QStringLiteral("14"));
         // The set-up's filling of the box is a change: applied and saved at once.
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
-        QCOMPARE(w->m_links.m_gpib.DeviceAddress(), Addr4882_t(14));
+        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(14));
         QCOMPARE(w.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->Text(), QStringLiteral("0.0.0.0"));
         QCOMPARE(w.control<QLineEdit>(IDC_DELAY)->text(), QStringLiteral("0"));
         QVERIFY(!Stored(QStringLiteral("GPIB/Connect")).isValid());
@@ -195,7 +195,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("TCPIP/IPAddress")).toLongLong(), qint64(qint32(address)));
         Window again;
         QCOMPARE(again.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->Text(), text);
-        QCOMPARE(again->m_links.m_tcp.m_ipAddress, address);
+        QCOMPARE(again->Links().Tcp().m_ipAddress, address);
     }
 
     void storedAddressNotPositive_data()
@@ -211,8 +211,8 @@ private slots:
         Store(QStringLiteral("GPIB/Address"), address);
         Window w;
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QString::number(address));
-        QCOMPARE(w->m_links.m_gpibAddress, address);
-        QCOMPARE(w->m_links.m_gpib.DeviceAddress(), NOADDR);               // not applied
+        QCOMPARE(w->Links().m_context.gpibAddress, address);
+        QCOMPARE(w->Links().Gpib().DeviceAddress(), NOADDR);               // not applied
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), address); // not rewritten
     }
 
@@ -225,16 +225,16 @@ private slots:
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
         // Cleared: the member reads 0, the link and the store keep 14.
-        QCOMPARE(w->m_links.m_gpibAddress, 0);
+        QCOMPARE(w->Links().m_context.gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
-        QCOMPARE(w->m_links.m_gpib.DeviceAddress(), Addr4882_t(14));
+        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(14));
         QTest::keyClick(edit, Qt::Key_1);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 1);
         QTest::keyClick(edit, Qt::Key_2);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
-        QCOMPARE(w->m_links.m_gpib.DeviceAddress(), Addr4882_t(12));
+        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(12));
         QTest::keyClick(edit, Qt::Key_X); // "12x" is no number: 0, nothing written
-        QCOMPARE(w->m_links.m_gpibAddress, 0);
+        QCOMPARE(w->Links().m_context.gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
     }
 
@@ -265,7 +265,7 @@ private slots:
         else
             w->OnSysCommand(SC_CLOSE);
         QVERIFY(!w->isVisible());
-        QCOMPARE(Stored(QStringLiteral("GPIB/Connect")).toInt(), LINK_GPIB);
+        QCOMPARE(Stored(QStringLiteral("GPIB/Connect")).toInt(), ToInt(LINK_GPIB));
         if (delay == QLatin1String("0")) {
             QVERIFY(w.messages.isEmpty());
             QCOMPARE(Stored(QStringLiteral("TCPIP/IPAddress")).toInt(), 0x7F000002);
@@ -405,7 +405,7 @@ private slots:
     {
         Window w;
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
-        w->m_links.m_linkKind = LINK_ORDAL;
+        w->Links().m_linkKind = LINK_ORDAL;
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         const QStringList typed = {QStringLiteral("meas:volt?"),
                                    QStringLiteral("MEAS:VOLT?"),
@@ -485,7 +485,7 @@ private slots:
         // three bytes 0x1A CR LF and the display read an empty text.
         QCOMPARE(logOf(log), QByteArray("STATUS\r\n>\x1A\r\n"));
         QCOMPARE(response->toPlainText(), QString());
-        QVERIFY(w->m_links.m_gpib.IsOffline());
+        QVERIFY(w->Links().Gpib().IsOffline());
         QVERIFY(w.messages.isEmpty());
     }
 
@@ -494,7 +494,7 @@ private slots:
         Window w;
         show(w);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
-        w->m_files.m_delay = 5;
+        w->Files().m_delay = 5;
         auto *delay = w.control<QLineEdit>(IDC_DELAY);
         delay->setText(QStringLiteral("-1"));
         w.control<QPushButton>(IDC_SEND)->setFocus();
@@ -502,7 +502,7 @@ private slots:
         // Once in ConnectLinks and once in SendCommand; the send goes on.
         QCOMPARE(w.messages.size(), 2);
         QCOMPARE(w.messages.first(), QStringLiteral("Enter a whole number of microseconds (0 or more)."));
-        QCOMPARE(w->m_files.m_delay, 5u);
+        QCOMPARE(w->Files().m_delay, 5u);
         QCOMPARE(w.control<QComboBox>(IDC_COMMAND)->count(), 1);
         QVERIFY(delay->hasFocus());
         QCOMPARE(delay->selectedText(), QStringLiteral("-1"));
@@ -529,7 +529,7 @@ private slots:
         Window w;
         w.control<QLineEdit>(IDC_DELAY)->setText(text);
         QCOMPARE(w->UpdateData(true), ok);
-        QCOMPARE(w->m_files.m_delay, ok ? value : 0u);
+        QCOMPARE(w->Files().m_delay, ok ? value : 0u);
         QCOMPARE(w.messages.size(), ok ? 0 : 1);
     }
 
@@ -540,11 +540,11 @@ private slots:
                            IDC_LINK_TCPIP};
         for (int kind = 4; kind >= 0; --kind) {
             w.control<QRadioButton>(ids[kind])->click();
-            QCOMPARE(w->m_links.m_linkKind, LINK_LUMEC); // read at the next exchange only
-            w->m_links.m_linkKind = LINK_LUMEC;
+            QCOMPARE(w->Links().m_linkKind, LINK_LUMEC); // read at the next exchange only
+            w->Links().m_linkKind = LINK_LUMEC;
             QVERIFY(w->UpdateData(true));
-            QCOMPARE(w->m_links.m_linkKind, kind);
-            w->m_links.m_linkKind = LINK_LUMEC;
+            QCOMPARE(ToInt(w->Links().m_linkKind), kind);
+            w->Links().m_linkKind = LINK_LUMEC;
         }
     }
 

@@ -56,7 +56,7 @@ private slots:
         w.control<QRadioButton>(IDC_LINK_AUTOMATION)->click();
         w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
         const QString log = m_dir.filePath(QStringLiteral("automation.log"));
-        QVERIFY(w->m_files.m_logFile.Open(log));
+        QVERIFY(w->Files().m_logFile.Open(log));
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
         auto *response = w.control<QPlainTextEdit>(IDC_RESPONSE);
 
@@ -72,12 +72,12 @@ private slots:
         // Nothing after the failed send ran: no log record, no display.
         QCOMPARE(response->toPlainText(), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n"));
         QVERIFY(w->isVisible());
-        QVERIFY(w->m_links.m_automation.IsUp());
+        QVERIFY(w->Links().LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
 
         combo->setEditText(QStringLiteral("*idn?"));
         QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
         QCOMPARE(w.messages.size(), 1);
-        w->m_files.m_logFile.Close();
+        w->Files().m_logFile.Close();
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("*idn?\r\n>KORVANE,TALLIX-SIM,SN0001,1.0\r\n"

@@ -57,7 +57,7 @@ private:
     // The window on the ordal link, by default with a library that is missing.
     void Prepare(Window &w, const QString &library = QStringLiteral("/nonexistent/libordal.so"))
     {
-        w->m_links.m_ordal.SetLibraryName(library);
+        w->Links().LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         w->m_askSaveFile = [this](const QString &title) {
             m_saveTitles << title;
@@ -96,13 +96,13 @@ private:
         if (!sendFile && send && read && combo && open == QStringLiteral("Open File") &&
             w->windowTitle() == QStringLiteral("Tallix") &&
             w.control<QLabel>(IDC_INPUT_PATH)->text().isEmpty() &&
-            w.control<QLabel>(IDC_OUTPUT_PATH)->text().isEmpty() && !w->m_files.IsCommandFileOpen())
+            w.control<QLabel>(IDC_OUTPUT_PATH)->text().isEmpty() && !w->Files().IsCommandFileOpen())
             return QStringLiteral("No file");
         if (sendFile && !combo && open == QStringLiteral("Close File") &&
             w->windowTitle().startsWith(QStringLiteral("Tallix [")) && send == read) {
-            if (send && w->m_files.IsCommandFileOpen())
+            if (send && w->Files().IsCommandFileOpen())
                 return QStringLiteral("File open");
-            if (!send && !w->m_files.IsCommandFileOpen())
+            if (!send && !w->Files().IsCommandFileOpen())
                 return QStringLiteral("File used up");
         }
         return QStringLiteral("inconsistent");
@@ -172,7 +172,7 @@ private slots:
         QCOMPARE(w.messages, QStringList{message});
         QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(), QString());
         QCOMPARE(State(w), QStringLiteral("No file"));
-        QVERIFY(w->m_files.m_commandFilePath.isEmpty());
+        QVERIFY(w->Files().m_commandFilePath.isEmpty());
         // Not even asked for a log.
         QVERIFY(m_saveTitles.isEmpty());
         QVERIFY(!QFile::exists(m_tmp.filePath(QStringLiteral("never.txt"))));
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(w.control<QLabel>(IDC_INPUT_PATH)->text(), path);
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
         QVERIFY(m_saveTitles.isEmpty());
-        QCOMPARE(qint64(w->m_files.m_resumePosition), qint64(0));
+        QCOMPARE(qint64(w->Files().m_resumePosition), qint64(0));
         QFile::remove(path);
     }
 
@@ -219,8 +219,8 @@ private slots:
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(m_saveTitles, QStringList{QStringLiteral("Save/Append responses to \"init.txt\"")});
         QCOMPARE(State(w), QStringLiteral("File open"));
-        QVERIFY(!w->m_files.m_logFile.IsOpen());
-        QVERIFY(w->m_files.m_logFilePath.isEmpty());
+        QVERIFY(!w->Files().m_logFile.IsOpen());
+        QVERIFY(w->Files().m_logFilePath.isEmpty());
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
         QFile::remove(path);
     }
@@ -233,7 +233,7 @@ private slots:
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(w.messages, QStringList{"Could not open output file"});
         QCOMPARE(State(w), QStringLiteral("File open"));
-        QVERIFY(w->m_files.m_logFilePath.isEmpty());
+        QVERIFY(w->Files().m_logFilePath.isEmpty());
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
     }
 
@@ -266,7 +266,7 @@ private slots:
         Click(w, IDC_SEND);
         QCOMPARE(State(w), QStringLiteral("File used up"));
         QCOMPARE(CommandText(w), QStringLiteral("B"));
-        QVERIFY(!w->m_files.m_logFile.IsOpen());
+        QVERIFY(!w->Files().m_logFile.IsOpen());
         QCOMPARE(Contents(logPath), QByteArray("A\r\nB\r\n"));
         // The history is left alone while a file is open.
         QCOMPARE(w.control<QComboBox>(IDC_COMMAND)->count(), 0);
@@ -279,8 +279,8 @@ private slots:
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(State(w), QStringLiteral("No file"));
         QCOMPARE(CommandText(w), QString());
-        QVERIFY(w->m_files.m_commandFilePath.isEmpty());
-        QVERIFY(w->m_files.m_logFilePath.isEmpty());
+        QVERIFY(w->Files().m_commandFilePath.isEmpty());
+        QVERIFY(w->Files().m_logFilePath.isEmpty());
         QVERIFY(w.messages.isEmpty());
     }
 
@@ -382,7 +382,7 @@ private slots:
     {
         Window w;
         Prepare(w);
-        w->m_links.m_gpib.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
+        w->Links().Gpib().SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
         w.control<QRadioButton>(IDC_LINK_GPIB)->click();
         const QString logPath = m_tmp.filePath(QStringLiteral("gpib.log"));
         Answer(w, WriteFile("meas:volt?\r\n*idn?\r\nmeas:curr?\r\n"), logPath);
@@ -393,12 +393,12 @@ private slots:
         });
         m_pauses.clear();
         Click(w, IDC_SEND_FILE);
-        QVERIFY2(!w->m_links.m_gpib.IsOffline(), "the simulated GPIB library did not load");
+        QVERIFY2(!w->Links().Gpib().IsOffline(), "the simulated GPIB library did not load");
         QCOMPARE(w.messages, QStringList{"Error sending GPIB command"});
         QCOMPARE(m_pauses.size(), 1);
         QCOMPARE(Contents(logPath), QByteArray("MEAS:VOLT?\r\n>1.250\r\n"));
         QCOMPARE(State(w), QStringLiteral("File used up"));
-        QVERIFY(!w->m_files.m_logFile.IsOpen());
+        QVERIFY(!w->Files().m_logFile.IsOpen());
     }
 
     void failedLogWriteForgetsTheLog()
@@ -415,7 +415,7 @@ private slots:
         QCOMPARE(w.messages,
                  QStringList{QStringLiteral("Error writing response log: %1").arg(SystemErrorText(ENOSPC))});
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
-        QVERIFY(w->m_files.m_logFilePath.isEmpty());
+        QVERIFY(w->Files().m_logFilePath.isEmpty());
         // Not stepped: the failed command is still the one shown.
         QCOMPARE(CommandText(w), QStringLiteral("A"));
         QCOMPARE(State(w), QStringLiteral("File open"));

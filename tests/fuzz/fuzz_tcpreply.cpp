@@ -9,10 +9,10 @@
 // reply's first NUL. An empty input is the peer's orderly close of its side.
 #include "FuzzCheck.h"
 
+#include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
 #include "links/LinkTypes.h"
 #include "links/TcpLink.h"
-#include "links/UiHooks.h"
 
 #include <QByteArray>
 #include <QString>
@@ -110,7 +110,8 @@ void CheckPeerAndRest(const Pair &pair, const std::uint8_t *data, std::size_t si
 void CheckLink(const std::uint8_t *data, std::size_t size)
 {
     const Pair pair = Connect(data, size);
-    CTcpLink link(&Hooks());
+    static const CLinkContext context{&Hooks(), {}, 0};
+    CTcpLink link(context);
     link.m_socket = pair.link;
 
     // Exactly the room the callers give; AddressSanitizer stops a write past it.
@@ -136,7 +137,7 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
     static CLinkDispatch dispatch(&Hooks());
     dispatch.m_linkKind = LINK_TCPIP;
     const Pair pair = Connect(data, size);
-    dispatch.m_tcp.m_socket = pair.link;
+    dispatch.Tcp().m_socket = pair.link;
 
     QByteArray text;
     FUZZ_CHECK(dispatch.ReadResponse(text) == 1, "ReadResponse did not return 1");
@@ -148,9 +149,9 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
                static_cast<long long>(text.size()), static_cast<long long>(expected));
     FUZZ_CHECK(expected == 0 || std::memcmp(text.constData(), data, static_cast<std::size_t>(expected)) == 0,
                "the text is not the reply up to its first NUL");
-    FUZZ_CHECK(dispatch.m_tcp.m_socket == pair.link, "the dispatch dropped the socket after %zu bytes", size);
+    FUZZ_CHECK(dispatch.Tcp().m_socket == pair.link, "the dispatch dropped the socket after %zu bytes", size);
     CheckPeerAndRest(pair, data, size, taken, "dispatch");
-    dispatch.m_tcp.DropSocket();
+    dispatch.Tcp().DropSocket();
     close(pair.peer);
 }
 

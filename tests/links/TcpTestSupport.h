@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/SystemError.h"
+#include "common/UiHooks.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
-#include "links/UiHooks.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -186,10 +188,10 @@ public:
         m_hooks.beginWait = [this]() { ++m_waitBegins; };
         m_hooks.endWait = [this]() { ++m_waitEnds; };
         m_links.m_linkKind = LINK_TCPIP;
-        m_links.m_gpib.SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-        m_links.m_ipAddressText = [this]() { return m_address; };
-        m_links.m_refreshMembers = [this]() { m_links.m_tcp.CheckAddress(AddressNumber(m_address)); };
-        m_links.m_tcp.m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
+        m_links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+        m_links.m_context.ipAddressText = [this]() { return m_address; };
+        m_links.m_refreshMembers = [this]() { m_links.Tcp().CheckAddress(AddressNumber(m_address)); };
+        m_links.Tcp().m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
     }
 
     QByteArray Read()

@@ -1,9 +1,12 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/AutomationLink.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -116,7 +119,7 @@ private:
         AutomationServer::SetServiceName(service);
         links.m_linkKind = LINK_AUTOMATION;
         // No GPIB library: its step of ConnectLinks stays out of the way.
-        links.m_gpib.SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        links.Gpib().SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
 
 private slots:
@@ -150,31 +153,31 @@ private slots:
         prepare(links, service);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_automation.IsUp());
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(text, QByteArray());
 
         const QString path = m_dir.filePath(QStringLiteral("noserver.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         log.Close();
         QCOMPARE(readFile(path), QByteArray("*IDN?\r\n"));
-        QVERIFY(!links.m_automation.IsUp());
+        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
         QVERIFY(m_messages.isEmpty());
 
         // The server that turns up later is found by the next command.
         if (service != BROKEN_START) {
             ServerProcess server(service, logPath(service));
             QVERIFY(server.WaitReady());
-            links.m_logFile = nullptr;
             QVERIFY(links.ConnectLinks() != 0);
-            QVERIFY(links.m_automation.IsUp());
+            QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
             QCOMPARE(server.Calls(), SETUP_CALLS);
         }
     }
@@ -210,8 +213,8 @@ private slots:
         prepare(links, name);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_automation.IsUp());
-        QCOMPARE(links.SendCommand(line.constData()), 1);
+        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QCOMPARE(links.Send(line.constData()), 1);
         QCOMPARE(server.Calls(), SETUP_CALLS + QStringList{logged});
         QByteArray text("left over");
         QCOMPARE(links.ReadResponse(text), 1);
@@ -230,9 +233,9 @@ private slots:
     void otherLinkReleases_data()
     {
         QTest::addColumn<int>("other");
-        QTest::newRow("ordal") << LINK_ORDAL;
-        QTest::newRow("gpib") << LINK_GPIB;
-        QTest::newRow("lumec") << LINK_LUMEC;
+        QTest::newRow("ordal") << ToInt(LINK_ORDAL);
+        QTest::newRow("gpib") << ToInt(LINK_GPIB);
+        QTest::newRow("lumec") << ToInt(LINK_LUMEC);
         QTest::newRow("no radio checked") << -1;
     }
 
@@ -246,16 +249,16 @@ private slots:
         prepare(links, name);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("ECHO ONE\r\n"), 1);
-        links.m_linkKind = other;
+        QCOMPARE(links.Send("ECHO ONE\r\n"), 1);
+        links.m_linkKind = LinkKind{other};
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_automation.IsUp());
-        QCOMPARE(links.SendCommand("ECHO LOST\r\n"), 1);
+        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QCOMPARE(links.Send("ECHO LOST\r\n"), 1);
 
         links.m_linkKind = LINK_AUTOMATION;
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_automation.IsUp());
-        QCOMPARE(links.SendCommand("ECHO TWO\r\n"), 1);
+        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QCOMPARE(links.Send("ECHO TWO\r\n"), 1);
         const QStringList calls = SETUP_CALLS + QStringList{R"(SendText "ECHO ONE\r\n")"} + SETUP_CALLS +
                                   QStringList{R"(SendText "ECHO TWO\r\n")"};
         QCOMPARE(server.Calls(), calls);
@@ -282,13 +285,14 @@ private slots:
         prepare(links, name);
         const QString path = m_dir.filePath(QStringLiteral("reads.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
 
         const QByteArray line = "DATA? " + QByteArray::number(size) + "\r\n";
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand(line.constData()), 1);
+        QCOMPARE(sender.SendCommand(line.constData()), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         log.Close();
@@ -307,7 +311,7 @@ private slots:
         // The log read on its own: the first 4048 bytes and the NUL, never more.
         char buffer[RESPONSE_BUFFER_SIZE + 2];
         std::memset(buffer, 'x', sizeof buffer);
-        links.m_automation.ReceiveForLog(buffer);
+        links.Link(LINK_AUTOMATION).ReadForLog(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
         const int kept = qMin(size, RESPONSE_BUFFER_SIZE);
         QCOMPARE(QByteArray(buffer, kept), data.left(kept));
         QCOMPARE(buffer[kept], '\0');
@@ -345,23 +349,24 @@ private slots:
         prepare(links, name);
         const QString path = m_dir.filePath(QStringLiteral("failed.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
 
         QVERIFY(links.ConnectLinks() != 0);
         bool thrown = false;
         QString text;
         try {
-            links.SendCommand("*IDN?\r\n");
-        } catch (const CAutomationError &error) {
+            sender.SendCommand("*IDN?\r\n");
+        } catch (const CLinkError &error) {
             thrown = true;
             text = error.Text();
         }
         log.Close();
         QVERIFY(thrown);
         QVERIFY2(text.contains(errorText), qPrintable(text));
-        QVERIFY(links.m_automation.IsUp());
+        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
         QVERIFY(m_messages.isEmpty()); // reporting is the window's business
         if (failsAt == QLatin1String("send")) {
             QCOMPARE(readFile(path), QByteArray()); // no log line at all
@@ -374,7 +379,6 @@ private slots:
         }
 
         // The same server is called again, without a new set-up.
-        links.m_logFile = nullptr;
         server.ClearCalls();
         QVERIFY(links.ConnectLinks() != 0);
         if (!serverStays) {
@@ -383,12 +387,12 @@ private slots:
             QVERIFY(server.Exited());
             ServerProcess successor(name, logPath(name + QStringLiteral("-successor")));
             QVERIFY(successor.WaitReady());
-            QVERIFY_THROWS_EXCEPTION(CAutomationError, links.SendCommand("ECHO AGAIN\r\n"));
-            QVERIFY(links.m_automation.IsUp());
+            QVERIFY_THROWS_EXCEPTION(CLinkError, links.Send("ECHO AGAIN\r\n"));
+            QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
             QCOMPARE(successor.Calls(), QStringList());
             return;
         }
-        QCOMPARE(links.SendCommand("ECHO AGAIN\r\n"), 1);
+        QCOMPARE(links.Send("ECHO AGAIN\r\n"), 1);
         QCOMPARE(server.Calls(), QStringList{R"(SendText "ECHO AGAIN\r\n")"});
     }
 
@@ -412,11 +416,11 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, name);
 
-        QVERIFY_THROWS_EXCEPTION(CAutomationError, links.ConnectLinks());
-        QVERIFY(links.m_automation.IsUp());
+        QVERIFY_THROWS_EXCEPTION(CLinkError, links.ConnectLinks());
+        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
         QCOMPARE(server.Calls(), calls);
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("ECHO ON\r\n"), 1);
+        QCOMPARE(links.Send("ECHO ON\r\n"), 1);
         QCOMPARE(server.Calls(), calls + QStringList{R"(SendText "ECHO ON\r\n")"});
     }
 
@@ -434,7 +438,7 @@ private slots:
         bool fired = false;
         QTimer::singleShot(0, this, [&fired]() { fired = true; });
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         links.ReadResponse(text);
         QVERIFY(!text.isEmpty());
@@ -465,9 +469,9 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, service);
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_automation.IsUp());
+        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
         QVERIFY(hasOwner(service));
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         links.ReadResponse(text);
         QCOMPARE(text, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));

@@ -1,19 +1,15 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
-#include "links/UiHooks.h"
-#include "tests/console/ConsoleTestSupport.h"
 #include "timing/Delay.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,6 +27,7 @@ private:
     QString m_tracePath;
     QStringList m_messages;
     CUiHooks m_hooks;
+    CLinkContext m_context{&m_hooks, {}, 0};
 
     static QString simLibrary() { return QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"); }
     static QString variant(const QString &name)
@@ -84,8 +81,8 @@ private:
     void prepare(CLinkDispatch &links, const QString &library, int address = 14)
     {
         links.m_linkKind = LINK_GPIB;
-        links.m_gpibAddress = address;
-        links.m_gpib.SetLibraryName(library);
+        links.m_context.gpibAddress = address;
+        links.Gpib().SetLibraryName(library);
     }
 
 private slots:
@@ -115,7 +112,7 @@ private slots:
 
     void offlineWithoutLibrary()
     {
-        CGpibLink link(&m_hooks, m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        CGpibLink link(m_context, m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
         short poll = 0x1234;
         QCOMPARE(link.SerialPoll(&poll), 0);
         QCOMPARE(poll, short(0x1234));
@@ -142,7 +139,7 @@ private slots:
     void offlineFlagLoadsNothing()
     {
         {
-            CGpibLink link(&m_hooks, simLibrary());
+            CGpibLink link(m_context, simLibrary());
             QCOMPARE(link.Initialize(1), 1);
             QVERIFY(link.IsOffline());
             QVERIFY(!isLoaded(simLibrary()));
@@ -165,27 +162,27 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, path);
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_gpib.IsOffline());
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(links.Gpib().IsOffline());
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(text, QByteArray());
 
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(logPath));
-        links.m_logFile = &log;
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        CCommandSender sender(links, files, &m_hooks);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         log.Close();
-        links.m_logFile = nullptr;
         QCOMPARE(readLog(logPath), QByteArray("*IDN?\r\n>\x1A\r\n"));
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_gpib.IsOffline());
+        QVERIFY(links.Gpib().IsOffline());
         QVERIFY(trace().isEmpty());
 
         QVERIFY(QFile::copy(simLibrary(), path));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_gpib.IsOffline());
+        QVERIFY(!links.Gpib().IsOffline());
         // The failed attempts stored the address, so both enable it.
         QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14", "EnableRemote 0 14"}));
         QVERIFY(m_messages.isEmpty());
@@ -200,9 +197,9 @@ private slots:
         QTest::addColumn<int>("address");
         QTest::addColumn<QString>("device");
         QTest::addColumn<int>("sent");
-        QTest::newRow("gpib chosen, address 14") << LINK_GPIB << 14 << "14" << 1;
-        QTest::newRow("address 65550 keeps its low 16 bits") << LINK_GPIB << 65550 << "14" << 1;
-        QTest::newRow("address 0 (no number in the box)") << LINK_GPIB << 0 << "0" << 0;
+        QTest::newRow("gpib chosen, address 14") << ToInt(LINK_GPIB) << 14 << "14" << 1;
+        QTest::newRow("address 65550 keeps its low 16 bits") << ToInt(LINK_GPIB) << 65550 << "14" << 1;
+        QTest::newRow("address 0 (no number in the box)") << ToInt(LINK_GPIB) << 0 << "0" << 0;
         QTest::newRow("no link chosen still loads") << -1 << 14 << "14" << -1;
     }
 
@@ -215,17 +212,17 @@ private slots:
 
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary(), address);
-        links.m_linkKind = linkKind;
+        links.m_linkKind = LinkKind{linkKind};
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_gpib.IsOffline());
-        QCOMPARE(links.m_gpib.DeviceAddress(), Addr4882_t(device.toUInt()));
+        QVERIFY(!links.Gpib().IsOffline());
+        QCOMPARE(links.Gpib().DeviceAddress(), Addr4882_t(device.toUInt()));
         const QStringList connect = {"SendIFC 0", "EnableRemote 0", "EnableRemote 0 " + device};
         QCOMPARE(trace(), connect);
 
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(trace(), connect);
 
-        const int result = links.SendCommand("*IDN?\r\n");
+        const int result = links.Send("*IDN?\r\n");
         if (sent < 0) {
             QCOMPARE(result, 1);
             QCOMPARE(trace(), connect);
@@ -238,7 +235,7 @@ private slots:
 
     void addressBeforeLoadIsEnabledByInitialize()
     {
-        CGpibLink link(&m_hooks, simLibrary());
+        CGpibLink link(m_context, simLibrary());
         QCOMPARE(link.SetAddress(14), 1);
         QVERIFY(trace().isEmpty());
         QCOMPARE(link.Initialize(0), 0);
@@ -264,7 +261,7 @@ private slots:
 
         const bool onPath = simOnLoaderPath();
         {
-            CGpibLink link(&m_hooks);
+            CGpibLink link(m_context);
             link.SetAddress(14);
             link.Initialize(0);
             QDir::setCurrent(before);
@@ -294,7 +291,7 @@ private slots:
     {
         QFETCH(int, status);
         QFETCH(int, ok);
-        CGpibLink link(&m_hooks, simLibrary());
+        CGpibLink link(m_context, simLibrary());
         link.SetAddress(14);
         QCOMPARE(link.Initialize(0), 0);
         qputenv("TALLIX_SIM_GPIB_STATUS", QByteArray::number(status));
@@ -328,7 +325,7 @@ private slots:
         QFETCH(QByteArray, instrumentAt);
         if (!instrumentAt.isEmpty())
             qputenv("TALLIX_SIM_GPIB_ADDRESS", instrumentAt);
-        CGpibLink link(&m_hooks, library);
+        CGpibLink link(m_context, library);
         link.SetAddress(address);
         QCOMPARE(link.Initialize(0), 0);
         QCOMPARE(link.WriteString("MEAS:VOLT?\r\n"), writeOk);
@@ -344,13 +341,14 @@ private slots:
     {
         const QString logPath = m_dir.filePath(QStringLiteral("senderr.log"));
         QFile::remove(logPath);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(logPath));
         CLinkDispatch links(&m_hooks);
         prepare(links, variant(QStringLiteral("gpib-send-err")));
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 0);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 0);
         QCOMPARE(m_messages, QStringList{"Error sending GPIB command"});
         QVERIFY(!trace().join('\n').contains("Receive"));
         log.Close();
@@ -393,9 +391,9 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, variant("gpib-no-" + name));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_gpib.IsOffline());
+        QVERIFY(!links.Gpib().IsOffline());
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.m_gpib.Initialize(0), 0);
+        QCOMPARE(links.Gpib().Initialize(0), 0);
         QCOMPARE(m_messages, QStringList{"Bad GPIB.dll file."});
 
         QStringList connect;
@@ -406,7 +404,7 @@ private slots:
                     << "EnableRemote 0 14";
         QCOMPARE(trace().mid(0, connect.size()), connect);
 
-        CGpibLink &link = links.m_gpib;
+        CGpibLink &link = links.Gpib();
         QCOMPARE(link.WriteString("*IDN?\r\n"), writeOk);
         char buffer[RESPONSE_BUFFER_SIZE + 1];
         std::memset(buffer, 'x', sizeof buffer);
@@ -442,7 +440,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, kept);
         QFETCH(int, termination);
-        CGpibLink link(&m_hooks, simLibrary());
+        CGpibLink link(m_context, simLibrary());
         link.SetAddress(14);
         QCOMPARE(link.Initialize(0), 0);
         QCOMPARE(link.WriteString(QByteArray("DATA? " + QByteArray::number(length) + "\r\n").constData()), 1);
@@ -478,8 +476,7 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand(QByteArray("DATA? " + QByteArray::number(length) + "\r\n").constData()),
-                 1);
+        QCOMPARE(links.Send(QByteArray("DATA? " + QByteArray::number(length) + "\r\n").constData()), 1);
         clearTrace();
 
         QByteArray text;
@@ -489,7 +486,7 @@ private slots:
         for (int i = 0; i < counts.size(); ++i)
             receives << "Receive 0 14 4048 256";
         QCOMPARE(trace(), receives);
-        QCOMPARE(QString::number(links.m_gpib.LastCount()), counts.last());
+        QCOMPARE(QString::number(links.Gpib().LastCount()), counts.last());
     }
 
     // A library whose count exceeds the buffer neither overruns it nor makes
@@ -499,13 +496,13 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, variant(QStringLiteral("gpib-big-count")));
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         char buffer[RESPONSE_BUFFER_SIZE + 1];
-        QCOMPARE(links.m_gpib.Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), 1);
+        QCOMPARE(links.Gpib().Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), 1);
         QCOMPARE(int(std::strlen(buffer)), RESPONSE_BUFFER_SIZE - 1);
-        QVERIFY(links.m_gpib.LastCount() > unsigned(RESPONSE_BUFFER_SIZE));
+        QVERIFY(links.Gpib().LastCount() > unsigned(RESPONSE_BUFFER_SIZE));
 
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         clearTrace();
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -520,14 +517,15 @@ private slots:
     {
         const QString logPath = m_dir.filePath(QStringLiteral("long.log"));
         QFile::remove(logPath);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(logPath));
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
         QVERIFY(links.ConnectLinks() != 0);
         clearTrace();
-        QCOMPARE(links.SendCommand("DATA? 5000\r\n"), 1);
+        QCOMPARE(sender.SendCommand("DATA? 5000\r\n"), 1);
         QCOMPARE(trace(), QStringList({"Send 0 14 12 2", "Receive 0 14 4048 256"}));
         log.Close();
         const QByteArray logged = readLog(logPath);
@@ -535,7 +533,6 @@ private slots:
         // Command, ">", 4047 bytes and the CR LF that closes an unfinished line.
         QCOMPARE(logged.size(), 12 + 1 + 4047 + 2);
 
-        links.m_logFile = nullptr;
         QByteArray rest;
         QCOMPARE(links.ReadResponse(rest), 1);
         QCOMPARE(rest.size(), 5000 - 4048);
@@ -560,57 +557,22 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*RST\r\n"), 1);
-        QCOMPARE(links.SendCommand(commands.constData()), 1);
+        QCOMPARE(links.Send("*RST\r\n"), 1);
+        QCOMPARE(links.Send(commands.constData()), 1);
         short result = 0;
-        links.m_gpib.SerialPoll(&result);
+        links.Gpib().SerialPoll(&result);
         QCOMPARE(int(result), status);
         QCOMPARE(trace().last(), QString("ReadStatusByte 0 14"));
         // The poll clears RQS; MAV stays until the response is read.
-        links.m_gpib.SerialPoll(&result);
+        links.Gpib().SerialPoll(&result);
         QCOMPARE(int(result), after);
-    }
-
-    // The whole road through the window, with the library found by its bare
-    // name: commands reach the instrument, and Serial Poll shows its byte.
-    void throughTheWindow()
-    {
-        if (!simOnLoaderPath())
-            QSKIP("the simulated library is not on the loader's search path");
-        consoletest::UseTestSettings();
-        consoletest::ClearSettings();
-        {
-            consoletest::Window w;
-            w.control<QRadioButton>(IDC_LINK_GPIB)->click();
-            auto *combo = w.control<QComboBox>(IDC_COMMAND);
-            auto *readAfter = w.control<QCheckBox>(IDC_READ_AFTER_SEND);
-            auto *response = w.control<QPlainTextEdit>(IDC_RESPONSE);
-
-            readAfter->setChecked(false);
-            for (const char *command : {"SRQ", "*IDN?"}) {
-                combo->setEditText(QString::fromLatin1(command));
-                w.control<QPushButton>(IDC_SEND)->click();
-            }
-            w.control<QPushButton>(IDC_SERIAL_POLL)->click();
-            QCOMPARE(response->toPlainText(), QStringLiteral("Serial poll status byte: 0x50"));
-
-            readAfter->setChecked(true);
-            combo->setEditText(QStringLiteral("MEAS:VOLT?"));
-            w.control<QPushButton>(IDC_SEND)->click();
-            QCOMPARE(response->toPlainText().trimmed(), QStringLiteral("1.250"));
-            QCOMPARE(w.messages, QStringList());
-            QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14", "EnableRemote 0 14",
-                                           "Send 0 14 5 2", "Send 0 14 7 2", "ReadStatusByte 0 14",
-                                           "Send 0 14 12 2", "Receive 0 14 4048 256"}));
-        }
-        consoletest::ClearSettings();
     }
 
     void destructionUnloads()
     {
         const QString path = variant(QStringLiteral("gpib-no-ibwait"));
         {
-            CGpibLink link(&m_hooks, path);
+            CGpibLink link(m_context, path);
             QCOMPARE(link.Initialize(0), 0);
             QVERIFY(isLoaded(path));
             const int calls = trace().size();
@@ -625,5 +587,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestGpibLink)
+QTEST_GUILESS_MAIN(TestGpibLink)
 #include "tst_gpiblink.moc"

@@ -1,10 +1,13 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/AutomationLink.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
-#include "links/UiHooks.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,17 +83,18 @@ private:
     QTemporaryDir m_dir;
     QStringList m_messages;
     CUiHooks m_hooks;
+    CLinkContext m_context{&m_hooks, {}, 0};
 
     void prepare(CLinkDispatch &links, LinkKind kind)
     {
         links.m_linkKind = kind;
         // Keep the other links out of the way: no GPIB library, no server.
-        links.m_gpib.SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        links.Gpib().SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
 
     CMessageLibraryLink &linkOf(CLinkDispatch &links, LinkKind kind)
     {
-        return kind == LINK_ORDAL ? links.m_ordal : links.m_lumec;
+        return links.LinkAs<CMessageLibraryLink>(kind);
     }
 
 private slots:
@@ -118,8 +122,8 @@ private slots:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QByteArray>("soname");
-        QTest::newRow("ordal") << LINK_ORDAL << QByteArray("libordal.so");
-        QTest::newRow("lumec") << LINK_LUMEC << QByteArray("liblumec.so");
+        QTest::newRow("ordal") << ToInt(LINK_ORDAL) << QByteArray("libordal.so");
+        QTest::newRow("lumec") << ToInt(LINK_LUMEC) << QByteArray("liblumec.so");
     }
 
     void sendAndRead()
@@ -127,12 +131,12 @@ private slots:
         QFETCH(int, kind);
         QFETCH(QByteArray, soname);
         CLinkDispatch links(&m_hooks);
-        prepare(links, kind);
+        prepare(links, LinkKind{kind});
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(linkOf(links, kind).IsLoaded());
+        QVERIFY(linkOf(links, LinkKind{kind}).IsLoaded());
         QVERIFY(isLoaded(soname.constData()));
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QCOMPARE(simLastInput(soname.constData()), QByteArray("*IDN?\r\n"));
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -140,12 +144,13 @@ private slots:
 
         const QString path = m_dir.filePath(QStringLiteral("send.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
+        CCommandSender sender(links, files, &m_hooks);
         const int before = simCalls(soname.constData(), "TallixSimOutputCalls");
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("MEAS:VOLT?\r\n"), 1);
+        QCOMPARE(sender.SendCommand("MEAS:VOLT?\r\n"), 1);
         text.clear();
         QCOMPARE(links.ReadResponse(text), 1);
         log.Close();
@@ -165,29 +170,29 @@ private slots:
         QFile::remove(library);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.m_ordal.SetLibraryName(library);
+        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.m_ordal.IsLoaded());
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(!links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(text, QByteArray());
 
         const QString path = m_dir.filePath(QStringLiteral("absent.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        CCommandSender sender(links, files, &m_hooks);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         log.Close();
-        links.m_logFile = nullptr;
         QCOMPARE(readFile(path), QByteArray("*IDN?\r\n"));
         QVERIFY(m_messages.isEmpty());
 
         QVERIFY(QFile::copy(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"), library));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_ordal.IsLoaded());
+        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
         links.ReleaseLinks();
     }
 
@@ -202,16 +207,16 @@ private slots:
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(folder));
 
-        CMessageLibraryLink link(LINK_ORDAL, QStringLiteral("tallixcwdonly"), "OrdalInputMsg",
+        CMessageLibraryLink link(m_context, LINK_ORDAL, QStringLiteral("tallixcwdonly"), "OrdalInputMsg",
                                  "OrdalOutputMsg");
-        link.UpdateLink(LINK_ORDAL);
+        link.Update(LINK_ORDAL);
         const bool loadedByName = link.IsLoaded();
         link.SetLibraryName(QStringLiteral("libtallixcwdonly.so"));
-        link.UpdateLink(LINK_ORDAL);
+        link.Update(LINK_ORDAL);
         const bool loadedByFileName = link.IsLoaded();
         // The same file by its full path does load: it is the search, not the file.
         link.SetLibraryName(library);
-        link.UpdateLink(LINK_ORDAL);
+        link.Update(LINK_ORDAL);
         const bool loadedByPath = link.IsLoaded();
         link.Free();
         QVERIFY(QDir::setCurrent(previous));
@@ -227,40 +232,45 @@ private slots:
     void alternatingLinks_data()
     {
         QTest::addColumn<QList<int>>("kinds");
-        QTest::newRow("ordal, lumec, ordal") << QList<int>{LINK_ORDAL, LINK_LUMEC, LINK_ORDAL};
-        QTest::newRow("lumec, ordal, lumec") << QList<int>{LINK_LUMEC, LINK_ORDAL, LINK_LUMEC};
-        QTest::newRow("ordal, gpib, ordal") << QList<int>{LINK_ORDAL, LINK_GPIB, LINK_ORDAL};
-        QTest::newRow("lumec, automation, lumec") << QList<int>{LINK_LUMEC, LINK_AUTOMATION, LINK_LUMEC};
-        QTest::newRow("ordal, tcp/ip, ordal") << QList<int>{LINK_ORDAL, LINK_TCPIP, LINK_ORDAL};
-        QTest::newRow("lumec, none, lumec") << QList<int>{LINK_LUMEC, -1, LINK_LUMEC};
+        QTest::newRow("ordal, lumec, ordal")
+            << QList<int>{ToInt(LINK_ORDAL), ToInt(LINK_LUMEC), ToInt(LINK_ORDAL)};
+        QTest::newRow("lumec, ordal, lumec")
+            << QList<int>{ToInt(LINK_LUMEC), ToInt(LINK_ORDAL), ToInt(LINK_LUMEC)};
+        QTest::newRow("ordal, gpib, ordal")
+            << QList<int>{ToInt(LINK_ORDAL), ToInt(LINK_GPIB), ToInt(LINK_ORDAL)};
+        QTest::newRow("lumec, automation, lumec")
+            << QList<int>{ToInt(LINK_LUMEC), ToInt(LINK_AUTOMATION), ToInt(LINK_LUMEC)};
+        QTest::newRow("ordal, tcp/ip, ordal")
+            << QList<int>{ToInt(LINK_ORDAL), ToInt(LINK_TCPIP), ToInt(LINK_ORDAL)};
+        QTest::newRow("lumec, none, lumec") << QList<int>{ToInt(LINK_LUMEC), -1, ToInt(LINK_LUMEC)};
     }
 
     void alternatingLinks()
     {
         QFETCH(QList<int>, kinds);
         CLinkDispatch links(&m_hooks);
-        prepare(links, kinds.first());
+        prepare(links, LinkKind{kinds.first()});
         // Nothing listens on this port of the loopback address: the TCP/IP
         // step fails at once, and the library step before it still runs.
-        links.m_ipAddressText = []() { return QStringLiteral("127.0.0.1"); };
+        links.m_context.ipAddressText = []() { return QStringLiteral("127.0.0.1"); };
 
         for (int i = 0; i < kinds.size(); ++i) {
-            const int kind = kinds[i];
+            const LinkKind kind{kinds[i]};
             links.m_linkKind = kind;
             links.ConnectLinks();
-            QCOMPARE(links.m_ordal.IsLoaded(), kind == LINK_ORDAL);
-            QCOMPARE(links.m_lumec.IsLoaded(), kind == LINK_LUMEC);
+            QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded(), kind == LINK_ORDAL);
+            QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).IsLoaded(), kind == LINK_LUMEC);
             QCOMPARE(isLoaded("libordal.so"), kind == LINK_ORDAL);
             QCOMPARE(isLoaded("liblumec.so"), kind == LINK_LUMEC);
             if (kind != LINK_ORDAL && kind != LINK_LUMEC)
                 continue;
             // The first visit changes the instrument's voltage; the next
             // visit finds the default again.
-            QCOMPARE(links.SendCommand("MEAS:VOLT?\r\n"), 1);
+            QCOMPARE(links.Send("MEAS:VOLT?\r\n"), 1);
             QByteArray text;
             links.ReadResponse(text);
             QCOMPARE(text, QByteArray("1.250\r\n"));
-            QCOMPARE(links.SendCommand("SOUR:VOLT 7.5\r\n"), 1);
+            QCOMPARE(links.Send("SOUR:VOLT 7.5\r\n"), 1);
         }
         links.ReleaseLinks();
     }
@@ -288,13 +298,13 @@ private slots:
         QFETCH(int, outputCalls);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.m_ordal.SetLibraryName(library);
+        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_ordal.IsLoaded());
-        QCOMPARE(links.m_ordal.HasInput(), hasInput);
-        QCOMPARE(links.m_ordal.HasOutput(), hasOutput);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
+        QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasInput(), hasInput);
+        QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasOutput(), hasOutput);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(text, QByteArray());
@@ -303,12 +313,13 @@ private slots:
 
         links.m_linkKind = LINK_LUMEC;
         QVERIFY(links.ConnectLinks() != 0);
-        links.m_ordal.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
+        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+            .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
         links.m_linkKind = LINK_ORDAL;
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.m_ordal.HasInput());
-        QVERIFY(links.m_ordal.HasOutput());
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasInput());
+        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasOutput());
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         links.ReadResponse(text);
         QCOMPARE(text, QByteArray(IDENTITY));
         links.ReleaseLinks();
@@ -338,15 +349,15 @@ private slots:
         QFETCH(QByteArray, logged);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.m_ordal.SetLibraryName(library);
+        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
 
         // The buffer's last byte is the console's, whatever it held before.
         char buffer[RESPONSE_BUFFER_SIZE + 2];
         std::memset(buffer, 'x', sizeof buffer);
         buffer[0] = '\0';
-        links.m_ordal.Receive(buffer);
+        links.ReadForLog(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE], '\0');
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE + 1], 'x');
         QCOMPARE(QByteArray(buffer), expected);
@@ -357,10 +368,11 @@ private slots:
 
         const QString path = m_dir.filePath(QStringLiteral("buffer.log"));
         QFile::remove(path);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(path));
-        links.m_logFile = &log;
-        QCOMPARE(links.SendCommand("*IDN?\r\n"), 1);
+        CCommandSender sender(links, files, &m_hooks);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         log.Close();
         QCOMPARE(readFile(path), logged);
         links.ReleaseLinks();

@@ -8,6 +8,7 @@
 
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
 
@@ -96,16 +97,16 @@ private slots:
         QCOMPARE(console.m_links.ConnectLinks(), connected);
         if (connected == 0) {
             QCOMPARE(console.m_messages, messages);
-            QVERIFY(!console.m_links.m_tcp.HasSocket());
+            QVERIFY(!console.m_links.Tcp().HasSocket());
             return;
         }
         QVERIFY(awaitPeer(0));
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QVERIFY(awaitPeer(1));
         const QByteArray text = console.Read();
         QVERIFY2(console.m_messages == messages, qPrintable(console.m_messages.join(QStringLiteral(" | "))));
         QCOMPARE(text, response);
-        QCOMPARE(console.m_links.m_tcp.HasSocket(), upAfterRead);
+        QCOMPARE(console.m_links.Tcp().HasSocket(), upAfterRead);
         QVERIFY(awaitPeer(2));
 
         console.m_messages.clear();
@@ -113,12 +114,12 @@ private slots:
         if (upAfterRead) {
             // The peer is gone but nothing has told the link yet: the next
             // send finds out.
-            QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 0);
+            QCOMPARE(console.m_links.Send("*IDN?\r\n"), 0);
             QCOMPARE(console.m_messages, QStringList{nextSendMessage});
-            QVERIFY(!console.m_links.m_tcp.HasSocket());
+            QVERIFY(!console.m_links.Tcp().HasSocket());
         } else {
             // The link went down: the next command opens a new connection.
-            QVERIFY(console.m_links.m_tcp.HasSocket());
+            QVERIFY(console.m_links.Tcp().HasSocket());
             QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
             QCOMPARE(server.Count(QStringLiteral("connection from")), 2);
             QCOMPARE(console.m_messages, QStringList());
@@ -153,14 +154,14 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         const QByteArray one = console.Read();
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         const QByteArray two = console.Read();
 
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.m_tcp.HasSocket());
+        QVERIFY(console.m_links.Tcp().HasSocket());
         QCOMPARE(one, first);
         QCOMPARE(two, second);
     }
@@ -208,17 +209,18 @@ private slots:
         {
             CConsole console(address);
             QCOMPARE(console.m_links.ConnectLinks(), 1);
-            QCOMPARE(console.m_links.SendCommand(command.constData()), 1);
+            QCOMPARE(console.m_links.Send(command.constData()), 1);
             QCOMPARE(console.Read(), shown);
             QCOMPARE(console.m_messages, QStringList());
         }
         {
             CConsole console(address);
-            CResponseLog log;
+            CCommandFiles files;
+            CResponseLog &log = files.m_logFile;
             QVERIFY(log.Open(logPath));
-            console.m_links.m_logFile = &log;
+            CCommandSender sender(console.m_links, files, &console.m_hooks);
             QCOMPARE(console.m_links.ConnectLinks(), 1);
-            QCOMPARE(console.m_links.SendCommand(command.constData()), 1);
+            QCOMPARE(sender.SendCommand(command.constData()), 1);
             QCOMPARE(console.m_messages, QStringList());
         }
         QCOMPARE(ReadFile(logPath), logged);
@@ -244,7 +246,7 @@ private slots:
         CCommandFiles files(&console.m_hooks);
         files.m_commandFilePath = commandPath;
         files.m_logFilePath = logPath;
-        console.m_links.m_logFile = &files.m_logFile;
+        CCommandSender sender(console.m_links, files, &console.m_hooks);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         int calls = 0;
@@ -252,7 +254,7 @@ private slots:
         QByteArray logAtKill;
         const bool used = files.RunBatch(
             [&](const char *line) {
-                const int result = console.m_links.SendCommand(line);
+                const int result = sender.SendCommand(line);
                 if (++calls == 1) {
                     logAtKill = ReadFile(logPath);
                     killed = server.Kill();
@@ -273,7 +275,7 @@ private slots:
                               QStringLiteral("Error sending message: ") + ErrorText(ENOTCONN)}));
         QVERIFY(!files.IsCommandFileOpen());
         QVERIFY(!files.m_logFile.IsOpen());
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
         QCOMPARE(ReadFile(logPath), QByteArray("ECHO ONE\r\n>ONE\r\nECHO TWO\r\n"));
     }
 };

@@ -2,10 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TcpTestSupport.h"
 
+#include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
+#include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
-#include "links/UiHooks.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -84,7 +86,7 @@ private slots:
 
         QCOMPARE(result, 0);
         QCOMPARE(console.m_messages, QStringList{SystemErrorText(code)});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
         QCOMPARE(console.m_waitBegins, 1);
         QCOMPARE(console.m_waitEnds, 1);
     }
@@ -100,7 +102,7 @@ private slots:
 
         QCOMPARE(console->m_links.ConnectLinks(), 0);
         QCOMPARE(console->m_messages, QStringList{SystemErrorText(ECONNREFUSED)});
-        QVERIFY(!console->m_links.m_tcp.HasSocket());
+        QVERIFY(!console->m_links.Tcp().HasSocket());
 
         CServer server;
         START_SERVER(server, address, QStringLiteral("--log"), log);
@@ -109,7 +111,7 @@ private slots:
         QCOMPARE(console->m_links.ConnectLinks(), 1);
         QCOMPARE(console->m_waitBegins, 1);
         QCOMPARE(console->m_waitEnds, 1);
-        QCOMPARE(console->m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console->m_links.Send("*IDN?\r\n"), 1);
         // An open connection is neither tested nor replaced, and no wait
         // cursor comes up for it.
         QCOMPARE(console->m_links.ConnectLinks(), 1);
@@ -162,11 +164,11 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand(command.constData()), 1);
+        QCOMPARE(console.m_links.Send(command.constData()), 1);
         QCOMPARE(console.Read(), expected);
         QVERIFY(console.Read().startsWith(nextStartsWith));
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.m_tcp.HasSocket());
+        QVERIFY(console.m_links.Tcp().HasSocket());
     }
 
     // Server closed its side: the read gets nothing, silently, and the link
@@ -179,19 +181,19 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray());
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.m_tcp.HasSocket());
+        QVERIFY(console.m_links.Tcp().HasSocket());
 
         QVERIFY(server.WaitForLine(QStringLiteral("connection reset")));
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 0);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 0);
         const QStringList possible{QStringLiteral("Error sending message: ") + SystemErrorText(EPIPE),
                                    QStringLiteral("Error sending message: ") + SystemErrorText(ECONNRESET)};
         QCOMPARE(console.m_messages.size(), 1);
         QVERIFY2(possible.contains(console.m_messages[0]), qPrintable(console.m_messages[0]));
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
     }
 
     void resetDuringWait()
@@ -202,11 +204,11 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray());
         QCOMPARE(console.m_messages,
                  QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
@@ -233,14 +235,14 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection reset")));
         if (readFirst)
             QCOMPARE(console.Read(), QByteArray());
         else
-            QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 0);
+            QCOMPARE(console.m_links.Send("*IDN?\r\n"), 0);
         QCOMPARE(console.m_messages, QStringList{prefix + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
     }
 
     void partialSend()
@@ -253,11 +255,11 @@ private slots:
                      QStringLiteral("--pause-ms"), QStringLiteral("60000"));
         CConsole console(address);
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QVERIFY(!console.Read().isEmpty());
 
         const QByteArray line = QByteArray(16 * 1024 * 1024, 'A') + "\r\n";
-        QCOMPARE(console.m_links.SendCommand(line.constData()), 0);
+        QCOMPARE(console.m_links.Send(line.constData()), 0);
         QCOMPARE(console.m_messages.size(), 1);
         const auto match =
             QRegularExpression(QStringLiteral("^Characters in message: (\\d+), Characters sent: (\\d+)$"))
@@ -266,7 +268,7 @@ private slots:
         QCOMPARE(match.captured(1).toLongLong(), line.size());
         QVERIFY(match.captured(2).toLongLong() > 0);
         QVERIFY(match.captured(2).toLongLong() < line.size());
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
     }
 
     void addressChangeReconnects()
@@ -281,12 +283,12 @@ private slots:
         CConsole console(first);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("ECHO ONE\r\n"), 1);
+        QCOMPARE(console.m_links.Send("ECHO ONE\r\n"), 1);
         QVERIFY(a.WaitForLine(QStringLiteral("connection from")));
 
         console.m_address = second;
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("ECHO TWO\r\n"), 1);
+        QCOMPARE(console.m_links.Send("ECHO TWO\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray("TWO\r\n"));
         QVERIFY(a.WaitForLine(QStringLiteral("connection closed by client")));
         QCOMPARE(ReadFile(secondLog), QByteArray("ECHO TWO\r\nPlease respond\r\n"));
@@ -301,12 +303,12 @@ private slots:
         CConsole console(first);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("ECHO ONE\r\n"), 1);
+        QCOMPARE(console.m_links.Send("ECHO ONE\r\n"), 1);
         // Edited and edited back before the next command reads the control.
         console.m_address = NextAddress(ADDRESS_RANGE);
         console.m_address = first;
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("ECHO TWO\r\n"), 1);
+        QCOMPARE(console.m_links.Send("ECHO TWO\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray("TWO\r\n"));
         QCOMPARE(server.Stop(), 0);
         QCOMPARE(server.Count(QStringLiteral("connection from")), 1);
@@ -324,7 +326,7 @@ private slots:
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
         console.m_links.m_linkKind = LINK_ORDAL;
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
         QVERIFY(server.WaitForLine(QStringLiteral("connection closed by client")));
 
         console.m_links.m_linkKind = LINK_TCPIP;
@@ -343,17 +345,18 @@ private slots:
         CServer server;
         START_SERVER(server, address, QStringLiteral("--reset"), QStringLiteral("--log"), received);
         CConsole console(address);
-        CResponseLog log;
+        CCommandFiles files;
+        CResponseLog &log = files.m_logFile;
         QVERIFY(log.Open(dir.filePath(QStringLiteral("responses.log"))));
-        console.m_links.m_logFile = &log;
+        CCommandSender sender(console.m_links, files, &console.m_hooks);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         QCOMPARE(console.m_messages,
                  QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
 
-        QCOMPARE(console.m_links.SendCommand("MEAS:VOLT?\r\n"), 0);
+        QCOMPARE(sender.SendCommand("MEAS:VOLT?\r\n"), 0);
         QCOMPARE(console.m_messages.size(), 2);
         QCOMPARE(console.m_messages[1],
                  QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
@@ -371,13 +374,13 @@ private slots:
         CConsole console(address);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(console.m_links.SendCommand("*IDN?\r\n"), 1);
+        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(console.Read(), QByteArray());
         QVERIFY(clock.elapsed() >= RESPONSE_TIMEOUT_MS - 1);
         QCOMPARE(console.m_messages, QStringList{QStringLiteral("Error waiting for response: No response")});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
@@ -398,7 +401,7 @@ private slots:
         QCOMPARE(console.m_links.ConnectLinks(), 0);
         QVERIFY(clock.elapsed() >= CONNECT_TIMEOUT_MS - 1);
         QCOMPARE(console.m_messages, QStringList{QStringLiteral("Cannot connect to server")});
-        QVERIFY(!console.m_links.m_tcp.HasSocket());
+        QVERIFY(!console.m_links.Tcp().HasSocket());
         QCOMPARE(console.m_waitBegins, 1);
         QCOMPARE(console.m_waitEnds, 1);
         QCOMPARE(server.Stop(), 0);

@@ -1,7 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/ConsoleApp.h"
-#include "app/Settings.h"
+#include "common/Settings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -107,14 +106,6 @@ private slots:
         WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), 6); // must not crash
         QCOMPARE(GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), 14), 14);
         QVERIFY(QDir().rmdir(path()));
-    }
-
-    void socketsLayerIgnoresSigpipe()
-    {
-        QVERIFY(CConsoleApp::InitSockets());
-        struct sigaction current = {};
-        QCOMPARE(sigaction(SIGPIPE, nullptr, &current), 0);
-        QVERIFY(current.sa_handler == SIG_IGN);
     }
 };
 

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cmdfile/FileDialogEx.h"
+#include "console/FileDialogEx.h"
 
 #include "cmdfile/CommandFiles.h"
 
@@ -59,6 +59,20 @@ void CFileDialogEx::setVisible(bool visible)
     QFileDialog::setVisible(visible);
 }
 
+void CFileDialogEx::accept()
+{
+    // Qt adds the default suffix to any name without one, so a typed "cmds"
+    // would open "cmds.txt" even where "cmds" itself is there.
+    const QString suffix = defaultSuffix();
+    setDefaultSuffix(QString());
+    const QStringList asTyped = selectedFiles();
+    if (asTyped.size() != 1 || !QFileInfo(asTyped.constFirst()).isFile())
+        setDefaultSuffix(suffix);
+    m_chosenFiles = selectedFiles();
+    QFileDialog::accept();
+    setDefaultSuffix(suffix);
+}
+
 void CFileDialogEx::done(int result)
 {
     // Kept past the dialog's end, cancelled or not: the caller reads it after.
@@ -71,10 +85,10 @@ COpenFileChoice RunOpenFileDialog(QWidget *parent)
     COpenFileChoice choice;
     CFileDialogEx dialog(true, QString::fromLatin1(DEFAULT_EXTENSION), parent);
     dialog.setWindowTitle(QStringLiteral("Open"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted || dialog.ChosenFiles().isEmpty())
         return choice;
     choice.accepted = true;
-    choice.path = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+    choice.path = QFileInfo(dialog.ChosenFiles().constFirst()).absoluteFilePath();
     choice.name = QFileInfo(choice.path).fileName();
     choice.logResponses = dialog.m_logResponses;
     return choice;

@@ -13,7 +13,7 @@ class CFileDialogEx : public QFileDialog
 {
 public:
     // `defaultExtension` as the callers name it ("*.txt"); a name typed
-    // without any suffix gets it.
+    // without any suffix gets it, unless a file of that very name exists.
     CFileDialogEx(bool openMode, const QString &defaultExtension, QWidget *parent = nullptr);
 
     // Whether "Log responses" was ticked when the dialog last closed.
@@ -25,11 +25,16 @@ public:
     // Qt append ".*.txt" to a typed "cmds".
     static QString SuffixOf(const QString &defaultExtension);
 
+    // What was chosen at the last accept, the default suffix applied.
+    QStringList ChosenFiles() const { return m_chosenFiles; }
+
     void setVisible(bool visible) override;
     void done(int result) override;
+    void accept() override;
 
 private:
     QCheckBox *m_logResponsesCheck = nullptr;
+    QStringList m_chosenFiles;
 };
 
 // The open dialog of Open File. Not accepted when cancelled.

@@ -2,7 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "links/LinkTypes.h"
+#include <QString>
+
+#include <functional>
+
+// Shows one modal message box titled "Tallix" with a warning icon and OK.
+using MessageFn = std::function<void(const QString &)>;
 
 // What the widget-free classes need of the window: its message box and its
 // wait cursor. The window fills these in; tests put recorders in their place.
@@ -30,8 +35,8 @@ public:
     }
 };
 
-// Keeps a wait cursor up for the lifetime of a scope, also when an automation
-// error unwinds it.
+// Keeps a wait cursor up for the lifetime of a scope, also when a link error
+// unwinds it.
 class CWaitScope
 {
 public:

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "cmdfile/FileDialogEx.h"
+#include "console/FileDialogEx.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,0 +1,48 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/CommandSender.h"
+
+#include "cmdfile/CommandFiles.h"
+#include "common/SystemError.h"
+#include "common/UiHooks.h"
+#include "links/LinkDispatch.h"
+
+#include <cstring>
+
+CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks)
+    : m_links(links), m_files(files), m_hooks(hooks)
+{
+}
+
+int CCommandSender::SendCommand(const char *line)
+{
+    if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
+        return 0;
+    CResponseLog &log = m_files.m_logFile;
+    if (!log.IsOpen())
+        return 1;
+
+    if (log.WriteCommand(line) == 0)
+        return LogWriteFailed();
+    char buffer[RESPONSE_BUFFER_SIZE + 1];
+    buffer[0] = '\0';
+    buffer[RESPONSE_BUFFER_SIZE] = '\0';
+    m_links.ReadForLog(buffer);
+    if (log.WriteResponse(buffer) == 0)
+        return LogWriteFailed();
+    return 1;
+}
+
+// A failed log write must never be silent: it stops a batch and steps no
+// line, so the user knows the transcript is incomplete from here on.
+int CCommandSender::LogWriteFailed()
+{
+    if (m_hooks)
+        m_hooks->Message(QStringLiteral("Error writing response log: %1")
+                             .arg(SystemErrorText(m_files.m_logFile.LastError())));
+    m_files.m_logFile.Close();
+    m_files.m_logFilePath.clear();
+    if (m_logWriteFailed)
+        m_logWriteFailed();
+    return 0;
+}

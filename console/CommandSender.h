@@ -1,0 +1,33 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <functional>
+
+class CCommandFiles;
+class CLinkDispatch;
+class CUiHooks;
+
+// Sends one command line over the chosen link and, while the log is open,
+// reads the response and writes the record of both: the one place where the
+// links and the log meet.
+class CCommandSender
+{
+public:
+    CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks);
+
+    // 1 on success; 0 when the send failed (reported by the link) or a log
+    // write failed (reported here; the log is closed and its path forgotten,
+    // so that a later batch does not open it again).
+    int SendCommand(const char *line);
+
+    // After a failed log write: the window empties its label.
+    std::function<void()> m_logWriteFailed;
+
+private:
+    int LogWriteFailed();
+
+    CLinkDispatch &m_links;
+    CCommandFiles &m_files;
+    const CUiHooks *m_hooks;
+};

@@ -1,0 +1,78 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "links/LinkTypes.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+
+class CUiHooks;
+class QByteArray;
+
+// What the links read of the window's state. The dispatch owns it; every link
+// holds a reference, so an option of the window is one field here.
+struct CLinkContext
+{
+    // The window's message box and wait cursor.
+    const CUiHooks *hooks = nullptr;
+    // The IP control's dotted-decimal text, which the TCP/IP connect uses.
+    std::function<QString()> ipAddressText;
+    // The address box's value as last read (0 when it holds no number); the
+    // GPIB link takes it when it comes online.
+    std::int32_t gpibAddress = 0;
+};
+
+// A failure that ends the command at the call that met it: nothing after that
+// call runs, and the window shows the text once the command has unwound.
+class CLinkError : public std::runtime_error
+{
+public:
+    explicit CLinkError(const QString &text);
+    QString Text() const;
+};
+
+// A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
+using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
+
+// One of the links to the instrument. The dispatch calls these and never
+// looks at the kind of link behind them.
+class CLink
+{
+public:
+    explicit CLink(const CLinkContext &context) : m_context(context) {}
+    virtual ~CLink();
+    CLink(const CLink &) = delete;
+    CLink &operator=(const CLink &) = delete;
+
+    // Before every command, with the kind the window has chosen: the link
+    // comes up, goes down or stays as it is. 0 when the command must be
+    // abandoned (the reason has been shown).
+    virtual int Update(LinkKind chosen) = 0;
+    // Sends one command line, CR LF included. 1 when sent, and also when the
+    // link is down and sends nothing; 0 when it failed (shown already).
+    virtual int Send(std::string_view line) = 0;
+    // One response for the log into `buffer`, which holds an empty text on
+    // entry and a NUL-terminated one afterwards.
+    virtual void ReadForLog(LogBuffer buffer) = 0;
+    // One response for the window, into `text` (empty on entry). The caller
+    // ends the text at its first NUL.
+    virtual void ReadForDisplay(QByteArray &text) = 0;
+    // Gives back what the link holds when the window closes.
+    virtual void Release() = 0;
+
+protected:
+    // Every failure of a link reaches the user through here.
+    void ReportFailure(const QString &text) const;
+    // For links that fill a C buffer: a writable buffer of
+    // RESPONSE_BUFFER_SIZE bytes inside `text`, starting with what the text
+    // held, so that a link that writes nothing leaves it as it was.
+    static void ReadIntoText(QByteArray &text, const std::function<void(LogBuffer)> &read);
+
+    const CLinkContext &m_context;
+};
