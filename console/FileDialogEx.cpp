@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLineEdit>
 
 namespace {
 
@@ -61,16 +62,22 @@ void CFileDialogEx::setVisible(bool visible)
 
 void CFileDialogEx::accept()
 {
-    // Qt adds the default suffix to any name without one, so a typed "cmds"
-    // would open "cmds.txt" even where "cmds" itself is there.
-    const QString suffix = defaultSuffix();
-    setDefaultSuffix(QString());
-    const QStringList asTyped = selectedFiles();
-    if (asTyped.size() != 1 || !QFileInfo(asTyped.constFirst()).isFile())
-        setDefaultSuffix(suffix);
+    // Qt adds the default suffix to any name typed without one, and selects
+    // that file as the name is typed: a typed "cmds" would open "cmds.txt"
+    // even where "cmds" itself is there. A name that is a file as typed is
+    // that file.
+    const auto *edit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    const QString typed = edit ? edit->text() : QString();
+    if (!typed.isEmpty() && !typed.contains(u'"')) {
+        const QString asTyped = directory().absoluteFilePath(typed);
+        if (QFileInfo(asTyped).isFile()) {
+            m_chosenFiles = QStringList{asTyped};
+            QDialog::accept();
+            return;
+        }
+    }
     m_chosenFiles = selectedFiles();
     QFileDialog::accept();
-    setDefaultSuffix(suffix);
 }
 
 void CFileDialogEx::done(int result)

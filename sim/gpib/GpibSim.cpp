@@ -18,6 +18,9 @@
 //   TALLIX_SIM_GPIB_STATUS      a status word (0x... or decimal) that Send and
 //                               Receive leave in user_ibsta instead of their
 //                               own, to try a caller against any word.
+//   TALLIX_SIM_GPIB_COUNT       a count that every Receive reports instead of
+//                               its own, having filled that much of the
+//                               buffer (at most all of it) with 'A'.
 //
 // Broken builds of the same source for the tests (compile definitions):
 //   GPIBSIM_SEND_ERR      every Send ends with ERR (iberr EBUS), nothing sent
@@ -397,6 +400,11 @@ GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long co
     Trace("Receive %d %u %ld %d", board, address, count, termination);
     DoReceive(board, address, buffer, count, termination);
     ApplyForcedStatus();
+    const long forcedCount = EnvNumber("TALLIX_SIM_GPIB_COUNT", -1);
+    if (forcedCount >= 0 && buffer && count > 0) {
+        std::memset(buffer, 'A', static_cast<std::size_t>(forcedCount < count ? forcedCount : count));
+        SetCount(forcedCount);
+    }
 }
 
 GPIBSIM_EXPORT void ReadStatusByte(int board, Addr4882_t address, short *result)

@@ -28,6 +28,19 @@ std::string upper(std::string s)
     return s;
 }
 
+// "3F0A" to "?\n"; stops at the first pair that is not two hex digits.
+std::string fromHex(const std::string &hex)
+{
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        if (std::isxdigit(static_cast<unsigned char>(hex[i])) == 0 ||
+            std::isxdigit(static_cast<unsigned char>(hex[i + 1])) == 0)
+            break;
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return out;
+}
+
 } // namespace
 
 void InstrumentModel::respond(std::string text)
@@ -111,6 +124,8 @@ bool InstrumentModel::command(const std::string &line)
         respond(std::move(data));
     } else if (cmd.rfind("ECHO ", 0) == 0) {
         respond(text.substr(5) + "\r\n");
+    } else if (cmd.rfind("BYTES ", 0) == 0) {
+        respond(fromHex(cmd.substr(6)));
     } else if (cmd == "SRQ") {
         m_serviceRequest = true;
         return false;

@@ -16,6 +16,9 @@ namespace tallixsim {
 //   MEAS:CURR?   a current, e.g. 0.010
 //   DATA? n      a response of exactly n bytes (digits, ending in CR LF when n >= 2)
 //   ECHO text    answers text
+//   BYTES hex    answers exactly the bytes that the hex digits spell, with no
+//                line end of its own (an instrument's odd reply, e.g. NULs or
+//                Latin-1 text)
 //   SRQ          requests service (RQS in the status byte)
 //   SYST:ERR?    the last error, 0 when none
 // Anything else sets error -113 "Undefined header" and has no response.

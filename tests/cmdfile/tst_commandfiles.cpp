@@ -13,10 +13,23 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString BAD_LINE = QStringLiteral("Bad line in command file");
+
+// A disk that fails every read from this offset on (-1: none).
+off_t g_failFrom = -1;
+
+ssize_t FailingRead(int fd, void *buffer, std::size_t count)
+{
+    if (g_failFrom >= 0 && ::lseek(fd, 0, SEEK_CUR) >= g_failFrom) {
+        errno = EIO;
+        return -1;
+    }
+    return ::read(fd, buffer, count);
 }
+} // namespace
 
 // Opening, stepping and batch runs with the window's parts replaced: messages
 // are recorded, and the batch sends to a recorder or to the link dispatch
@@ -112,6 +125,11 @@ private slots:
         QFETCH(QStringList, messages);
 
         CCommandFiles files(&m_hooks);
+        // The file is closed before the message: nothing stays open while the
+        // user reads it.
+        m_hooks.showMessage = [&](const QString &text) {
+            m_messages << (files.IsCommandFileOpen() ? text + QStringLiteral(" (file still open)") : text);
+        };
         files.m_resumePosition = 99;
         QByteArray found;
         QCOMPARE(files.OpenCommandFile(WriteFile(content), found), result);
@@ -273,6 +291,72 @@ private slots:
         QVERIFY(!files.m_logFile.IsOpen());
         QCOMPARE(Contents(logPath), QByteArray("EARLIER\r\nA\r\nB\r\nA\r\nB\r\n"));
         QVERIFY(m_messages.isEmpty());
+    }
+
+    // A read that fails is never the end of the file: the line it cut short
+    // is not sent, the user is told why, and both files are closed.
+    void readErrorIsNeverTheEnd_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<qint64>("failFrom");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("first read fails, not a blank file") << "open" << qint64(0) << QStringList();
+        // The reader takes 64 KiB at a time: the line across that mark is cut.
+        QTest::newRow("stepping onto the cut line") << "step" << qint64(65536) << QStringList();
+        QTest::newRow("batch up to the cut line") << "batch" << qint64(65536) << QStringList{"FIRST\r\n"};
+    }
+
+    void readErrorIsNeverTheEnd()
+    {
+        QFETCH(QString, action);
+        QFETCH(qint64, failFrom);
+        QFETCH(QStringList, sent);
+        // FIRST, empty lines up to just before 64 KiB, then the cut line.
+        QByteArray content = "FIRST\r\n";
+        content += QByteArray(65530 - content.size(), '\n');
+        content += "MEAS:VOLT? 10\r\n";
+        const QString path = WriteFile(content);
+        const QString logPath = m_dir.filePath(QStringLiteral("cut%1.log").arg(m_fileNumber));
+        CLinkDispatch links(&m_hooks);
+        links.m_linkKind = LINK_NONE;
+        CCommandFiles files(&m_hooks);
+        CCommandSender sender(links, files, &m_hooks);
+        m_hooks.showMessage = [&](const QString &text) {
+            m_messages << (files.IsCommandFileOpen() ? text + QStringLiteral(" (file still open)") : text);
+        };
+
+        CCommandFileReader::SetReadFunction(FailingRead);
+        g_failFrom = failFrom;
+        QByteArray line;
+        const int opened = files.OpenCommandFile(path, line);
+        if (action != QLatin1String("open")) {
+            QCOMPARE(opened, 1);
+            QCOMPARE(line, QByteArray("FIRST"));
+            files.m_commandFilePath = path;
+            QVERIFY(files.OpenLogFile(logPath));
+        }
+        QStringList events;
+        if (action == QLatin1String("step")) {
+            QCOMPARE(files.StepToNextLine(line), 0);
+        } else if (action == QLatin1String("batch")) {
+            QVERIFY(files.RunBatch(
+                [&](const char *l) {
+                    events << QString::fromLatin1(l);
+                    return sender.SendCommand(l);
+                },
+                [](std::uint32_t) {}));
+        }
+        CCommandFileReader::SetReadFunction(nullptr);
+        g_failFrom = -1;
+
+        QCOMPARE(opened, action == QLatin1String("open") ? 0 : 1);
+        QCOMPARE(events, sent);
+        QCOMPARE(m_messages,
+                 QStringList{QStringLiteral("Error reading command file: %1").arg(SystemErrorText(EIO))});
+        QVERIFY(!files.IsCommandFileOpen());
+        QVERIFY(!files.m_logFile.IsOpen());
+        if (action == QLatin1String("batch"))
+            QCOMPARE(Contents(logPath), QByteArray("FIRST\r\n"));
     }
 
     void reopenFailures_data()

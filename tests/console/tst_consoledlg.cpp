@@ -118,12 +118,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("short") << QStringLiteral("Blank file");
         QTest::newRow("long") << QStringLiteral("Error waiting for response: Connection reset by peer");
+        // A server's own words: shown as they are, never taken as markup.
+        QTest::newRow("markup") << QStringLiteral("<b>overload</b>");
+        QTest::newRow("a lone bracket") << QStringLiteral("a<b");
     }
 
     void warningDialog()
     {
         QFETCH(QString, text);
         QString title, shown;
+        bool literal = false;
         int width = 0;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QList<QAbstractButton *> buttons;
@@ -133,6 +137,11 @@ private slots:
                 return;
             title = box->windowTitle();
             shown = box->text();
+            // What the label draws: its text as it stands, or rendered markup.
+            const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            literal = label && label->text() == text &&
+                      (label->textFormat() == Qt::PlainText ||
+                       (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(text)));
             icon = box->icon();
             buttons = box->buttons();
             width = box->width();
@@ -141,6 +150,7 @@ private slots:
         ShowWarningDialog(nullptr, text);
         QCOMPARE(title, QStringLiteral("Tallix"));
         QCOMPARE(shown, text);
+        QVERIFY(literal);
         QCOMPARE(icon, QMessageBox::Warning);
         QCOMPARE(buttons.size(), 1);
         QVERIFY2(width >= WARNING_DIALOG_MIN_WIDTH, qPrintable(QString::number(width)));

@@ -134,6 +134,8 @@ private slots:
         QTest::newRow("own suffix kept") << QStringLiteral("init.cmd") << QStringLiteral("init.cmd");
         // Taken as typed: the window then says "Could not open file".
         QTest::newRow("a file that is not there") << QStringLiteral("absent") << QStringLiteral("absent.txt");
+        // "notes" and "notes.txt" are both there: the name as typed wins.
+        QTest::newRow("a file that is there as typed") << QStringLiteral("notes") << QStringLiteral("notes");
     }
 
     void typedNames()
@@ -142,6 +144,8 @@ private slots:
         QFETCH(QString, chosen);
         Touch(QStringLiteral("cmds.txt"));
         Touch(QStringLiteral("init.cmd"));
+        Touch(QStringLiteral("notes"));
+        Touch(QStringLiteral("notes.txt"));
         COpenFileChoice choice;
         WhenModal([&](QFileDialog *dialog) {
             FileNameEdit(dialog)->setText(typed);

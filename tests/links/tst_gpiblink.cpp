@@ -511,6 +511,43 @@ private slots:
         QCOMPARE(trace().size(), 1);
     }
 
+    // The count that the library reports decides the text: only its low 16
+    // bits count, and a library that reports a full buffer for ever ends
+    // after 16 MiB with what came.
+    void reportedCounts_data()
+    {
+        QTest::addColumn<QByteArray>("count");
+        QTest::addColumn<unsigned>("lastCount");
+        QTest::addColumn<int>("reads");
+        QTest::newRow("0x10005 keeps its low 16 bits") << QByteArray("0x10005") << 5u << 1;
+        QTest::newRow("a full buffer for ever") << QByteArray("4048") << 4048u << 4145;
+    }
+
+    void reportedCounts()
+    {
+        QFETCH(QByteArray, count);
+        QFETCH(unsigned, lastCount);
+        QFETCH(int, reads);
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        qunsetenv("TALLIX_SIM_GPIB_TRACE");
+        qputenv("TALLIX_SIM_GPIB_COUNT", count);
+        // Thousands of reads: no millisecond's pause or wait for data each.
+        qputenv("TALLIX_SIM_GPIB_TIMEOUT_MS", "0");
+        const std::int32_t pause = g_gpibReadPauseMs;
+        g_gpibReadPauseMs = 0;
+        QByteArray text;
+        QCOMPARE(links.ReadResponse(text), 1);
+        g_gpibReadPauseMs = pause;
+        qunsetenv("TALLIX_SIM_GPIB_COUNT");
+        qunsetenv("TALLIX_SIM_GPIB_TIMEOUT_MS");
+        QCOMPARE(links.Gpib().LastCount(), lastCount);
+        QCOMPARE(text.size(), qsizetype(reads) * qsizetype(lastCount));
+        QCOMPARE(text.count('A'), text.size());
+    }
+
     // The log read is one clamped read: a response longer than the buffer
     // logs its first 4047 bytes, and a following display read asks again.
     void logReadIsOneClampedRead()

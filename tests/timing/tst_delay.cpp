@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "timing/Delay.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <vector>
@@ -128,11 +129,34 @@ private slots:
         QCOMPARE(m_next, std::size_t(2));
     }
 
+    // The real clock, calibrated as the program does it, beside the caller:
+    // its factor must be the loop's real rate (a factor that is off makes
+    // every pause as much too long or too short).
     void realLoopRuns()
     {
         SetCountingLoopObserver({});
         QCOMPARE(RunCountingLoop(12345), quint64(12345));
         QCOMPARE(RunCountingLoop(0), quint64(0));
+
+        StartDelayCalibration();
+        DelayMicroseconds(0); // waits for the calibration
+        QVERIFY(g_loopsPerMicrosecond > 0.0f);
+        constexpr std::uint64_t loops = 5000000;
+        qint64 fastestNs = 0;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            RunCountingLoop(loops);
+            const qint64 ns = clock.nsecsElapsed();
+            if (i == 0 || ns < fastestNs)
+                fastestNs = ns;
+        }
+        const double measured = static_cast<double>(loops) / (static_cast<double>(fastestNs) / 1000.0);
+        const double ratio = static_cast<double>(g_loopsPerMicrosecond) / measured;
+        QVERIFY2(ratio > 0.5 && ratio < 2.0,
+                 qPrintable(QStringLiteral("calibrated %1, measured %2 loops per us")
+                                .arg(g_loopsPerMicrosecond)
+                                .arg(measured)));
     }
 };
 
