@@ -5,7 +5,7 @@
 // Each run is a fresh process (this program, started again with --child);
 // the child reports the moment of its first paint on the monotonic clock.
 #include "BenchResult.h"
-#include "console/ConsoleDlg.h"
+#include "app/ConsoleApp.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -79,7 +79,13 @@ int Child(int argc, char **argv, bool console)
     QApplication app(argc, argv);
     PaintWatch watch;
     app.installEventFilter(&watch);
-    QDialog *dlg = console ? new CConsoleDlg : BareDialog();
+    if (console) {
+        // As the program starts: the application object runs the window.
+        CConsoleApp theApp;
+        theApp.InitInstance();
+        return 0;
+    }
+    QDialog *dlg = BareDialog();
     dlg->show();
     const int rc = app.exec();
     delete dlg;
@@ -132,7 +138,7 @@ int main(int argc, char **argv)
         std::printf("%-8s median %8.1f ms (min %.1f, max %.1f)\n", kinds[k], medians[k],
                     *std::min_element(runs.begin(), runs.end()), *std::max_element(runs.begin(), runs.end()));
     }
-    std::printf("ratio console/bare %.3f (target <= 1.25)\n", medians[1] / medians[0]);
-    ReportRatio("start-up to first paint, console/bare dialog", medians[1] / medians[0], 1.25, false);
+    std::printf("ratio console/bare %.3f (target <= 1.10)\n", medians[1] / medians[0]);
+    ReportRatio("start-up to first paint, console/bare dialog", medians[1] / medians[0], 1.10, false);
     return 0;
 }
