@@ -51,6 +51,9 @@ private slots:
         QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/64x64/apps/tallix.png");
         QTest::newRow("man page") << QStringLiteral("share/man/man1/tallix.1");
         QTest::newRow("demo man page") << QStringLiteral("share/man/man1/tallix-demo.1");
+        QTest::newRow("gpib-32 over the machine's GPIB library") << QStringLiteral("lib/libgpib-32.so");
+        QTest::newRow("gpib probe") << QStringLiteral("bin/tallix-gpib-probe");
+        QTest::newRow("gpib probe man page") << QStringLiteral("share/man/man1/tallix-gpib-probe.1");
         QTest::newRow("metainfo") << QStringLiteral("share/metainfo/com.korvane.tallix.metainfo.xml");
         QTest::newRow("bus service file")
             << QStringLiteral("share/tallix/dbus-1/services/Zemra.Application2.service");
@@ -65,8 +68,14 @@ private slots:
     void simulatorsNeverOnTheLibraryPath()
     {
         // A simulated vendor library in lib/ itself would shadow the real one.
-        for (const char *name : {"libgpib-32.so", "libordal.so", "liblumec.so"})
+        for (const char *name : {"libordal.so", "liblumec.so"})
             QVERIFY2(!QFile::exists(m_prefix.filePath(QStringLiteral("lib/") + QLatin1String(name))), name);
+        // lib/libgpib-32.so is the compatibility library over the machine's
+        // GPIB library, never the simulator.
+        QFile compat(m_prefix.filePath(QStringLiteral("lib/libgpib-32.so")));
+        QFile simulator(m_prefix.filePath(QStringLiteral("lib/tallix/sim/libgpib-32.so")));
+        QVERIFY(compat.open(QIODevice::ReadOnly) && simulator.open(QIODevice::ReadOnly));
+        QVERIFY(compat.readAll() != simulator.readAll());
     }
 
     void installedProgramRunsOffscreen()
