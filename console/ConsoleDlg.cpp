@@ -7,6 +7,7 @@
 #include "console/DialogUnitsWidget.h"
 #include "console/FileDialogEx.h"
 #include "console/IpAddressCtrl.h"
+#include "console/LinkSettingsDlg.h"
 #include "console/ResponseText.h"
 #include "console/WarningDialog.h"
 #include "links/GpibLink.h"
@@ -26,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include <cstdio>
 #include <exception>
@@ -130,6 +132,13 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
         CAboutDlg about;
         about.exec();
     };
+    m_runLinkSettings = [this](CConsoleSettings &settings) {
+        CLinkSettingsDlg dialog(settings, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        settings = dialog.Settings();
+        return true;
+    };
 
     m_hooks.showMessage = [this](const QString &text) { ShowMessage(text); };
     m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
@@ -141,6 +150,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
 
     m_links.m_linkKind =
         LinkKind{GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(LINK_LUMEC))};
+    ApplySettings(CConsoleSettings::Load());
     m_icon = CAboutDlg::ProgramIcon();
 
     CreateControls();
@@ -226,6 +236,15 @@ void CConsoleDlg::CreateControls()
         auto *radio = new QRadioButton(QString::fromLatin1(row.label), this);
         place(radio, row.controlId, row.x, row.y, row.width, 10);
         radio->setFocusPolicy(Qt::ClickFocus); // no tab stops
+        // Yet the keyboard reaches them: Alt with the radio's place in the
+        // group.
+        const int key = static_cast<int>(m_linkRadios.size()) + 1;
+        if (key <= 9) {
+            const QKeySequence keys(Qt::ALT | static_cast<Qt::Key>(Qt::Key_0 + key));
+            auto *shortcut = new QShortcut(keys, this);
+            connect(shortcut, &QShortcut::activated, radio, &QRadioButton::click);
+            radio->setToolTip(keys.toString(QKeySequence::NativeText));
+        }
         m_linkRadios.push_back(radio);
     }
 
@@ -247,6 +266,11 @@ void CConsoleDlg::CreateControls()
 
     m_ipAddressCtrl = new CIpAddressCtrl(this);
     place(m_ipAddressCtrl, IDC_IP_ADDRESS, 141, 185, 70, 12);
+
+    // What a screen reader says for the boxes: the texts of their labels.
+    m_gpibAddressEdit->setAccessibleName(addressLabel->text());
+    m_delayEdit->setAccessibleName(delayLabel->text());
+    m_ipAddressCtrl->setAccessibleName(QStringLiteral("IP Address:"));
 
     // Labels, radios and check box keep their places; only their width grows
     // where the font here needs more room than the template gave.
@@ -393,6 +417,12 @@ void CConsoleDlg::ShowResponse()
     if (ConnectLinks() == 0)
         return;
     QByteArray text;
+    if (m_settings.showControlCharacters) {
+        // Every byte the link counted, NULs and what follows them too.
+        m_links.ReadResponseBytes(text);
+        m_response->setPlainText(ResponseDisplayText(text, true));
+        return;
+    }
     ReadResponse(text);
     m_response->setPlainText(ResponseDisplayText(text));
 }
@@ -462,11 +492,28 @@ void CConsoleDlg::OnSysCommand(int id, int /*param*/)
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         if (m_runAboutBox)
             m_runAboutBox();
+    } else if ((id & 0xFFF0) == IDM_LINKSETTINGS) {
+        OnLinkSettings();
     } else if ((id & 0xFFF0) == SC_MINIMIZE) {
         showMinimized();
     } else if ((id & 0xFFF0) == SC_CLOSE) {
         close(); // ends in OnCancel
     }
+}
+
+void CConsoleDlg::OnLinkSettings()
+{
+    CConsoleSettings settings = m_settings;
+    if (!m_runLinkSettings || !m_runLinkSettings(settings))
+        return;
+    settings.Save();
+    ApplySettings(CConsoleSettings::Load());
+}
+
+void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
+{
+    m_settings = settings;
+    m_links.m_context.options = settings.links;
 }
 
 void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
@@ -477,12 +524,15 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
     QAction *closeAction = menu.addAction(QStringLiteral("&Close"));
     closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     menu.addSeparator();
+    QAction *linkSettings = menu.addAction(QStringLiteral("Link &Settings..."));
     QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
     QAction *chosen = menu.exec(globalPos);
     if (chosen == minimise)
         RunHandler([this]() { OnSysCommand(SC_MINIMIZE); });
     else if (chosen == closeAction)
         RunHandler([this]() { OnSysCommand(SC_CLOSE); });
+    else if (chosen == linkSettings)
+        RunHandler([this]() { OnSysCommand(IDM_LINKSETTINGS); });
     else if (chosen == about)
         RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
 }

@@ -5,6 +5,7 @@
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
+#include "console/ConsoleSettings.h"
 #include "links/LinkDispatch.h"
 #include "links/LinkTable.h"
 
@@ -42,6 +43,7 @@ constexpr int IDC_IP_ADDRESS = 1028;
 constexpr int IDCANCEL = 2;
 constexpr int IDD_CONSOLE = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;
+constexpr int IDM_LINKSETTINGS = 0x0020;
 // Commands of the window menu that are not ours.
 constexpr int SC_MINIMIZE = 0xF020;
 constexpr int SC_CLOSE = 0xF060;
@@ -64,6 +66,9 @@ public:
     std::function<QString(const QString &title)> m_askSaveFile;
     // The About box, run modally (tests replace it).
     std::function<void()> m_runAboutBox;
+    // The Link Settings dialog, run modally on `settings`: true and the
+    // dialog's values in `settings` when the user says OK (tests replace it).
+    std::function<bool(CConsoleSettings &settings)> m_runLinkSettings;
 
     // Commands (handlers of the buttons and the Enter key).
     void ShowResponse();
@@ -74,6 +79,9 @@ public:
     void OnSendFile();
     void OnChangeAddress();
     void OnSysCommand(int id, int param = 0);
+    // The window menu's Link Settings: OK stores the settings, which apply
+    // from the next command.
+    void OnLinkSettings();
     void OnCancel();
 
     int ConnectLinks();
@@ -85,6 +93,7 @@ public:
     // The state, in widget-free classes, for the program and its tests.
     CLinkDispatch &Links() { return m_links; }
     CCommandFiles &Files() { return m_files; }
+    const CConsoleSettings &Settings() const { return m_settings; }
 
     QWidget *Control(int id) const;
 
@@ -106,11 +115,13 @@ private:
     void RunHandler(const std::function<void()> &handler);
     void StepCommandFile(char *buffer);
     void SetFileControls(bool fileSelected);
+    void ApplySettings(const CConsoleSettings &settings);
 
     CUiHooks m_hooks;
     CLinkDispatch m_links;
     CCommandFiles m_files;
     CCommandSender m_sender;
+    CConsoleSettings m_settings;
     QIcon m_icon;
     bool m_closing = false;
 

@@ -179,11 +179,14 @@ int CAutomationLink::Send(std::string_view line)
     return 1;
 }
 
-void CAutomationLink::ReadForDisplay(QByteArray &text)
+void CAutomationLink::ReadForDisplay(QByteArray &text, DisplayRead)
 {
     if (m_automation.IsEmpty())
         return;
     text = m_automation.ReceiveText();
+    const qsizetype nul = text.indexOf('\0');
+    if (nul >= 0)
+        text.truncate(nul);
 }
 
 void CAutomationLink::ReadForLog(LogBuffer buffer)

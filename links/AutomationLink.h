@@ -66,7 +66,7 @@ public:
     // beginning.
     void ReadForLog(LogBuffer buffer) override;
     // The whole text, however long.
-    void ReadForDisplay(QByteArray &text) override;
+    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
     void Release() override { m_automation.ReleaseDispatch(); }
 
     void UpdateAutomationLink(LinkKind current);

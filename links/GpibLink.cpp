@@ -63,7 +63,7 @@ int CGpibLink::LookUpNames()
     m_SendIFC = reinterpret_cast<SendIFCFn>(found[4]);
     m_Send = reinterpret_cast<SendFn>(found[5]);
     m_ibwait = found[6];
-    m_ibtmo = found[7];
+    m_ibtmo = reinterpret_cast<IbtmoFn>(found[7]);
     m_ibonl = found[8];
     m_ibrd = found[9];
     m_ibwrt = found[10];
@@ -71,7 +71,7 @@ int CGpibLink::LookUpNames()
     m_ibrsp = found[12];
     m_ibfindA = found[13];
     m_ibdev = found[14];
-    m_ibask = found[15];
+    m_ibask = reinterpret_cast<IbaskFn>(found[15]);
     m_SendCmds = found[16];
     m_ibsta = static_cast<int *>(found[17]);
     m_iberr = static_cast<int *>(found[18]);
@@ -183,7 +183,32 @@ int CGpibLink::Update(LinkKind)
         Initialize(0);
         SetAddress(m_context.gpibAddress);
     }
+    if (!IsOffline())
+        ApplyTimeout();
     return 1;
+}
+
+void CGpibLink::ApplyTimeout()
+{
+    constexpr int IBA_TMO = 0x0003;
+    const int wanted = m_context.options.gpibTimeout;
+    if (wanted == m_timeout || !m_ibtmo)
+        return;
+    if (wanted == GPIB_LIBRARY_TIMEOUT) {
+        // Back to the library's own, as it was before the first change.
+        if (m_libraryTimeout != GPIB_LIBRARY_TIMEOUT)
+            m_ibtmo(m_board, m_libraryTimeout);
+    } else {
+        if (m_timeout == GPIB_LIBRARY_TIMEOUT && m_ibask) {
+            int own = 0;
+            m_ibask(m_board, IBA_TMO, &own);
+            if (!Succeeded() || own < 0)
+                own = GPIB_LIBRARY_TIMEOUT;
+            m_libraryTimeout = own;
+        }
+        m_ibtmo(m_board, wanted);
+    }
+    m_timeout = wanted;
 }
 
 int CGpibLink::Send(std::string_view line)
@@ -199,7 +224,7 @@ void CGpibLink::ReadForLog(LogBuffer buffer)
     Read(buffer.data(), RESPONSE_BUFFER_SIZE, 1, 0x100);
 }
 
-void CGpibLink::ReadForDisplay(QByteArray &text)
+void CGpibLink::ReadForDisplay(QByteArray &text, DisplayRead how)
 {
     char buffer[RESPONSE_BUFFER_SIZE + 1];
     constexpr auto full = static_cast<unsigned>(RESPONSE_BUFFER_SIZE);
@@ -216,7 +241,10 @@ void CGpibLink::ReadForDisplay(QByteArray &text)
         if (bogus)
             n = full;
         buffer[n] = '\0';
-        text.append(buffer, static_cast<qsizetype>(std::strlen(buffer)));
+        // As text each piece ends at its first NUL; the view of the raw
+        // bytes takes every byte the library counted.
+        text.append(buffer, how == DisplayRead::AllBytes ? static_cast<qsizetype>(n)
+                                                         : static_cast<qsizetype>(std::strlen(buffer)));
         total += n;
         if (bogus)
             break;

@@ -40,7 +40,7 @@ public:
     int Send(std::string_view line) override;
     void ReadForLog(LogBuffer buffer) override;
     // Reads again while a read fills the whole buffer.
-    void ReadForDisplay(QByteArray &text) override;
+    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
     // The library stays loaded until the link goes.
     void Release() override {}
 
@@ -63,12 +63,17 @@ public:
     using SendFn = void (*)(int, Addr4882_t, const void *, long, int);
     using ReceiveFn = void (*)(int, Addr4882_t, void *, long, int);
     using ReadStatusByteFn = void (*)(int, Addr4882_t, short *);
+    using IbtmoFn = int (*)(int, int);
+    using IbaskFn = int (*)(int, int, int *);
 
     // Lookup order of the 21 names; a library that lacks any of them is bad.
     static const char *const LOOKUP_NAMES[21];
 
 private:
     bool Succeeded() const;
+    // Sets the I/O time-out that the settings ask for, once it differs from
+    // the one set; "Library default" gives the library back its own.
+    void ApplyTimeout();
     // Looks up the 21 names; returns how many were missing.
     int LookUpNames();
 
@@ -83,13 +88,13 @@ private:
     SendFn m_Send = nullptr;
     void *m_ibwait = nullptr;
     void *m_ibonl = nullptr;
-    void *m_ibtmo = nullptr;
+    IbtmoFn m_ibtmo = nullptr;
     void *m_ibrd = nullptr;
     void *m_ibwrt = nullptr;
     void *m_ibwrtfA = nullptr;
     void *m_ibfindA = nullptr;
     void *m_ibdev = nullptr;
-    void *m_ibask = nullptr;
+    IbaskFn m_ibask = nullptr;
     void *m_SendCmds = nullptr;
     void *m_ibrsp = nullptr;
 
@@ -101,4 +106,6 @@ private:
     Addr4882_t m_addressList[2] = {NOADDR, NOADDR};
     std::int32_t m_board = 0;
     std::int32_t m_offline = 1;
+    int m_timeout = GPIB_LIBRARY_TIMEOUT;        // the code set, or the library's own
+    int m_libraryTimeout = GPIB_LIBRARY_TIMEOUT; // the library's own, once asked
 };

@@ -29,4 +29,5 @@ void CLink::ReadIntoText(QByteArray &text, const std::function<void(LogBuffer)> 
         text[keep] = '\0';
     text[RESPONSE_BUFFER_SIZE] = '\0';
     read(LogBuffer(text.data(), RESPONSE_BUFFER_SIZE + 1));
+    text.truncate(text.indexOf('\0'));
 }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "links/LinkOptions.h"
 #include "links/LinkTypes.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ struct CLinkContext
     // The address box's value as last read (0 when it holds no number); the
     // GPIB link takes it when it comes online.
     std::int32_t gpibAddress = 0;
+    // The settings of the links; each link takes them at the next command.
+    CLinkOptions options;
 };
 
 // A failure that ends the command at the call that met it: nothing after that
@@ -39,6 +42,15 @@ public:
 
 // A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
 using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
+
+// What a display read hands over: the response as text, which the caller ends
+// at its first NUL; or, where the link counts what came (TCP/IP, GPIB), every
+// byte of it, NULs included, for the view of the raw bytes.
+enum class DisplayRead
+{
+    Text,
+    AllBytes,
+};
 
 // One of the links to the instrument. The dispatch calls these and never
 // looks at the kind of link behind them.
@@ -60,9 +72,8 @@ public:
     // One response for the log into `buffer`, which holds an empty text on
     // entry and a NUL-terminated one afterwards.
     virtual void ReadForLog(LogBuffer buffer) = 0;
-    // One response for the window, into `text` (empty on entry). The caller
-    // ends the text at its first NUL.
-    virtual void ReadForDisplay(QByteArray &text) = 0;
+    // One response for the window, into `text` (empty on entry).
+    virtual void ReadForDisplay(QByteArray &text, DisplayRead how) = 0;
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;
 
@@ -71,7 +82,8 @@ protected:
     void ReportFailure(const QString &text) const;
     // For links that fill a C buffer: a writable buffer of
     // RESPONSE_BUFFER_SIZE bytes inside `text`, starting with what the text
-    // held, so that a link that writes nothing leaves it as it was.
+    // held, so that a link that writes nothing leaves it as it was; the text
+    // ends at its first NUL.
     static void ReadIntoText(QByteArray &text, const std::function<void(LogBuffer)> &read);
 
     const CLinkContext &m_context;

@@ -88,10 +88,16 @@ void CLinkDispatch::ReadForLog(LogBuffer buffer)
         link->ReadForLog(buffer);
 }
 
+void CLinkDispatch::ReadResponseBytes(QByteArray &bytes)
+{
+    if (CLink *link = Chosen())
+        link->ReadForDisplay(bytes, DisplayRead::AllBytes);
+}
+
 int CLinkDispatch::ReadResponse(QByteArray &text)
 {
     if (CLink *link = Chosen())
-        link->ReadForDisplay(text);
+        link->ReadForDisplay(text, DisplayRead::Text);
     const qsizetype nul = text.indexOf('\0');
     if (nul >= 0)
         text.truncate(nul);

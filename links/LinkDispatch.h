@@ -37,6 +37,8 @@ public:
     // One response for the window over the chosen link, ended at its first
     // NUL. Always 1.
     int ReadResponse(QByteArray &text);
+    // The same read, with every byte that a link counted (NULs too).
+    void ReadResponseBytes(QByteArray &bytes);
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 

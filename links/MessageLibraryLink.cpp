@@ -77,7 +77,7 @@ void CMessageLibraryLink::ReadForLog(LogBuffer buffer)
     buffer[RESPONSE_BUFFER_SIZE] = '\0';
 }
 
-void CMessageLibraryLink::ReadForDisplay(QByteArray &text)
+void CMessageLibraryLink::ReadForDisplay(QByteArray &text, DisplayRead)
 {
     ReadIntoText(text, [this](LogBuffer buffer) { ReadForLog(buffer); });
 }

@@ -34,7 +34,7 @@ public:
     // The output entry point with the buffer and 4048 when loaded and found;
     // the byte at index 4048 is always NUL afterwards.
     void ReadForLog(LogBuffer buffer) override;
-    void ReadForDisplay(QByteArray &text) override;
+    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
     void Release() override { Free(); }
 
     void Free();

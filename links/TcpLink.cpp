@@ -124,14 +124,26 @@ int CTcpLink::Update(LinkKind chosen)
 
 void CTcpLink::ReadForLog(LogBuffer buffer)
 {
+    // An instrument that is not asked answers queries only: after any other
+    // line there is nothing to wait for.
+    if (!m_context.options.askForReply && !m_lastLineWasQuery)
+        return;
     if (HasSocket())
         ReadSocketResponse(buffer.data());
 }
 
-void CTcpLink::ReadForDisplay(QByteArray &text)
+void CTcpLink::ReadForDisplay(QByteArray &text, DisplayRead how)
 {
-    if (HasSocket())
+    if (!HasSocket())
+        return;
+    if (how == DisplayRead::Text) {
         ReadIntoText(text, [this](LogBuffer buffer) { ReadSocketResponse(buffer.data()); });
+        return;
+    }
+    QByteArray bytes(RESPONSE_BUFFER_SIZE + 1, '\0');
+    const int received = ReadSocketResponse(bytes.data());
+    if (received > 0)
+        text = bytes.left(received);
 }
 
 void CTcpLink::DropSocket()
@@ -141,6 +153,29 @@ void CTcpLink::DropSocket()
         m_socket = -1;
     }
     m_receiveBlocks = false;
+    m_receiveTimeoutMs = 0;
+}
+
+bool CTcpLink::UseReceiveTimeout(int replyTimeoutMs)
+{
+    // Most of the wait for a reply is spent inside the receive, which wakes
+    // the moment the reply comes: a wait in poll() and then a receive cost a
+    // tenth of a loopback query more. The kernel keeps such a long receive
+    // time-out only to within an eighth, and never early, so it is set to
+    // seven eighths of the wait and poll(), whose timer is exact, keeps the
+    // deadline. Where that fails, the whole wait is in poll(), and the
+    // connection must not block without a time-out.
+    if (!m_receiveBlocks || m_receiveTimeoutMs == replyTimeoutMs)
+        return m_receiveBlocks;
+    if (SetReceiveTimeout(m_socket, replyTimeoutMs / 8 * 7)) {
+        m_receiveTimeoutMs = replyTimeoutMs;
+        return true;
+    }
+    const int flags = fcntl(m_socket, F_GETFL);
+    if (flags >= 0)
+        fcntl(m_socket, F_SETFL, flags | O_NONBLOCK);
+    m_receiveBlocks = false;
+    return false;
 }
 
 void CTcpLink::FailWait(const QString &text)
@@ -163,8 +198,12 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         DropSocket();
         return 1;
     }
+    // Another port is another server: the connection to the old one goes.
+    if (m_socket >= 0 && m_port != m_context.options.tcpPort)
+        DropSocket();
     if (m_socket >= 0)
         return 1; // the connection is not tested
+    m_port = m_context.options.tcpPort;
 
     if (m_context.hooks)
         m_context.hooks->BeginWait();
@@ -182,7 +221,7 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         sockaddr_in peer{};
         peer.sin_family = AF_INET;
-        peer.sin_port = htons(TCPIP_PORT);
+        peer.sin_port = htons(static_cast<std::uint16_t>(m_port));
         const QByteArray text = ipText.toLatin1();
         if (inet_pton(AF_INET, text.constData(), &peer.sin_addr) != 1) {
             // The address control always gives four dotted numbers; anything
@@ -200,23 +239,19 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
             // later, so it is the outcome itself.
             result.error = errno;
         } else {
-            result = WaitForSocket(m_socket, POLLOUT,
-                                   Clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS));
+            result =
+                WaitForSocket(m_socket, POLLOUT,
+                              Clock::now() + std::chrono::milliseconds(m_context.options.connectTimeoutMs));
         }
     }
 
     if (result.end == WaitEnd::Event && result.error == 0) {
-        // Most of the wait for a reply is spent inside the receive, which
-        // wakes the moment the reply comes: a wait in poll() and then a
-        // receive cost a tenth of a loopback query more. The kernel keeps
-        // such a long receive time-out only to within an eighth, and never
-        // early, so it is set to seven eighths of the wait and poll(), whose
-        // timer is exact, keeps the deadline. The connection blocks from
-        // here on; every send still passes MSG_DONTWAIT. Where either
-        // setting fails, the whole wait is in poll().
+        // The connection blocks from here on, with a receive time-out (see
+        // UseReceiveTimeout); every send still passes MSG_DONTWAIT.
         const int flags = fcntl(m_socket, F_GETFL);
-        m_receiveBlocks = SetReceiveTimeout(m_socket, RESPONSE_TIMEOUT_MS / 8 * 7) && flags >= 0 &&
-                          fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        m_receiveBlocks = SetReceiveTimeout(m_socket, m_context.options.replyTimeoutMs / 8 * 7) &&
+                          flags >= 0 && fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        m_receiveTimeoutMs = m_context.options.replyTimeoutMs;
         if (m_context.hooks)
             m_context.hooks->EndWait();
         return 1;
@@ -245,6 +280,7 @@ int CTcpLink::SendSocketCommand(std::string_view line)
         return 0;
     }
 
+    m_lastLineWasQuery = line.find('?') != std::string_view::npos;
     const std::size_t length = line.size();
     const ssize_t sent = ::send(m_socket, line.data(), length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
@@ -262,12 +298,16 @@ int CTcpLink::SendSocketCommand(std::string_view line)
     return 0;
 }
 
-void CTcpLink::ReadSocketResponse(char *buffer)
+int CTcpLink::ReadSocketResponse(char *buffer)
 {
     if (m_socket < 0) {
         ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
-        return;
+        return -1;
     }
+    const CLinkOptions &options = m_context.options;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options.replyTimeoutMs);
+    if (!options.askForReply)
+        return ReceiveLine(buffer, deadline);
 
     // A short send of the request is not an error: the server answers what
     // it got, or the wait below runs out.
@@ -275,14 +315,13 @@ void CTcpLink::ReadSocketResponse(char *buffer)
         const int error = errno;
         ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
         DropSocket();
-        return;
+        return -1;
     }
 
     // One receive: a longer reply, or the rest of one still on its way, stays
     // in the connection.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(RESPONSE_TIMEOUT_MS);
     ssize_t received = -1;
-    if (m_receiveBlocks) {
+    if (UseReceiveTimeout(options.replyTimeoutMs)) {
         // Data, or an orderly close, that came before an error is received
         // first; an error here is what the wait ended with.
         received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, 0);
@@ -291,29 +330,73 @@ void CTcpLink::ReadSocketResponse(char *buffer)
             if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
                 FailWait(error == EBADF || error == ENOTSOCK ? QStringLiteral("Socket is dead")
                                                              : SystemErrorText(error));
-                return;
+                return -1;
             }
         }
     }
     if (received < 0) {
         // Nothing yet: the rest of the wait, to the deadline.
-        const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
-        if (result.end != WaitEnd::Event || result.error != 0) {
-            if (result.end == WaitEnd::Dead)
-                FailWait(QStringLiteral("Socket is dead"));
-            else if (result.end == WaitEnd::Deadline)
-                FailWait(QStringLiteral("No response"));
-            else
-                FailWait(SystemErrorText(result.error));
-            return;
-        }
+        if (!WaitForReply(deadline))
+            return -1;
         received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, MSG_DONTWAIT);
         if (received < 0) {
             const int error = errno;
             DropSocket();
             ReportFailure(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
-            return;
+            return -1;
         }
     }
     buffer[received] = '\0';
+    return static_cast<int>(received);
+}
+
+bool CTcpLink::WaitForReply(Clock::time_point deadline)
+{
+    const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
+    if (result.end == WaitEnd::Event && result.error == 0)
+        return true;
+    if (result.end == WaitEnd::Dead)
+        FailWait(QStringLiteral("Socket is dead"));
+    else if (result.end == WaitEnd::Deadline)
+        FailWait(QStringLiteral("No response"));
+    else
+        FailWait(SystemErrorText(result.error));
+    return false;
+}
+
+int CTcpLink::ReceiveLine(char *buffer, Clock::time_point deadline)
+{
+    // An instrument that answers by itself may send its reply in pieces:
+    // gather them up to its line end, and leave whatever follows it.
+    std::size_t got = 0;
+    while (got < static_cast<std::size_t>(RESPONSE_BUFFER_SIZE)) {
+        if (got == 0) {
+            if (!WaitForReply(deadline))
+                return -1;
+        } else if (WaitForSocket(m_socket, POLLIN, deadline).end == WaitEnd::Deadline) {
+            break; // the part that came in time is the reply
+        }
+        char *at = buffer + got;
+        const std::size_t room = RESPONSE_BUFFER_SIZE - got;
+        const ssize_t seen = ::recv(m_socket, at, room, MSG_PEEK | MSG_DONTWAIT);
+        if (seen == 0)
+            break; // the instrument has closed its side
+        if (seen < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
+                continue;
+            DropSocket();
+            ReportFailure(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
+            return -1;
+        }
+        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(seen)));
+        const std::size_t take = lf ? static_cast<std::size_t>(lf - at) + 1 : static_cast<std::size_t>(seen);
+        const ssize_t taken = ::recv(m_socket, at, take, MSG_DONTWAIT);
+        if (taken > 0)
+            got += static_cast<std::size_t>(taken);
+        if (lf && taken == static_cast<ssize_t>(take))
+            break;
+    }
+    buffer[got] = '\0';
+    return static_cast<int>(got);
 }

@@ -92,6 +92,7 @@ struct Bus
     // reset or a new query drops it there.
     std::size_t outputPos = 0;
     bool remote = false;
+    int boardTimeout = 13; // T10s, the usual default of a board
     Device devices[MAX_DEVICES];
 };
 
@@ -477,7 +478,12 @@ GPIBSIM_EXPORT int ibonl(int ud, int online)
 GPIBSIM_EXPORT int ibtmo(int ud, int timeout)
 {
     Trace("ibtmo %d %d", ud, timeout);
-    if (Device *device = DeviceOf(ud)) {
+    // Board 0's own descriptor: its time-out is the one the board-level
+    // calls (Send, Receive) use.
+    if (ud == 0) {
+        TheBus().boardTimeout = timeout;
+        Done(0);
+    } else if (Device *device = DeviceOf(ud)) {
         device->timeout = timeout;
         Done(0);
     }
@@ -505,7 +511,7 @@ GPIBSIM_EXPORT int ibask(int ud, int option, int *value)
         return user_ibsta;
     }
     if (ud == 0) {
-        *value = 0;
+        *value = option == IBA_TMO ? TheBus().boardTimeout : 0;
         Done(0);
         return user_ibsta;
     }

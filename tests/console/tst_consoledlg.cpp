@@ -407,7 +407,7 @@ private slots:
         QApplication::sendEvent(target, &event);
         QCoreApplication::processEvents();
         const QStringList expected{QStringLiteral("Mi&nimise"), QStringLiteral("&Close"), QString(),
-                                   QStringLiteral("&About Tallix...")};
+                                   QStringLiteral("Link &Settings..."), QStringLiteral("&About Tallix...")};
         QCOMPARE(entries, menu ? expected : QStringList());
     }
 

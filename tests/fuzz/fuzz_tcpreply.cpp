@@ -110,7 +110,7 @@ void CheckPeerAndRest(const Pair &pair, const std::uint8_t *data, std::size_t si
 void CheckLink(const std::uint8_t *data, std::size_t size)
 {
     const Pair pair = Connect(data, size);
-    static const CLinkContext context{&Hooks(), {}, 0};
+    static const CLinkContext context{&Hooks(), {}, 0, {}};
     CTcpLink link(context);
     link.m_socket = pair.link;
 

@@ -27,7 +27,7 @@ private:
     QString m_tracePath;
     QStringList m_messages;
     CUiHooks m_hooks;
-    CLinkContext m_context{&m_hooks, {}, 0};
+    CLinkContext m_context{&m_hooks, {}, 0, {}};
 
     static QString simLibrary() { return QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"); }
     static QString variant(const QString &name)

@@ -83,7 +83,7 @@ private:
     QTemporaryDir m_dir;
     QStringList m_messages;
     CUiHooks m_hooks;
-    CLinkContext m_context{&m_hooks, {}, 0};
+    CLinkContext m_context{&m_hooks, {}, 0, {}};
 
     void prepare(CLinkDispatch &links, LinkKind kind)
     {

@@ -1,0 +1,29 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// The TCP/IP link's fixed values, which are also the defaults of its options.
+constexpr int TCPIP_PORT = 700;
+constexpr int CONNECT_TIMEOUT_MS = 25000;
+constexpr int RESPONSE_TIMEOUT_MS = 10000;
+constexpr char RESPONSE_REQUEST[] = "Please respond\r\n"; // 16 bytes on the wire
+
+// "Library default" for the GPIB time-out: the link never sets one.
+constexpr int GPIB_LIBRARY_TIMEOUT = -1;
+
+// What the user may change of the links (the Link Settings dialog). With
+// every value at its default the links behave exactly as they always have.
+struct CLinkOptions
+{
+    int tcpPort = TCPIP_PORT;
+    int connectTimeoutMs = CONNECT_TIMEOUT_MS;
+    int replyTimeoutMs = RESPONSE_TIMEOUT_MS;
+    // Send the request line before each TCP/IP read. Off, a read waits for
+    // what the instrument sends by itself, up to its line end.
+    bool askForReply = true;
+    // An NI-488.2 time-out code (0 none, 1 for 10 us up to 17 for 1000 s),
+    // or GPIB_LIBRARY_TIMEOUT.
+    int gpibTimeout = GPIB_LIBRARY_TIMEOUT;
+
+    bool operator==(const CLinkOptions &) const = default;
+};
