@@ -1,3 +1,3 @@
 # SPDX-FileCopyrightText: 2026 Korvane
 # SPDX-License-Identifier: GPL-3.0-or-later
-add_dependencies(${TEST_NAME} tallixsim_ordal)
+add_dependencies(${TEST_NAME} tallixsim_ordal tallix-instrument-server)

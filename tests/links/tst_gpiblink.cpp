@@ -233,6 +233,52 @@ private slots:
         QCOMPARE(m_messages, sent ? QStringList() : QStringList{"Error sending GPIB command"});
     }
 
+    // The I/O time-out of the settings: set on the board once the library is
+    // up, again when it changes, and never while it is "Library default",
+    // which gives the library back its own.
+    void ioTimeout_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("then");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("library default never sets one") << -1 << -1 << QStringList();
+        QTest::newRow("chosen, then changed")
+            << 11 << 14 << QStringList{"ibask 0 3", "ibtmo 0 11", "|", "ibtmo 0 14"};
+        QTest::newRow("chosen, then library default again")
+            << 0 << -1 << QStringList{"ibask 0 3", "ibtmo 0 0", "|", "ibtmo 0 13"};
+    }
+
+    void ioTimeout()
+    {
+        QFETCH(int, first);
+        QFETCH(int, then);
+        QFETCH(QStringList, calls);
+        const auto timeoutCalls = [this]() {
+            QStringList found;
+            for (const QString &line : trace())
+                if (line.startsWith(QLatin1String("ibtmo")) || line.startsWith(QLatin1String("ibask")))
+                    found << line;
+            return found;
+        };
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        links.m_context.options.gpibTimeout = first;
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks() != 0);
+        QStringList seen = timeoutCalls();
+        // After the interface clear and the remote state, never before.
+        if (!seen.isEmpty())
+            QCOMPARE(trace().indexOf(seen.first()), 3);
+        links.m_context.options.gpibTimeout = then;
+        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks() != 0);
+        const QStringList after = timeoutCalls().mid(seen.size());
+        if (!after.isEmpty())
+            seen << "|" << after;
+        QCOMPARE(seen, calls);
+        QVERIFY(m_messages.isEmpty());
+    }
+
     void addressBeforeLoadIsEnabledByInitialize()
     {
         CGpibLink link(m_context, simLibrary());
@@ -487,6 +533,22 @@ private slots:
             receives << "Receive 0 14 4048 256";
         QCOMPARE(trace(), receives);
         QCOMPARE(QString::number(links.Gpib().LastCount()), counts.last());
+    }
+
+    // The view of the raw bytes takes every byte the library counted; as
+    // text the response ends at its NUL.
+    void displayReadOfNuls()
+    {
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        QVERIFY(links.ConnectLinks() != 0);
+        QByteArray text, bytes;
+        QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
+        QCOMPARE(links.ReadResponse(text), 1);
+        QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
+        links.ReadResponseBytes(bytes);
+        QCOMPARE(text, QByteArray("A"));
+        QCOMPARE(bytes, QByteArray("A\0\r\n", 4));
     }
 
     // A library whose count exceeds the buffer neither overruns it nor makes
