@@ -543,13 +543,32 @@ private slots:
         QCOMPARE(w.messages.size(), ok ? 0 : 1);
     }
 
+    // Clicked, or chosen from the keyboard with Alt and the radio's place in
+    // the group, which its tooltip names.
+    void linkKindFollowsRadios_data()
+    {
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("mouse") << false;
+        QTest::newRow("Alt+digit") << true;
+    }
+
     void linkKindFollowsRadios()
     {
+        QFETCH(bool, keyboard);
         Window w;
+        show(w);
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
         const int ids[] = {IDC_LINK_AUTOMATION, IDC_LINK_ORDAL, IDC_LINK_GPIB, IDC_LINK_LUMEC,
                            IDC_LINK_TCPIP};
         for (int kind = 4; kind >= 0; --kind) {
-            w.control<QRadioButton>(ids[kind])->click();
+            auto *radio = w.control<QRadioButton>(ids[kind]);
+            QCOMPARE(radio->toolTip(), QStringLiteral("Alt+%1").arg(kind + 1));
+            if (keyboard)
+                QTest::keyClick(w.control<QLineEdit>(IDC_DELAY), static_cast<Qt::Key>(Qt::Key_1 + kind),
+                                Qt::AltModifier);
+            else
+                radio->click();
+            QVERIFY(radio->isChecked());
             QCOMPARE(w->Links().m_linkKind, LINK_LUMEC); // read at the next exchange only
             w->Links().m_linkKind = LINK_LUMEC;
             QVERIFY(w->UpdateData(true));
@@ -602,6 +621,10 @@ private slots:
         QVERIFY(w.control<QPlainTextEdit>(IDC_RESPONSE)->isReadOnly());
         QVERIFY(w.control<QLabel>(IDC_INPUT_PATH)->text().isEmpty());
         QVERIFY(w.control<QLabel>(IDC_OUTPUT_PATH)->text().isEmpty());
+        // The boxes without a text of their own are named by their labels.
+        QCOMPARE(w->Control(IDC_GPIB_ADDRESS)->accessibleName(), QStringLiteral("GPIB Address:"));
+        QCOMPARE(w->Control(IDC_DELAY)->accessibleName(), QStringLiteral("Delay:"));
+        QCOMPARE(w->Control(IDC_IP_ADDRESS)->accessibleName(), QStringLiteral("IP Address:"));
     }
 
     void textsFitTheirPlaces()
