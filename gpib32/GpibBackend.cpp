@@ -81,11 +81,10 @@ const char *const CGpibBackend::LIBRARY_NAMES[] = {
 };
 const int CGpibBackend::LIBRARY_NAME_COUNT = sizeof LIBRARY_NAMES / sizeof LIBRARY_NAMES[0];
 
-CGpibBackend::~CGpibBackend()
-{
-    if (m_library)
-        dlclose(m_library);
-}
+// The backend stays loaded for the rest of the process, also when gpib-32 is
+// unloaded: a driver's library may run threads of its own (or keep per-thread
+// status) that must not lose their code under them.
+CGpibBackend::~CGpibBackend() = default;
 
 CGpibBackend &CGpibBackend::Instance()
 {

@@ -328,7 +328,7 @@ private slots:
         const QString library = freshLibraries(backend);
         void *gpib32 = dlopen(QFile::encodeName(library).constData(), RTLD_NOW | RTLD_LOCAL);
         QVERIFY(gpib32);
-        // Unloaded also when a check fails, so that its backend goes too.
+        // Unloaded also when a check fails.
         const std::unique_ptr<void, int (*)(void *)> unload(gpib32, dlclose);
         auto ibfindA = reinterpret_cast<int (*)(const char *)>(dlsym(gpib32, "ibfindA"));
         auto ibdev = reinterpret_cast<int (*)(int, int, int, int, int, int)>(dlsym(gpib32, "ibdev"));
