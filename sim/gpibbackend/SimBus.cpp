@@ -93,6 +93,11 @@ BusOutcome Failure(BusError error)
 
 } // namespace
 
+SimBus::SimBus()
+{
+    m_handles[0] = BusHandle{true, true, 0, 0, 0, DEFAULT_TIMEOUT, true};
+}
+
 SimBus &SimBus::Instance()
 {
     static SimBus bus;
@@ -278,20 +283,14 @@ int SimBus::OpenBoard(const char *name)
 {
     if (!name || std::strcmp(name, "gpib0") != 0)
         return -1;
-    for (int ud = 0; ud < MAX_HANDLES; ++ud) {
-        if (!m_handles[ud].used) {
-            m_handles[ud] = BusHandle{true, true, 0, 0, 0, 0, true};
-            return ud;
-        }
-    }
-    return -1;
+    return 0;
 }
 
 int SimBus::OpenDevice(int board, int pad, int sad, int timeout, bool eot)
 {
     if (board != 0 || pad < 0 || pad > 30)
         return -1;
-    for (int ud = 0; ud < MAX_HANDLES; ++ud) {
+    for (int ud = FIRST_DEVICE_HANDLE; ud < MAX_HANDLES; ++ud) {
         if (!m_handles[ud].used) {
             m_handles[ud] = BusHandle{true, false, board, static_cast<unsigned>(pad), sad, timeout, eot};
             return ud;
@@ -309,7 +308,9 @@ BusHandle *SimBus::Handle(int ud)
 
 void SimBus::Close(int ud)
 {
-    if (BusHandle *handle = Handle(ud))
+    // A board's descriptor is its index and stays valid.
+    BusHandle *handle = Handle(ud);
+    if (handle && !handle->board)
         handle->used = false;
 }
 

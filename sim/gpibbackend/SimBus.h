@@ -72,6 +72,12 @@ class SimBus
 {
 public:
     static constexpr int MAX_HANDLES = 64;
+    // Both libraries take a board's index as its descriptor in board-level
+    // calls; descriptors of devices start above the boards'.
+    static constexpr int FIRST_DEVICE_HANDLE = 16;
+    static constexpr int DEFAULT_TIMEOUT = 13; // T10s
+
+    SimBus();
 
     static SimBus &Instance();
 
@@ -90,7 +96,7 @@ public:
     // `results`, at most `limit`; the count is how many.
     BusOutcome FindListeners(int board, const std::uint16_t *pads, std::uint16_t *results, long limit);
 
-    // "gpib0" opens board 0; -1 for any other name.
+    // "gpib0" is board 0, descriptor 0; -1 for any other name.
     int OpenBoard(const char *name);
     // -1 when the board does not exist or the address is out of range.
     int OpenDevice(int board, int pad, int sad, int timeout, bool eot);

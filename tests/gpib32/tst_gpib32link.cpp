@@ -339,12 +339,13 @@ private slots:
         QVERIFY(ibfindA && ibdev && ibtmo && ibask && ibwrtfA && ibrd);
 
         QVERIFY(ibfindA("gpib0") >= 0);
+        // The time-out of board 0 by its index, as the console sets it.
+        QCOMPARE(ibtmo(0, 12) & 0x8000, 0);
+        int timeout = -1;
+        QCOMPARE(ibask(0, 0x3, &timeout) & 0x8000, 0);
+        QCOMPARE(timeout, 12);
         const int device = ibdev(0, 14, 0, 11, 1, 0);
         QVERIFY(device >= 0);
-        QCOMPARE(ibtmo(device, 12) & 0x8000, 0);
-        int timeout = -1;
-        QCOMPARE(ibask(device, 0x3, &timeout) & 0x8000, 0);
-        QCOMPARE(timeout, 12);
 
         const QString command = m_dir.filePath(QStringLiteral("idn.txt"));
         QFile file(command);
