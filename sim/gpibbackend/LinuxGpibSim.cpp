@@ -57,11 +57,6 @@ constexpr int IbcTMO = 0x3;
 constexpr int IbcEOT = 0x4;
 constexpr int T1000s = 17;
 
-thread_local int t_ibsta = 0;
-thread_local int t_iberr = 0;
-thread_local int t_ibcnt = 0;
-thread_local long t_ibcntl = 0;
-
 } // namespace
 
 extern "C" {
@@ -100,19 +95,19 @@ int Finish(const BusOutcome &outcome)
     int status = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
     if (outcome.end)
         status |= END;
+    tallixsim::ThreadStatus &thread = tallixsim::CurrentThreadStatus();
     if (outcome.error != BusError::NONE) {
         status |= ERR;
         if (outcome.error == BusError::TIMED_OUT)
             status |= TIMO;
-        t_iberr = ErrorCode(outcome.error);
-        iberr = t_iberr;
+        thread.error = ErrorCode(outcome.error);
+        iberr = static_cast<int>(thread.error);
     }
-    t_ibsta = status;
-    t_ibcnt = static_cast<int>(outcome.count);
-    t_ibcntl = outcome.count;
-    ibsta = t_ibsta;
-    ibcnt = t_ibcnt;
-    ibcntl = t_ibcntl;
+    thread.status = status;
+    thread.count = outcome.count;
+    ibsta = status;
+    ibcnt = static_cast<int>(outcome.count);
+    ibcntl = outcome.count;
     return status;
 }
 
@@ -151,22 +146,22 @@ extern "C" {
 
 LGSIM_EXPORT int ThreadIbsta(void)
 {
-    return t_ibsta;
+    return static_cast<int>(tallixsim::CurrentThreadStatus().status);
 }
 
 LGSIM_EXPORT int ThreadIberr(void)
 {
-    return t_iberr;
+    return static_cast<int>(tallixsim::CurrentThreadStatus().error);
 }
 
 LGSIM_EXPORT int ThreadIbcnt(void)
 {
-    return t_ibcnt;
+    return static_cast<int>(tallixsim::CurrentThreadStatus().count);
 }
 
 LGSIM_EXPORT long ThreadIbcntl(void)
 {
-    return t_ibcntl;
+    return tallixsim::CurrentThreadStatus().count;
 }
 
 LGSIM_EXPORT void ibvers(char **version)

@@ -62,10 +62,6 @@ constexpr int IbcTMO = 0x0003;
 constexpr int IbcEOT = 0x0004;
 constexpr int T1000s = 17;
 
-thread_local unsigned t_ibsta = 0;
-thread_local unsigned t_iberr = 0;
-thread_local unsigned t_ibcnt = 0;
-
 } // namespace
 
 extern "C" {
@@ -104,18 +100,19 @@ unsigned Finish(const BusOutcome &outcome)
     unsigned status = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
     if (outcome.end)
         status |= END;
+    tallixsim::ThreadStatus &thread = tallixsim::CurrentThreadStatus();
     if (outcome.error != BusError::NONE) {
         status |= ERR;
         if (outcome.error == BusError::TIMED_OUT)
             status |= TIMO;
-        t_iberr = ErrorCode(outcome.error);
-        iberr = t_iberr;
+        thread.error = ErrorCode(outcome.error);
+        iberr = static_cast<unsigned>(thread.error);
     }
-    t_ibsta = status;
-    t_ibcnt = static_cast<unsigned>(outcome.count);
-    ibsta = t_ibsta;
-    ibcnt = t_ibcnt;
-    ibcntl = t_ibcnt;
+    thread.status = status;
+    thread.count = outcome.count;
+    ibsta = status;
+    ibcnt = static_cast<unsigned>(outcome.count);
+    ibcntl = ibcnt;
     return status;
 }
 
@@ -174,17 +171,17 @@ NISIM_EXPORT unsigned int Ibcnt(void)
 
 NISIM_EXPORT unsigned int ThreadIbsta(void)
 {
-    return t_ibsta;
+    return static_cast<unsigned>(tallixsim::CurrentThreadStatus().status);
 }
 
 NISIM_EXPORT unsigned int ThreadIberr(void)
 {
-    return t_iberr;
+    return static_cast<unsigned>(tallixsim::CurrentThreadStatus().error);
 }
 
 NISIM_EXPORT unsigned int ThreadIbcnt(void)
 {
-    return t_ibcnt;
+    return static_cast<unsigned>(tallixsim::CurrentThreadStatus().count);
 }
 
 NISIM_EXPORT void SendIFC(int boardID)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
 
 namespace tallixsim {
 
@@ -92,6 +93,20 @@ BusOutcome Failure(BusError error)
 }
 
 } // namespace
+
+ThreadStatus &CurrentThreadStatus()
+{
+    static pthread_key_t key;
+    static const int created =
+        pthread_key_create(&key, [](void *status) { delete static_cast<ThreadStatus *>(status); });
+    (void)created;
+    auto *status = static_cast<ThreadStatus *>(pthread_getspecific(key));
+    if (!status) {
+        status = new ThreadStatus;
+        pthread_setspecific(key, status);
+    }
+    return *status;
+}
 
 SimBus::SimBus()
 {

@@ -39,6 +39,19 @@ struct BusOutcome
     bool end = false; // END: the last byte came with EOI (or was the end-of-string byte)
 };
 
+// The calling thread's own copy of a library's last status word, error and
+// count. Kept under a pthread key rather than in thread_local storage: with
+// many libraries of that kind opened at run time in one process (the tests
+// load a copy per case), LeakSanitizer's scan of the threads' storage crashes.
+struct ThreadStatus
+{
+    long status = 0;
+    long error = 0;
+    long count = 0;
+};
+
+ThreadStatus &CurrentThreadStatus();
+
 // A unit descriptor of the traditional calls: the board or one device on it.
 struct BusHandle
 {
