@@ -4,7 +4,7 @@
 //   read   ReadCommandLine over a 50 MB command file (warm page cache), MB/s,
 //          and the read() calls one pass makes
 //   batch  Send File's loop (CCommandFiles::RunBatch) over 10,000 lines, sent
-//          through CLinkDispatch::SendCommand to the simulated ordal library
+//          through CCommandSender::SendCommand to the simulated ordal library
 //          with a log open; lines per second, and the share of the run spent
 //          inside the log's write() and writev() calls
 // The share is measured, not estimated: this program puts its own write(),
@@ -13,7 +13,10 @@
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
+#include "console/CommandSender.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
+#include "links/MessageLibraryLink.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -181,11 +184,12 @@ int main()
     CUiHooks hooks;
     hooks.showMessage = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
     CLinkDispatch links(&hooks);
-    links.m_ordal.SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
+    links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+        .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
     links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_linkKind = LINK_ORDAL;
     links.ConnectLinks();
-    if (!links.m_ordal.IsLoaded()) {
+    if (!links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded()) {
         std::fprintf(stderr, "the simulated ordal library did not load from %s\n", TALLIX_SIM_LIBDIR);
         return 1;
     }
@@ -198,7 +202,7 @@ int main()
     for (int round = 0; round < 5; ++round) {
         const QString logPath = dir.filePath(QStringLiteral("log%1.txt").arg(round));
         CCommandFiles files(&hooks);
-        links.m_logFile = &files.m_logFile;
+        CCommandSender sender(links, files, &hooks);
         QByteArray first;
         if (files.OpenCommandFile(commandPath, first) != 1 || !files.OpenLogFile(logPath))
             return 1;
@@ -211,7 +215,7 @@ int main()
         files.RunBatch(
             [&](const char *line) {
                 ++sent;
-                return links.SendCommand(line);
+                return sender.SendCommand(line);
             },
             [](std::uint32_t us) { DelayMicroseconds(us); });
         const double elapsed = Seconds(Clock::now() - start);
@@ -222,7 +226,6 @@ int main()
         shares.push_back(double(g_timedNanoseconds) / 1e9 / elapsed);
         callsPerRun = g_timedCalls;
         logBytes = QFileInfo(logPath).size();
-        links.m_logFile = nullptr;
     }
     std::printf(
         "batch: %d lines over the simulated ordal library, logged (%lld bytes, %ld write and writev calls), "

@@ -11,6 +11,7 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
+#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "timing/Delay.h"
@@ -117,7 +118,7 @@ int main(int argc, char **argv)
         QByteArray text;
         const auto t = Clock::now();
         for (int i = 0; i < queries; ++i) {
-            if (links.SendCommand(QUERY) == 0)
+            if (links.Send(QUERY) == 0)
                 ++bad;
             text.clear();
             links.ReadResponse(text);
@@ -150,21 +151,21 @@ int main(int argc, char **argv)
     // 2. Sends with a log open: each send reads its response for the log.
     {
         const QString logPath = dir.filePath(QStringLiteral("loop.log"));
-        CResponseLog log;
+        CCommandFiles logged(&hooks);
+        CResponseLog &log = logged.m_logFile;
         if (!log.Open(logPath)) {
             std::fprintf(stderr, "cannot open %s\n", qPrintable(logPath));
             return 1;
         }
-        links.m_logFile = &log;
+        CCommandSender sender(links, logged, &hooks);
         int bad = 0;
         const auto t = Clock::now();
         for (int i = 0; i < queries; ++i) {
-            if (links.SendCommand(QUERY) == 0)
+            if (sender.SendCommand(QUERY) == 0)
                 ++bad;
         }
         const double seconds = Seconds(t);
         log.Close();
-        links.m_logFile = nullptr;
         bad += queries - CountLoggedResponses(logPath);
         Report("SendCommand with a log open", queries, seconds, bad);
     }
@@ -189,13 +190,12 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "cannot open the command file or its log\n");
             return 1;
         }
-        links.m_logFile = &files.m_logFile;
+        CCommandSender sender(links, files, &hooks);
         files.m_delay = 0;
         const auto t = Clock::now();
-        files.RunBatch([&links](const char *line) { return links.SendCommand(line); },
+        files.RunBatch([&sender](const char *line) { return sender.SendCommand(line); },
                        [](std::uint32_t us) { DelayMicroseconds(us); });
         const double seconds = Seconds(t);
-        links.m_logFile = nullptr;
         Report("batch run of a command file, logged", queries, seconds,
                queries - CountLoggedResponses(logPath));
     }

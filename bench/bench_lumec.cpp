@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A logged batch of 10,000 lines over the simulated lumec library, three ways:
 //   console   the window's Send File: CCommandFiles::RunBatch reading the
-//             command file, CLinkDispatch::SendCommand sending each line and
+//             command file, CCommandSender::SendCommand sending each line and
 //             logging it through CResponseLog, DelayMicroseconds(0) after each
-//   dispatch  CLinkDispatch::SendCommand alone over the same lines, read
+//   dispatch  CCommandSender::SendCommand alone over the same lines, read
 //             beforehand
 //   direct    a plain loop: stdio reads the file, the library's two entry
 //             points are called straight, and the same log bytes are written
@@ -16,7 +16,10 @@
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
+#include "console/CommandSender.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
+#include "links/MessageLibraryLink.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -119,9 +122,9 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
     CLinkDispatch links(&hooks);
     CCommandFiles files(&hooks);
     links.m_linkKind = LINK_LUMEC;
-    links.m_lumec.SetLibraryName(QString::fromUtf8(LIBRARY));
+    links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
     links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_logFile = &files.m_logFile;
+    CCommandSender sender(links, files, &hooks);
 
     const auto t0 = Clock::now();
     QByteArray first;
@@ -129,7 +132,7 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
         return -1;
     if (links.ConnectLinks() == 0)
         return -1;
-    files.RunBatch([&links](const char *line) { return links.SendCommand(line); },
+    files.RunBatch([&sender](const char *line) { return sender.SendCommand(line); },
                    [](std::uint32_t us) { DelayMicroseconds(us); });
     const auto t1 = Clock::now();
     links.ReleaseLinks();
@@ -140,17 +143,18 @@ double Dispatch(const std::vector<std::string> &lines, const QString &logPath, c
 {
     QFile::remove(logPath);
     CLinkDispatch links(&hooks);
-    CResponseLog log;
+    CCommandFiles logged;
+    CResponseLog &log = logged.m_logFile;
     links.m_linkKind = LINK_LUMEC;
-    links.m_lumec.SetLibraryName(QString::fromUtf8(LIBRARY));
+    links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
     links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_logFile = &log;
+    CCommandSender sender(links, logged, &hooks);
 
     const auto t0 = Clock::now();
     if (!log.Open(logPath) || links.ConnectLinks() == 0)
         return -1;
     for (const std::string &line : lines) {
-        if (links.SendCommand(line.c_str()) == 0)
+        if (sender.SendCommand(line.c_str()) == 0)
             return -1;
     }
     log.Close();

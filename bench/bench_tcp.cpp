@@ -6,6 +6,8 @@
 #include "BenchResult.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
+#include "console/CommandSender.h"
+#include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
 #include "timing/Delay.h"
@@ -53,7 +55,7 @@ bool WaitForListening(QProcess &server)
     return true;
 }
 
-// SendCommand and ReadResponse of the link dispatch, one query after another,
+// The link dispatch's send and ReadResponse, one query after another,
 // as the Send button with the Read box ticked does after its ConnectLinks.
 double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
 {
@@ -63,7 +65,7 @@ double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < queries; ++i) {
-        if (links.SendCommand(COMMAND) == 0)
+        if (links.Send(COMMAND) == 0)
             return 0;
         text.clear();
         links.ReadResponse(text);
@@ -81,7 +83,7 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
     CCommandFiles files;
     files.m_commandFilePath = commandPath;
     files.m_logFilePath = logPath;
-    links.m_logFile = &files.m_logFile;
+    CCommandSender sender(links, files, links.m_context.hooks);
     if (links.ConnectLinks() == 0)
         return 0;
     int sent = 0;
@@ -90,11 +92,10 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
     files.RunBatch(
         [&](const char *line) {
             ++sent;
-            return links.SendCommand(line);
+            return sender.SendCommand(line);
         },
         [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    links.m_logFile = nullptr;
     links.Tcp().DropSocket();
 
     QFile log(logPath);
