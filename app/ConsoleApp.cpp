@@ -27,8 +27,8 @@ bool CConsoleApp::InitSockets()
 
 bool CConsoleApp::InitInstance()
 {
-    // The pause's calibration keeps a core busy for several milliseconds:
-    // beside the start-up, not in front of the window's first paint.
+    // Beside the start-up, not in front of the window's first paint (main
+    // has started it already; this is for whoever runs the window alone).
     StartDelayCalibration();
 
     // The settings live under the company key: organisation "Korvane",

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ConsoleApp.h"
+#include "timing/Delay.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -126,6 +127,10 @@ int main(int argc, char *argv[])
                      ADVICE);
         return 1;
     }
+    // The pause's calibration keeps a core busy for some milliseconds: it
+    // runs beside the start-up, from its very beginning, and the window's
+    // first delay waits for it.
+    StartDelayCalibration();
     g_previousHandler = qInstallMessageHandler(StartUpMessage);
     QApplication application(argc, argv); // takes Qt's own options; the program uses none
     qInstallMessageHandler(g_previousHandler);

@@ -32,6 +32,12 @@ std::int32_t GetProfileInt(const QString &section, const QString &key, std::int3
 void WriteProfileInt(const QString &section, const QString &key, std::int32_t value)
 {
     QSettings store = Store();
-    store.setValue(section + QLatin1Char('/') + key, static_cast<int>(value));
+    const QString name = section + QLatin1Char('/') + key;
+    // A value that is stored already needs no write: each write rewrites the
+    // file and waits for the disk, at every start (the address box) and at
+    // every keystroke in it.
+    if (store.value(name).toString() == QString::number(value))
+        return;
+    store.setValue(name, static_cast<int>(value));
     store.sync();
 }

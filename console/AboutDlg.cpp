@@ -3,22 +3,23 @@
 #include "console/AboutDlg.h"
 
 #include "console/DialogUnitsWidget.h"
+#include "console/ProgramIconData.h"
 
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 
 QIcon CAboutDlg::ProgramIcon()
 {
-    // The image is compiled into a static library: without this call the
-    // linker leaves its registration out, and the icon comes out empty. Once
-    // a run is enough.
-    static const bool registered = [] {
-        Q_INIT_RESOURCE(tallix);
-        return true;
-    }();
-    Q_UNUSED(registered);
-    return QIcon(QStringLiteral(":/tallix.png"));
+    // Built from its pixels rather than read from an image file: reading
+    // one makes Qt scan its image plugins, a cost at every start of the
+    // window that the picture does not need.
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(QImage(PROGRAM_ICON_32, 32, 32, QImage::Format_RGBA8888)));
+    icon.addPixmap(QPixmap::fromImage(QImage(PROGRAM_ICON_16, 16, 16, QImage::Format_RGBA8888)));
+    return icon;
 }
 
 CAboutDlg::CAboutDlg(QWidget *parent) : QDialog(parent)

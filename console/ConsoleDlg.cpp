@@ -316,11 +316,8 @@ bool CConsoleDlg::OnInitDialog()
     tcp.m_ipAddress =
         static_cast<std::uint32_t>(GetProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"), 0));
     m_ipAddressCtrl->SetAddress(tcp.m_ipAddress);
-    // The first call calibrates the delay, so that its cost falls in start-up;
-    // it waits for its calibration, so it runs once the window is up. Every
-    // command comes after it through the same event loop.
-    QMetaObject::invokeMethod(
-        this, []() { DelayMicroseconds(100); }, Qt::QueuedConnection);
+    // The first delay of the run, which needs the calibration, follows the
+    // first paint (paintEvent), so that the window never waits for it.
     m_send->setFocus(Qt::OtherFocusReason);
     return true;
 }
@@ -595,6 +592,18 @@ bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
     default:
         return false;
     }
+}
+
+void CConsoleDlg::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    if (m_setUpDelayPosted)
+        return;
+    // Its cost still falls in start-up, and every command comes after it
+    // through the same event loop.
+    m_setUpDelayPosted = true;
+    QMetaObject::invokeMethod(
+        this, []() { DelayMicroseconds(100); }, Qt::QueuedConnection);
 }
 
 bool CConsoleDlg::eventFilter(QObject *watched, QEvent *event)

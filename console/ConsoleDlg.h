@@ -105,6 +105,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void CreateControls();
@@ -124,6 +125,7 @@ private:
     CConsoleSettings m_settings;
     QIcon m_icon;
     bool m_closing = false;
+    bool m_setUpDelayPosted = false;
 
     QPushButton *m_send = nullptr;
     QComboBox *m_commandCombo = nullptr;
