@@ -148,7 +148,14 @@ private slots:
         Touch(QStringLiteral("notes.txt"));
         COpenFileChoice choice;
         WhenModal([&](QFileDialog *dialog) {
+            // Typed as a user types: into the box that has the focus, which
+            // the dialog then leaves as it is.
+            dialog->activateWindow();
+            if (!QTest::qWaitForWindowActive(dialog))
+                m_stuck = true;
+            FileNameEdit(dialog)->setFocus(Qt::OtherFocusReason);
             FileNameEdit(dialog)->setText(typed);
+            QTest::qWait(50); // the folder's listing comes in meanwhile
             static_cast<QDialog *>(dialog)->accept();
         });
         choice = RunOpenFileDialog(nullptr);
