@@ -141,13 +141,20 @@ bool CIpAddressCtrl::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
-    // A third digit moves on to the next field, as address fields do.
-    const bool wasFull = field->text().size() == 3 && !field->hasSelectedText();
-    if (!wasFull && index < 3 && key->text().size() == 1 && key->text().at(0).isDigit()) {
-        field->event(event);
-        if (field->text().size() == 3)
-            FocusField(index + 1, true);
-        return true;
+    if (key->text().size() == 1 && key->text().at(0).isDigit()) {
+        // A lone 0 is what a field of a blank address shows: the first digit
+        // typed takes its place. Typed after it, "127" would give "012", and
+        // the address another host.
+        if (field->text() == QLatin1String("0") && !field->hasSelectedText())
+            field->selectAll();
+        // A third digit moves on to the next field, as address fields do.
+        const bool wasFull = field->text().size() == 3 && !field->hasSelectedText();
+        if (!wasFull && index < 3) {
+            field->event(event);
+            if (field->text().size() == 3)
+                FocusField(index + 1, true);
+            return true;
+        }
     }
     return QFrame::eventFilter(watched, event);
 }
