@@ -6,7 +6,6 @@
 constexpr int TCPIP_PORT = 700;
 constexpr int CONNECT_TIMEOUT_MS = 25000;
 constexpr int RESPONSE_TIMEOUT_MS = 10000;
-constexpr char RESPONSE_REQUEST[] = "Please respond\r\n"; // 16 bytes on the wire
 
 // "Library default" for the GPIB time-out: the link never sets one.
 constexpr int GPIB_LIBRARY_TIMEOUT = -1;

@@ -249,9 +249,8 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         // The connection blocks from here on, with a receive time-out (see
         // UseReceiveTimeout); every send still passes MSG_DONTWAIT.
         const int flags = fcntl(m_socket, F_GETFL);
-        m_receiveBlocks = SetReceiveTimeout(m_socket, m_context.options.replyTimeoutMs / 8 * 7) &&
-                          flags >= 0 && fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
-        m_receiveTimeoutMs = m_context.options.replyTimeoutMs;
+        m_receiveBlocks = flags >= 0 && fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        UseReceiveTimeout(m_context.options.replyTimeoutMs);
         if (m_context.hooks)
             m_context.hooks->EndWait();
         return 1;

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 
+constexpr char RESPONSE_REQUEST[] = "Please respond\r\n"; // 16 bytes on the wire
+
 // One TCP connection to port 700 of the address in the IP control, opened on
 // demand and dropped on any failure so that the next command reconnects.
 class CTcpLink : public CLink
