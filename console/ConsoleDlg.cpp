@@ -414,14 +414,12 @@ void CConsoleDlg::ShowResponse()
     if (ConnectLinks() == 0)
         return;
     QByteArray text;
-    if (m_settings.showControlCharacters) {
-        // Every byte the link counted, NULs and what follows them too.
-        m_links.ReadResponseBytes(text);
-        m_response->setPlainText(ResponseDisplayText(text, true));
-        return;
-    }
-    ReadResponse(text);
-    m_response->setPlainText(ResponseDisplayText(text));
+    const bool showControlCharacters = m_settings.showControlCharacters;
+    if (showControlCharacters)
+        m_links.ReadResponse(text, DisplayRead::AllBytes); // NULs and what follows them too
+    else
+        ReadResponse(text);
+    m_response->setPlainText(ResponseDisplayText(text, showControlCharacters));
 }
 
 void CConsoleDlg::OnSend()

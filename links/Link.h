@@ -43,9 +43,10 @@ public:
 // A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
 using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
 
-// What a display read hands over: the response as text, which the caller ends
-// at its first NUL; or, where the link counts what came (TCP/IP, GPIB), every
-// byte of it, NULs included, for the view of the raw bytes.
+// What a display read hands over: the response as text, which ends at its
+// first NUL; or, where the link counts what came (TCP/IP, GPIB), every byte of
+// it, NULs included, for the view of the raw bytes. A link that counts
+// nothing hands over its text either way.
 enum class DisplayRead
 {
     Text,
@@ -72,7 +73,8 @@ public:
     // One response for the log into `buffer`, which holds an empty text on
     // entry and a NUL-terminated one afterwards.
     virtual void ReadForLog(LogBuffer buffer) = 0;
-    // One response for the window, into `text` (empty on entry).
+    // One response for the window, into `text` (empty on entry), as `how`
+    // asks.
     virtual void ReadForDisplay(QByteArray &text, DisplayRead how) = 0;
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;

@@ -88,19 +88,10 @@ void CLinkDispatch::ReadForLog(LogBuffer buffer)
         link->ReadForLog(buffer);
 }
 
-void CLinkDispatch::ReadResponseBytes(QByteArray &bytes)
+int CLinkDispatch::ReadResponse(QByteArray &text, DisplayRead how)
 {
     if (CLink *link = Chosen())
-        link->ReadForDisplay(bytes, DisplayRead::AllBytes);
-}
-
-int CLinkDispatch::ReadResponse(QByteArray &text)
-{
-    if (CLink *link = Chosen())
-        link->ReadForDisplay(text, DisplayRead::Text);
-    const qsizetype nul = text.indexOf('\0');
-    if (nul >= 0)
-        text.truncate(nul);
+        link->ReadForDisplay(text, how);
     return 1;
 }
 

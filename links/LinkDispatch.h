@@ -34,11 +34,9 @@ public:
     int Send(std::string_view line);
     // One response for the log over the chosen link.
     void ReadForLog(LogBuffer buffer);
-    // One response for the window over the chosen link, ended at its first
-    // NUL. Always 1.
-    int ReadResponse(QByteArray &text);
-    // The same read, with every byte that a link counted (NULs too).
-    void ReadResponseBytes(QByteArray &bytes);
+    // One response for the window over the chosen link: as text, ended at
+    // its first NUL, or with every byte that the link counted. Always 1.
+    int ReadResponse(QByteArray &text, DisplayRead how = DisplayRead::Text);
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 

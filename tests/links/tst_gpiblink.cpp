@@ -546,7 +546,7 @@ private slots:
         QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
-        links.ReadResponseBytes(bytes);
+        links.ReadResponse(bytes, DisplayRead::AllBytes);
         QCOMPARE(text, QByteArray("A"));
         QCOMPARE(bytes, QByteArray("A\0\r\n", 4));
     }
