@@ -414,12 +414,11 @@ void CConsoleDlg::ShowResponse()
     if (ConnectLinks() == 0)
         return;
     QByteArray text;
-    const bool showControlCharacters = m_settings.showControlCharacters;
-    if (showControlCharacters)
+    if (m_showControlCharacters)
         m_links.ReadResponse(text, DisplayRead::AllBytes); // NULs and what follows them too
     else
         ReadResponse(text);
-    m_response->setPlainText(ResponseDisplayText(text, showControlCharacters));
+    m_response->setPlainText(ResponseDisplayText(text, m_showControlCharacters));
 }
 
 void CConsoleDlg::OnSend()
@@ -498,17 +497,22 @@ void CConsoleDlg::OnSysCommand(int id, int /*param*/)
 
 void CConsoleDlg::OnLinkSettings()
 {
-    CConsoleSettings settings = m_settings;
+    CConsoleSettings settings = Settings();
     if (!m_runLinkSettings || !m_runLinkSettings(settings))
         return;
     settings.Save();
     ApplySettings(CConsoleSettings::Load());
 }
 
+CConsoleSettings CConsoleDlg::Settings() const
+{
+    return {m_links.m_context.options, m_showControlCharacters};
+}
+
 void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
 {
-    m_settings = settings;
     m_links.m_context.options = settings.links;
+    m_showControlCharacters = settings.showControlCharacters;
 }
 
 void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)

@@ -93,7 +93,8 @@ public:
     // The state, in widget-free classes, for the program and its tests.
     CLinkDispatch &Links() { return m_links; }
     CCommandFiles &Files() { return m_files; }
-    const CConsoleSettings &Settings() const { return m_settings; }
+    // What the Link Settings dialog sets, as the links and the window use it.
+    CConsoleSettings Settings() const;
 
     QWidget *Control(int id) const;
 
@@ -122,7 +123,7 @@ private:
     CLinkDispatch m_links;
     CCommandFiles m_files;
     CCommandSender m_sender;
-    CConsoleSettings m_settings;
+    bool m_showControlCharacters = false; // the links keep their own options
     QIcon m_icon;
     bool m_closing = false;
     bool m_setUpDelayPosted = false;
