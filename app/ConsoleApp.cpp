@@ -4,7 +4,6 @@
 
 #include "console/ConsoleDlg.h"
 #include "console/WarningDialog.h"
-#include "timing/Delay.h"
 
 #include <QCoreApplication>
 
@@ -27,10 +26,6 @@ bool CConsoleApp::InitSockets()
 
 bool CConsoleApp::InitInstance()
 {
-    // Beside the start-up, not in front of the window's first paint (main
-    // has started it already; this is for whoever runs the window alone).
-    StartDelayCalibration();
-
     // The settings live under the company key: organisation "Korvane",
     // application "Tallix". The window's constructor reads one, so this comes
     // first.
