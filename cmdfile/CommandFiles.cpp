@@ -28,12 +28,19 @@ int CCommandFiles::ReadCommandLine(char *buffer)
     return m_commandFile->ReadCommandLine(buffer);
 }
 
-void CCommandFiles::ReportUnreadable(int result, int error) const
+void CCommandFiles::CloseAndReport(int result, const QString &atEnd)
 {
+    // The reader's error is taken before it goes; the files are closed
+    // before the message, so nothing stays open while it is shown.
+    const int error = m_commandFile->LastError();
+    CloseCommandFiles();
+    // A bad line is never sent, not even the part of it that was accepted.
     if (result == LINE_BAD)
         Message(BAD_LINE);
     else if (result == LINE_READ_ERROR)
         Message(QStringLiteral("Error reading command file: %1").arg(SystemErrorText(error)));
+    else if (!atEnd.isEmpty())
+        Message(atEnd);
 }
 
 void CCommandFiles::CloseCommandFiles()
@@ -71,14 +78,7 @@ int CCommandFiles::OpenCommandFile(const QString &path, QByteArray &line)
     const int found = FindNonEmptyLine(buffer, line);
     if (found > 0)
         return 1;
-    const int error = m_commandFile->LastError();
-    // Closed before the message, so nothing stays open while it is shown.
-    CloseCommandFiles();
-    // A bad line is never sent, not even the part of it that was accepted.
-    if (found == LINE_END_OF_FILE)
-        Message(QStringLiteral("Blank file"));
-    else
-        ReportUnreadable(found, error);
+    CloseAndReport(found, QStringLiteral("Blank file"));
     return 0;
 }
 
@@ -103,9 +103,7 @@ int CCommandFiles::StepToNextLine(QByteArray &line, char *buffer)
     const int found = FindNonEmptyLine(buffer, line);
     if (found > 0)
         return 1;
-    const int error = m_commandFile->LastError();
-    CloseCommandFiles();
-    ReportUnreadable(found, error);
+    CloseAndReport(found);
     return 0;
 }
 
@@ -141,8 +139,6 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
         }
         result = ReadCommandLine(buffer);
     }
-    const int error = m_commandFile->LastError();
-    CloseCommandFiles();
-    ReportUnreadable(result, error);
+    CloseAndReport(result);
     return true;
 }

@@ -71,8 +71,9 @@ private:
     // CR LF), else the reader's result for the end of the file, a bad line or
     // a read error.
     int FindNonEmptyLine(char *buffer, QByteArray &line);
-    // After a bad line or a read error, with both files closed: says which.
-    void ReportUnreadable(int result, int error) const;
+    // Where reading stopped with `result`: closes both files, then says why
+    // (a bad line, a read error, or `atEnd` at the end of the file).
+    void CloseAndReport(int result, const QString &atEnd = QString());
     void Message(const QString &text) const;
 
     const CUiHooks *m_hooks;
