@@ -13,7 +13,7 @@ namespace {
 // brought up whatever is chosen, and the TCP/IP connect, the one that can
 // stop a command, comes last. At the close the GPIB library stays: it goes
 // with the window.
-const CLinkRow TABLE[] = {
+constexpr CLinkRow TABLE[] = {
     {LINK_AUTOMATION, "Zemra Automation", IDC_LINK_AUTOMATION, "IDC_LINK_AUTOMATION", 7, 169, 75, 0, 2,
      [](const CLinkContext &c) -> std::unique_ptr<CLink> { return std::make_unique<CAutomationLink>(c); }},
     {LINK_ORDAL, "Ordal.dll", IDC_LINK_ORDAL, "IDC_LINK_ORDAL", 7, 188, 42, 1, 0,
@@ -31,6 +31,17 @@ const CLinkRow TABLE[] = {
     {LINK_TCPIP, "TCP/IP", IDC_LINK_TCPIP, "IDC_LINK_TCPIP", 95, 188, 40, 4, 3,
      [](const CLinkContext &c) -> std::unique_ptr<CLink> { return std::make_unique<CTcpLink>(c); }},
 };
+
+// A link's kind is where its row stands: the dispatch and the window find it
+// there.
+constexpr bool KindsAreRowIndices()
+{
+    for (std::size_t i = 0; i < std::size(TABLE); ++i)
+        if (ToInt(TABLE[i].kind) != static_cast<std::int32_t>(i))
+            return false;
+    return true;
+}
+static_assert(KindsAreRowIndices(), "each row of the link table stands at its kind");
 
 } // namespace
 

@@ -21,7 +21,7 @@ constexpr int IDC_LINK_TCPIP = 1027;
 // link from it and calls it in its turn, and the window makes its radio.
 struct CLinkRow
 {
-    LinkKind kind;           // also the row's index and the radio's place in the group
+    LinkKind kind;           // the row's index (checked), and the radio's place in the group
     const char *label;       // the radio's text
     int controlId;           // the radio's control id
     const char *controlName; // and its name
