@@ -30,6 +30,7 @@
 // Builds that lack a name are made at link time (the export list).
 
 #include "sim/model/InstrumentModel.h"
+#include "sim/model/SimSupport.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -44,6 +45,10 @@
 using Addr4882_t = unsigned short;
 
 namespace {
+
+using tallixsim::TraceLine;
+// Where each call is recorded, one line a call.
+constexpr const char *TRACE_VARIABLE = "TALLIX_SIM_GPIB_TRACE";
 
 constexpr Addr4882_t NOADDR = 0xFFFF;
 
@@ -70,7 +75,6 @@ constexpr int STOPEND = 0x0100;
 constexpr int NULLEND = 0;
 constexpr int DABEND = 2;
 
-constexpr int DEFAULT_ADDRESS = 14;
 constexpr long DEFAULT_TIMEOUT_MS = 3;
 constexpr int MAX_DEVICES = 32;
 
@@ -100,52 +104,6 @@ Bus &TheBus()
 {
     static Bus bus;
     return bus;
-}
-
-long EnvNumber(const char *name, long fallback)
-{
-    const char *text = std::getenv(name);
-    if (!text || !*text)
-        return fallback;
-    char *end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0')
-        return fallback;
-    return value;
-}
-
-int InstrumentAddress()
-{
-    const long a = EnvNumber("TALLIX_SIM_GPIB_ADDRESS", DEFAULT_ADDRESS);
-    return (a >= 0 && a <= 30) ? static_cast<int>(a) : DEFAULT_ADDRESS;
-}
-
-void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-void Trace(const char *format, ...)
-{
-    const char *path = std::getenv("TALLIX_SIM_GPIB_TRACE");
-    if (!path || !*path)
-        return;
-    FILE *file = std::fopen(path, "a");
-    if (!file)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(file, format, args);
-    va_end(args);
-    std::fputc('\n', file);
-    std::fclose(file);
-}
-
-void SleepMs(long ms)
-{
-    if (ms <= 0)
-        return;
-    timespec t{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
 }
 
 [[maybe_unused]] bool OutputWaiting()
@@ -193,7 +151,7 @@ void Fail(int error, int extra = 0)
 // can be tried against any word.
 void ApplyForcedStatus()
 {
-    const long forced = EnvNumber("TALLIX_SIM_GPIB_STATUS", -1);
+    const long forced = tallixsim::EnvNumber("TALLIX_SIM_GPIB_STATUS", -1);
     if (forced >= 0)
         user_ibsta = static_cast<int>(forced);
 }
@@ -210,7 +168,7 @@ bool BoardExists(int board)
 // The instrument has a primary address and no secondary one.
 bool Listens(Addr4882_t address)
 {
-    return (address & 0xFF00) == 0 && address == InstrumentAddress();
+    return (address & 0xFF00) == 0 && address == tallixsim::GpibInstrumentAddress();
 }
 
 void RunCommand(const std::string &line)
@@ -288,7 +246,7 @@ void DoReceive(int board, Addr4882_t address, void *buffer, long count, int term
 #endif
     if (nothing) {
         // The device never talks: the board waits out its time-out.
-        SleepMs(EnvNumber("TALLIX_SIM_GPIB_TIMEOUT_MS", DEFAULT_TIMEOUT_MS));
+        tallixsim::SleepMs(tallixsim::EnvNumber("TALLIX_SIM_GPIB_TIMEOUT_MS", DEFAULT_TIMEOUT_MS));
         Fail(EABO, TIMO);
         SetCount(0);
         return;
@@ -358,7 +316,7 @@ extern "C" {
 
 GPIBSIM_EXPORT void SendIFC(int board)
 {
-    Trace("SendIFC %d", board);
+    TraceLine(TRACE_VARIABLE, "SendIFC %d", board);
     if (!BoardExists(board))
         return;
     Bus &bus = TheBus();
@@ -375,7 +333,7 @@ GPIBSIM_EXPORT void EnableRemote(int board, const Addr4882_t *addressList)
         list += ' ';
         list += std::to_string(*a);
     }
-    Trace("EnableRemote %d%s", board, list.c_str());
+    TraceLine(TRACE_VARIABLE, "EnableRemote %d%s", board, list.c_str());
     if (!BoardExists(board))
         return;
     TheBus().remote = true;
@@ -391,17 +349,17 @@ GPIBSIM_EXPORT void EnableRemote(int board, const Addr4882_t *addressList)
 
 GPIBSIM_EXPORT void Send(int board, Addr4882_t address, const void *buffer, long count, int eotMode)
 {
-    Trace("Send %d %u %ld %d", board, address, count, eotMode);
+    TraceLine(TRACE_VARIABLE, "Send %d %u %ld %d", board, address, count, eotMode);
     DoSend(board, address, buffer, count, eotMode);
     ApplyForcedStatus();
 }
 
 GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long count, int termination)
 {
-    Trace("Receive %d %u %ld %d", board, address, count, termination);
+    TraceLine(TRACE_VARIABLE, "Receive %d %u %ld %d", board, address, count, termination);
     DoReceive(board, address, buffer, count, termination);
     ApplyForcedStatus();
-    const long forcedCount = EnvNumber("TALLIX_SIM_GPIB_COUNT", -1);
+    const long forcedCount = tallixsim::EnvNumber("TALLIX_SIM_GPIB_COUNT", -1);
     if (forcedCount >= 0 && buffer && count > 0) {
         std::memset(buffer, 'A', static_cast<std::size_t>(forcedCount < count ? forcedCount : count));
         SetCount(forcedCount);
@@ -410,13 +368,13 @@ GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long co
 
 GPIBSIM_EXPORT void ReadStatusByte(int board, Addr4882_t address, short *result)
 {
-    Trace("ReadStatusByte %d %u", board, address);
+    TraceLine(TRACE_VARIABLE, "ReadStatusByte %d %u", board, address);
     DoSerialPoll(board, address, result);
 }
 
 GPIBSIM_EXPORT void SendCmds(int board, const void *commands, long count)
 {
-    Trace("SendCmds %d %ld", board, count);
+    TraceLine(TRACE_VARIABLE, "SendCmds %d %ld", board, count);
     if (!BoardExists(board))
         return;
     (void)commands;
@@ -429,7 +387,7 @@ GPIBSIM_EXPORT void SendCmds(int board, const void *commands, long count)
 
 GPIBSIM_EXPORT int ibfindA(const char *name)
 {
-    Trace("ibfindA %s", name ? name : "");
+    TraceLine(TRACE_VARIABLE, "ibfindA %s", name ? name : "");
     if (name && std::strcmp(name, "gpib0") == 0) {
         Done(0);
         return 0;
@@ -440,7 +398,7 @@ GPIBSIM_EXPORT int ibfindA(const char *name)
 
 GPIBSIM_EXPORT int ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
 {
-    Trace("ibdev %d %d %d %d %d %d", board, pad, sad, tmo, eot, eos);
+    TraceLine(TRACE_VARIABLE, "ibdev %d %d %d %d %d %d", board, pad, sad, tmo, eot, eos);
     (void)eos;
     if (!BoardExists(board))
         return -1;
@@ -462,7 +420,7 @@ GPIBSIM_EXPORT int ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
 
 GPIBSIM_EXPORT int ibonl(int ud, int online)
 {
-    Trace("ibonl %d %d", ud, online);
+    TraceLine(TRACE_VARIABLE, "ibonl %d %d", ud, online);
     if (ud == 0) {
         Done(0);
         return user_ibsta;
@@ -477,7 +435,7 @@ GPIBSIM_EXPORT int ibonl(int ud, int online)
 
 GPIBSIM_EXPORT int ibtmo(int ud, int timeout)
 {
-    Trace("ibtmo %d %d", ud, timeout);
+    TraceLine(TRACE_VARIABLE, "ibtmo %d %d", ud, timeout);
     // Board 0's own descriptor: its time-out is the one the board-level
     // calls (Send, Receive) use.
     if (ud == 0) {
@@ -492,7 +450,7 @@ GPIBSIM_EXPORT int ibtmo(int ud, int timeout)
 
 GPIBSIM_EXPORT int ibconfig(int ud, int option, int value)
 {
-    Trace("ibconfig %d %d %d", ud, option, value);
+    TraceLine(TRACE_VARIABLE, "ibconfig %d %d %d", ud, option, value);
     if (ud == 0 || DeviceOf(ud)) {
         user_iberr = 0;
         Done(0);
@@ -502,7 +460,7 @@ GPIBSIM_EXPORT int ibconfig(int ud, int option, int value)
 
 GPIBSIM_EXPORT int ibask(int ud, int option, int *value)
 {
-    Trace("ibask %d %d", ud, option);
+    TraceLine(TRACE_VARIABLE, "ibask %d %d", ud, option);
     constexpr int IBA_PAD = 0x0001;
     constexpr int IBA_SAD = 0x0002;
     constexpr int IBA_TMO = 0x0003;
@@ -532,7 +490,7 @@ GPIBSIM_EXPORT int ibask(int ud, int option, int *value)
 
 GPIBSIM_EXPORT int ibwrt(int ud, const void *buffer, long count)
 {
-    Trace("ibwrt %d %ld", ud, count);
+    TraceLine(TRACE_VARIABLE, "ibwrt %d %ld", ud, count);
     if (Device *device = DeviceOf(ud))
         DoSend(device->board, device->address, buffer, count, device->eot != 0 ? DABEND : NULLEND);
     return user_ibsta;
@@ -540,7 +498,7 @@ GPIBSIM_EXPORT int ibwrt(int ud, const void *buffer, long count)
 
 GPIBSIM_EXPORT int ibrd(int ud, void *buffer, long count)
 {
-    Trace("ibrd %d %ld", ud, count);
+    TraceLine(TRACE_VARIABLE, "ibrd %d %ld", ud, count);
     if (Device *device = DeviceOf(ud))
         DoReceive(device->board, device->address, buffer, count, STOPEND);
     return user_ibsta;
@@ -548,7 +506,7 @@ GPIBSIM_EXPORT int ibrd(int ud, void *buffer, long count)
 
 GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)
 {
-    Trace("ibwrtfA %d %s", ud, path ? path : "");
+    TraceLine(TRACE_VARIABLE, "ibwrtfA %d %s", ud, path ? path : "");
     Device *device = DeviceOf(ud);
     if (!device)
         return user_ibsta;
@@ -571,7 +529,7 @@ GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)
 
 GPIBSIM_EXPORT int ibrsp(int ud, char *status)
 {
-    Trace("ibrsp %d", ud);
+    TraceLine(TRACE_VARIABLE, "ibrsp %d", ud);
     if (Device *device = DeviceOf(ud)) {
         short value = 0;
         if (DoSerialPoll(device->board, device->address, &value) >= 0 && status)
@@ -582,7 +540,7 @@ GPIBSIM_EXPORT int ibrsp(int ud, char *status)
 
 GPIBSIM_EXPORT int ibwait(int ud, int mask)
 {
-    Trace("ibwait %d %d", ud, mask);
+    TraceLine(TRACE_VARIABLE, "ibwait %d %d", ud, mask);
     if (ud == 0 || DeviceOf(ud))
         Done(0);
     return user_ibsta;

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/gpibbackend/SimBus.h"
 
+#include "sim/model/SimSupport.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -14,46 +16,11 @@ namespace tallixsim {
 
 namespace {
 
+// Where each transfer is recorded, one line a transfer.
+constexpr const char *TRACE_VARIABLE = "TALLIX_SIM_BUS_TRACE";
+
 constexpr std::uint16_t NOADDR = 0xFFFF;
-constexpr int DEFAULT_ADDRESS = 14;
 constexpr long DEFAULT_TIMEOUT_MS = 3;
-
-long EnvNumber(const char *name, long fallback)
-{
-    const char *text = std::getenv(name);
-    if (!text || !*text)
-        return fallback;
-    char *end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0')
-        return fallback;
-    return value;
-}
-
-unsigned InstrumentAddress()
-{
-    const long a = EnvNumber("TALLIX_SIM_GPIB_ADDRESS", DEFAULT_ADDRESS);
-    return (a >= 0 && a <= 30) ? static_cast<unsigned>(a) : DEFAULT_ADDRESS;
-}
-
-void Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-void Trace(const char *format, ...)
-{
-    const char *path = std::getenv("TALLIX_SIM_BUS_TRACE");
-    if (!path || !*path)
-        return;
-    FILE *file = std::fopen(path, "a");
-    if (!file)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(file, format, args);
-    va_end(args);
-    std::fputc('\n', file);
-    std::fclose(file);
-}
 
 std::string Escaped(const std::string &bytes)
 {
@@ -74,15 +41,6 @@ std::string Escaped(const std::string &bytes)
         }
     }
     return text;
-}
-
-void SleepMs(long ms)
-{
-    if (ms <= 0)
-        return;
-    timespec t{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
 }
 
 BusOutcome Failure(BusError error)
@@ -122,7 +80,7 @@ SimBus &SimBus::Instance()
 bool SimBus::Listens(unsigned address) const
 {
     // The instrument has a primary address and no secondary one.
-    return (address & 0xFF00u) == 0 && address == InstrumentAddress();
+    return (address & 0xFF00u) == 0 && address == static_cast<unsigned>(GpibInstrumentAddress());
 }
 
 bool SimBus::OutputWaiting() const
@@ -158,7 +116,7 @@ void SimBus::Deliver(const std::string &bytes, bool eoi)
 
 BusOutcome SimBus::InterfaceClear(int board)
 {
-    Trace("ifc %d", board);
+    TraceLine(TRACE_VARIABLE, "ifc %d", board);
     if (board != 0)
         return Failure(BusError::NO_BOARD);
     // The interface clear unaddresses the bus; a message half sent is lost.
@@ -171,7 +129,7 @@ BusOutcome SimBus::EnableRemote(int board, const std::uint16_t *addresses)
     std::string list;
     for (const std::uint16_t *a = addresses; a && *a != NOADDR; ++a)
         list += ' ' + std::to_string(*a);
-    Trace("remote %d%s", board, list.c_str());
+    TraceLine(TRACE_VARIABLE, "remote %d%s", board, list.c_str());
     if (board != 0)
         return Failure(BusError::NO_BOARD);
     m_remote = true;
@@ -189,7 +147,7 @@ BusOutcome SimBus::Write(int board, unsigned address, const void *data, long cou
     if (count < 0 || (count > 0 && !data))
         return Failure(BusError::BAD_ARGUMENT);
     if (!Listens(address)) {
-        Trace("write %u nolistener", address);
+        TraceLine(TRACE_VARIABLE, "write %u nolistener", address);
         return Failure(BusError::NO_LISTENER);
     }
     std::string bytes(static_cast<const char *>(data), static_cast<std::size_t>(count));
@@ -197,7 +155,8 @@ BusOutcome SimBus::Write(int board, unsigned address, const void *data, long cou
         bytes += '\n';
     const bool eoi = end != WriteEnd::NO_EOI && !bytes.empty();
     const std::string at = eoi ? std::to_string(bytes.size() - 1) : std::string("none");
-    Trace("write %u %zu %s eoi=%s", address, bytes.size(), Escaped(bytes).c_str(), at.c_str());
+    TraceLine(TRACE_VARIABLE, "write %u %zu %s eoi=%s", address, bytes.size(), Escaped(bytes).c_str(),
+              at.c_str());
     Deliver(bytes, eoi);
     BusOutcome outcome;
     outcome.count = static_cast<long>(bytes.size());
@@ -215,7 +174,7 @@ BusOutcome SimBus::Read(int board, unsigned address, void *buffer, long count, b
         return Failure(BusError::NO_LISTENER);
     if (!OutputWaiting()) {
         // The device never talks: the board waits out its time-out.
-        Trace("read %u timeout", address);
+        TraceLine(TRACE_VARIABLE, "read %u timeout", address);
         SleepMs(EnvNumber("TALLIX_SIM_GPIB_TIMEOUT_MS", DEFAULT_TIMEOUT_MS));
         return Failure(BusError::TIMED_OUT);
     }
@@ -239,7 +198,7 @@ BusOutcome SimBus::Read(int board, unsigned address, void *buffer, long count, b
         m_outputPos = 0;
     }
     const std::string at = lastByteHadEoi && n > 0 ? std::to_string(n - 1) : std::string("none");
-    Trace("read %u %zu eoi=%s", address, n, at.c_str());
+    TraceLine(TRACE_VARIABLE, "read %u %zu eoi=%s", address, n, at.c_str());
     BusOutcome outcome;
     outcome.count = static_cast<long>(n);
     outcome.end = end;
@@ -254,7 +213,7 @@ BusOutcome SimBus::SerialPoll(int board, unsigned address, short *statusByte)
         return Failure(BusError::NO_LISTENER);
     // MAV while a response (or the rest of one) waits, RQS after a service request.
     const int status = m_instrument.serialPoll();
-    Trace("spoll %u 0x%02X", address, status);
+    TraceLine(TRACE_VARIABLE, "spoll %u 0x%02X", address, status);
     if (statusByte)
         *statusByte = static_cast<short>(status);
     BusOutcome outcome;
@@ -268,7 +227,7 @@ BusOutcome SimBus::Commands(int board, const void *data, long count)
         return Failure(BusError::NO_BOARD);
     if (count < 0 || (count > 0 && !data))
         return Failure(BusError::BAD_ARGUMENT);
-    Trace("cmd %d %ld", board, count);
+    TraceLine(TRACE_VARIABLE, "cmd %d %ld", board, count);
     BusOutcome outcome;
     outcome.count = count;
     return outcome;
@@ -288,7 +247,7 @@ BusOutcome SimBus::FindListeners(int board, const std::uint16_t *pads, std::uint
             list += ' ' + std::to_string(*a);
         }
     }
-    Trace("findlstn %d%s", board, list.c_str());
+    TraceLine(TRACE_VARIABLE, "findlstn %d%s", board, list.c_str());
     BusOutcome outcome;
     outcome.count = found;
     return outcome;

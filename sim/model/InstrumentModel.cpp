@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/model/InstrumentModel.h"
 
+#include "sim/model/SimSupport.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -10,23 +12,6 @@
 namespace tallixsim {
 
 namespace {
-
-std::string trimmed(const std::string &s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && (std::isspace(static_cast<unsigned char>(s[b])) != 0))
-        ++b;
-    while (e > b && (std::isspace(static_cast<unsigned char>(s[e - 1])) != 0))
-        --e;
-    return s.substr(b, e - b);
-}
-
-std::string upper(std::string s)
-{
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // "3F0A" to "?\n"; stops at the first pair that is not two hex digits.
 std::string fromHex(const std::string &hex)
@@ -87,8 +72,8 @@ int InstrumentModel::serialPoll()
 
 bool InstrumentModel::command(const std::string &line)
 {
-    const std::string text = trimmed(line);
-    const std::string cmd = upper(text);
+    const std::string text = Trimmed(line);
+    const std::string cmd = Upper(text);
     char buf[64];
 
     if (cmd == "*IDN?") {

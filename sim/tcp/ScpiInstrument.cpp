@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/tcp/ScpiInstrument.h"
 
+#include "sim/model/SimSupport.h"
+
 #include <cctype>
 
 namespace tallixsim {
@@ -9,23 +11,6 @@ namespace tallixsim {
 namespace {
 
 constexpr int QUEUE_OVERFLOW = -350;
-
-std::string Trimmed(const std::string &s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])) != 0)
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])) != 0)
-        --e;
-    return s.substr(b, e - b);
-}
-
-std::string Upper(std::string s)
-{
-    for (char &c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 const char *ErrorText(int code)
 {

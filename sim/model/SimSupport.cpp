@@ -1,0 +1,79 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sim/model/SimSupport.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace tallixsim {
+
+namespace {
+constexpr long DEFAULT_GPIB_ADDRESS = 14;
+}
+
+long EnvNumber(const char *name, long fallback)
+{
+    const char *text = std::getenv(name);
+    if (!text || !*text)
+        return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0')
+        return fallback;
+    return value;
+}
+
+int GpibInstrumentAddress()
+{
+    const long a = EnvNumber("TALLIX_SIM_GPIB_ADDRESS", DEFAULT_GPIB_ADDRESS);
+    return static_cast<int>(a >= 0 && a <= 30 ? a : DEFAULT_GPIB_ADDRESS);
+}
+
+void TraceLine(const char *variable, const char *format, ...)
+{
+    const char *path = std::getenv(variable);
+    if (!path || !*path)
+        return;
+    FILE *file = std::fopen(path, "a");
+    if (!file)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fputc('\n', file);
+    std::fclose(file);
+}
+
+void SleepMs(long ms)
+{
+    if (ms <= 0)
+        return;
+    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+std::string Trimmed(const std::string &text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b])) != 0)
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])) != 0)
+        --e;
+    return text.substr(b, e - b);
+}
+
+std::string Upper(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+} // namespace tallixsim

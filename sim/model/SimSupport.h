@@ -1,0 +1,31 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <string>
+
+// What the simulators share besides the instrument: the environment they are
+// tuned by, their trace files, their waits and their text handling.
+namespace tallixsim {
+
+// The number in the environment variable `name` (decimal, or 0x... hex), or
+// `fallback` when it is unset, empty or not a number.
+long EnvNumber(const char *name, long fallback);
+
+// The primary address of the simulated GPIB instrument: TALLIX_SIM_GPIB_ADDRESS,
+// 0 to 30, default 14.
+int GpibInstrumentAddress();
+
+// Appends one line to the file that the environment variable `variable`
+// names; nothing when it is unset.
+void TraceLine(const char *variable, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Sleeps `ms` milliseconds (none for 0 or less), through signals.
+void SleepMs(long ms);
+
+// Without the blanks, CR and LF at either end.
+std::string Trimmed(const std::string &text);
+// With a to z made A to Z, whatever the locale.
+std::string Upper(std::string text);
+
+} // namespace tallixsim
