@@ -29,15 +29,36 @@ std::int32_t GetProfileInt(const QString &section, const QString &key, std::int3
     return static_cast<std::int32_t>(number);
 }
 
+namespace {
+
+// Sets `name` unless it holds `value` already; true when it changed.
+bool Set(QSettings &store, const QString &name, std::int32_t value)
+{
+    if (store.value(name).toString() == QString::number(value))
+        return false;
+    store.setValue(name, static_cast<int>(value));
+    return true;
+}
+
+} // namespace
+
 void WriteProfileInt(const QString &section, const QString &key, std::int32_t value)
 {
-    QSettings store = Store();
-    const QString name = section + QLatin1Char('/') + key;
     // A value that is stored already needs no write: each write rewrites the
     // file and waits for the disk, at every start (the address box) and at
     // every keystroke in it.
-    if (store.value(name).toString() == QString::number(value))
-        return;
-    store.setValue(name, static_cast<int>(value));
-    store.sync();
+    QSettings store = Store();
+    if (Set(store, section + QLatin1Char('/') + key, value))
+        store.sync();
+}
+
+void WriteProfileInts(std::initializer_list<CProfileValue> values)
+{
+    QSettings store = Store();
+    bool changed = false;
+    for (const CProfileValue &v : values)
+        changed |= Set(store, QString::fromLatin1(v.section) + QLatin1Char('/') + QString::fromLatin1(v.key),
+                       v.value);
+    if (changed)
+        store.sync();
 }

@@ -14,11 +14,6 @@ int Read(const char *section, const char *key, int defaultValue, int least, int 
     return value >= least && value <= most ? value : defaultValue;
 }
 
-void Write(const char *section, const char *key, int value)
-{
-    WriteProfileInt(QString::fromLatin1(section), QString::fromLatin1(key), value);
-}
-
 } // namespace
 
 CConsoleSettings CConsoleSettings::Load()
@@ -38,10 +33,12 @@ CConsoleSettings CConsoleSettings::Load()
 
 void CConsoleSettings::Save() const
 {
-    Write("TCPIP", "Port", links.tcpPort);
-    Write("TCPIP", "ConnectTimeoutMs", links.connectTimeoutMs);
-    Write("TCPIP", "ReplyTimeoutMs", links.replyTimeoutMs);
-    Write("TCPIP", "RequestLine", links.askForReply ? 1 : 0);
-    Write("GPIB", "Timeout", links.gpibTimeout);
-    Write("Console", "ShowControlCharacters", showControlCharacters ? 1 : 0);
+    WriteProfileInts({
+        {"TCPIP", "Port", links.tcpPort},
+        {"TCPIP", "ConnectTimeoutMs", links.connectTimeoutMs},
+        {"TCPIP", "ReplyTimeoutMs", links.replyTimeoutMs},
+        {"TCPIP", "RequestLine", links.askForReply ? 1 : 0},
+        {"GPIB", "Timeout", links.gpibTimeout},
+        {"Console", "ShowControlCharacters", showControlCharacters ? 1 : 0},
+    });
 }
