@@ -510,18 +510,12 @@ GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)
     Device *device = DeviceOf(ud);
     if (!device)
         return user_ibsta;
-    FILE *file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) {
+    std::string data;
+    if (!tallixsim::ReadWholeFile(path, data)) {
         Fail(EFSO);
         SetCount(0);
         return user_ibsta;
     }
-    std::string data;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        data.append(chunk, got);
-    std::fclose(file);
     DoSend(device->board, device->address, data.data(), static_cast<long>(data.size()),
            device->eot != 0 ? DABEND : NULLEND);
     return user_ibsta;

@@ -11,6 +11,7 @@
 // gpib_error_string.
 
 #include "sim/gpibbackend/SimBus.h"
+#include "sim/model/SimSupport.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -359,15 +360,9 @@ LGSIM_EXPORT int ibwrtf(int ud, const char *file_path)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
-    FILE *file = file_path ? std::fopen(file_path, "rb") : nullptr;
-    if (!file)
-        return Finish(Failure(BusError::FILE_ERROR));
     std::string data;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        data.append(chunk, got);
-    std::fclose(file);
+    if (!tallixsim::ReadWholeFile(file_path, data))
+        return Finish(Failure(BusError::FILE_ERROR));
     const WriteEnd end = handle->eot ? WriteEnd::EOI_ON_LAST_BYTE : WriteEnd::NO_EOI;
     return Finish(SimBus::Instance().Write(handle->boardIndex, handle->pad, data.data(),
                                            static_cast<long>(data.size()), end));

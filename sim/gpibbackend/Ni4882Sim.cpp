@@ -14,6 +14,7 @@
 // iberr, ibcnt, ibcntl.
 
 #include "sim/gpibbackend/SimBus.h"
+#include "sim/model/SimSupport.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -340,15 +341,9 @@ NISIM_EXPORT unsigned int ibwrtfA(int ud, const char *filename)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
-    FILE *file = filename ? std::fopen(filename, "rb") : nullptr;
-    if (!file)
-        return Finish(Failure(BusError::FILE_ERROR));
     std::string data;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        data.append(chunk, got);
-    std::fclose(file);
+    if (!tallixsim::ReadWholeFile(filename, data))
+        return Finish(Failure(BusError::FILE_ERROR));
     const WriteEnd end = handle->eot ? WriteEnd::EOI_ON_LAST_BYTE : WriteEnd::NO_EOI;
     return Finish(SimBus::Instance().Write(handle->boardIndex, handle->pad, data.data(),
                                            static_cast<long>(data.size()), end));

@@ -50,6 +50,20 @@ void TraceLine(const char *variable, const char *format, ...)
     std::fclose(file);
 }
 
+bool ReadWholeFile(const char *path, std::string &data)
+{
+    FILE *file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file)
+        return false;
+    data.clear();
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        data.append(chunk, got);
+    std::fclose(file);
+    return true;
+}
+
 void SleepMs(long ms)
 {
     if (ms <= 0)

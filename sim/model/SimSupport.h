@@ -20,6 +20,10 @@ int GpibInstrumentAddress();
 // names; nothing when it is unset.
 void TraceLine(const char *variable, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// The whole of the file at `path` into `data`; false when it cannot be opened
+// (or `path` is null).
+bool ReadWholeFile(const char *path, std::string &data);
+
 // Sleeps `ms` milliseconds (none for 0 or less), through signals.
 void SleepMs(long ms);
 
