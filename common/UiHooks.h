@@ -4,7 +4,23 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+
+// How far long work has come, for a progress indication: lines of a batch,
+// bytes of a reply, or milliseconds of a wait. `total` is -1 when unknown.
+struct CProgress
+{
+    enum class Kind
+    {
+        Batch,
+        Reply,
+        Wait,
+    };
+    Kind kind = Kind::Reply;
+    std::int64_t done = 0;
+    std::int64_t total = -1;
+};
 
 // Shows one modal message box titled "Tallix" with a warning icon and OK.
 using MessageFn = std::function<void(const QString &)>;
@@ -17,6 +33,9 @@ public:
     MessageFn showMessage;
     std::function<void()> beginWait;
     std::function<void()> endWait;
+    // Called by long work between slices of its waits; false when the user
+    // has stopped it. Empty: nothing is shown and nothing stops.
+    std::function<bool(const CProgress &)> pulse;
 
     void Message(const QString &text) const
     {
@@ -33,6 +52,8 @@ public:
         if (endWait)
             endWait();
     }
+    bool Pulse(const CProgress &progress) const { return !pulse || pulse(progress); }
+    bool Pulses() const { return static_cast<bool>(pulse); }
 };
 
 // Keeps a wait cursor up for the lifetime of a scope, also when a link error
