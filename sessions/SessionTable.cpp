@@ -1,0 +1,44 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessions/SessionTable.h"
+
+namespace {
+
+// One row a kind of session.
+const CSessionRow TABLE[] = {
+    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, nullptr},
+};
+
+QString InterfaceName(const CResource &resource)
+{
+    switch (resource.interfaceType) {
+    case ResourceInterface::Tcpip:
+        return resource.resourceClass == ResourceClass::Socket ? QStringLiteral("TCPIP SOCKET")
+                                                               : QStringLiteral("TCPIP INSTR (VXI-11)");
+    case ResourceInterface::Usb:
+        return QStringLiteral("USB INSTR");
+    case ResourceInterface::Asrl:
+        return QStringLiteral("ASRL INSTR");
+    case ResourceInterface::Gpib:
+        return QStringLiteral("GPIB INSTR");
+    }
+    return QString();
+}
+
+} // namespace
+
+std::span<const CSessionRow> SessionTable()
+{
+    return TABLE;
+}
+
+std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options, QString &error)
+{
+    for (const CSessionRow &row : SessionTable())
+        if (row.interfaceType == resource.interfaceType && row.resourceClass == resource.resourceClass &&
+            row.make)
+            return row.make(resource, options);
+    error = QStringLiteral("Resource '%1': Tallix cannot reach %2 resources yet")
+                .arg(resource.text, InterfaceName(resource));
+    return nullptr;
+}

@@ -1,0 +1,28 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sessions/Finder.h"
+#include "sessions/Resource.h"
+#include "sessions/Session.h"
+
+#include <memory>
+#include <span>
+
+// One kind of session that Tallix has of its own: which resources it serves,
+// how it is made, and how its instruments are found.
+struct CSessionRow
+{
+    ResourceInterface interfaceType;
+    ResourceClass resourceClass;
+    std::unique_ptr<CSession> (*make)(const CResource &resource, const CSessionOptions &options);
+    // Empty when instruments of this kind cannot be searched for.
+    std::unique_ptr<CFinder> (*makeFinder)();
+};
+
+std::span<const CSessionRow> SessionTable();
+
+// The session that serves `resource`, not yet open; empty, with the reason in
+// `error`, when Tallix has none for it.
+std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options,
+                                      QString &error);
