@@ -112,10 +112,15 @@ int CResponseLog::WriteCommand(const char *line)
 
 int CResponseLog::WriteResponse(const char *response)
 {
+    return WriteResponse(response, std::strlen(response));
+}
+
+int CResponseLog::WriteResponse(const char *response, std::size_t size, bool everyPiece)
+{
     // What is left after the last piece that holds more than line ends is not
     // written: a response's closing blank lines carry nothing.
-    std::size_t last = std::strlen(response);
-    while (last > 0) {
+    std::size_t last = size;
+    while (!everyPiece && last > 0) {
         std::size_t start = last;
         if (response[start - 1] == '\n')
             --start; // the LF belongs to the piece it closes

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstddef>
+
 struct iovec;
 
 // The response log: an append-only transcript. Every record goes to the
@@ -27,7 +29,11 @@ public:
     int WriteCommand(const char *line);
     // The response, losslessly: pieces behind ">", each up to and including
     // its LF; a last piece without LF gets CR LF; trailing pieces of nothing
-    // but CR and LF are not written. 1 on success, 0 on a failed write.
+    // but CR and LF are not written, unless `everyPiece` (a reply read whole,
+    // which may be binary: every byte of it goes to the log). 1 on success, 0
+    // on a failed write.
+    int WriteResponse(const char *response, std::size_t size, bool everyPiece = false);
+    // A response that is text, up to its first NUL.
     int WriteResponse(const char *response);
 
     int LastError() const { return m_lastError; }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
 
 #include <cstdint>
 
@@ -31,9 +33,22 @@ struct CReply
     // indefinite one.
     qsizetype payloadOffset = 0;
     std::int64_t payloadLength = 0;
+    // Read to its end by the rules of whole replies. Otherwise it is what one
+    // read of the link's own protocol gave: text that ends at its first NUL.
+    bool whole = false;
 
     // The block's payload as far as it was kept; the whole reply when it is
     // no block.
     QByteArray Payload() const;
+    // The same without a copy; valid while `bytes` is unchanged.
+    QByteArrayView PayloadView() const;
     bool IsEmpty() const { return bytes.isEmpty(); }
 };
+
+// What the user is told when a reply could not be read to its end, or was
+// longer than the bound. `came`: the bytes of it that had come.
+QString PartialReplyText(std::int64_t came);
+QString StoppedReplyText(std::int64_t came);
+QString ClosedReplyText(std::int64_t came);
+// Empty unless the reply was cut.
+QString CutReplyText(const CReply &reply);

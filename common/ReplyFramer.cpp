@@ -5,14 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-QByteArray CReply::Payload() const
-{
-    if (!block)
-        return bytes;
-    const qsizetype kept = std::max<qsizetype>(0, bytes.size() - payloadOffset);
-    return bytes.mid(payloadOffset, static_cast<qsizetype>(std::min<std::int64_t>(payloadLength, kept)));
-}
-
 CReplyFramer::CReplyFramer(ReplyEnd end, std::int64_t maxBytes) : m_end(end), m_maxBytes(maxBytes) {}
 
 void CReplyFramer::Reset()
@@ -29,6 +21,7 @@ void CReplyFramer::Reset()
 CReply CReplyFramer::Take()
 {
     CReply reply = std::move(m_reply);
+    reply.whole = true;
     Reset();
     return reply;
 }
@@ -138,6 +131,9 @@ std::size_t CReplyFramer::Feed(const char *data, std::size_t size, bool endMark)
                 m_reply.payloadOffset = 2 + m_digitsWanted;
                 m_reply.payloadLength = m_declared;
                 m_payloadLeft = m_declared;
+                // One allocation for the whole block, as far as it is kept.
+                m_reply.bytes.reserve(static_cast<qsizetype>(
+                    std::min<std::int64_t>(m_maxBytes, m_reply.payloadOffset + m_declared + 2)));
                 m_state = m_declared > 0 ? State::Payload : State::Text;
             }
             break;

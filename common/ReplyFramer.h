@@ -51,11 +51,11 @@ public:
 private:
     enum class State
     {
-        Start,    // nothing yet
-        Hash,     // "#" came first
-        Digits,   // "#<d>" and some of its d length digits
-        Payload,  // inside a definite block's payload
-        Text,     // looking for the terminator
+        Start,   // nothing yet
+        Hash,    // "#" came first
+        Digits,  // "#<d>" and some of its d length digits
+        Payload, // inside a definite block's payload
+        Text,    // looking for the terminator
         Done,
     };
 

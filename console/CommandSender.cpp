@@ -16,6 +16,7 @@ CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const
 
 int CCommandSender::SendCommand(const char *line)
 {
+    m_loggedReply.reset();
     if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
         return 0;
     CResponseLog &log = m_files.m_logFile;
@@ -24,13 +25,23 @@ int CCommandSender::SendCommand(const char *line)
 
     if (log.WriteCommand(line) == 0)
         return LogWriteFailed();
-    char buffer[RESPONSE_BUFFER_SIZE + 1];
-    buffer[0] = '\0';
-    buffer[RESPONSE_BUFFER_SIZE] = '\0';
-    m_links.ReadForLog(buffer);
-    if (log.WriteResponse(buffer) == 0)
+    CReply reply;
+    m_links.ReadForLog(reply);
+    if (log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
+                          reply.whole) == 0)
         return LogWriteFailed();
+    if (m_links.ChosenAnswersOnce())
+        m_loggedReply = std::move(reply);
     return 1;
+}
+
+bool CCommandSender::TakeLoggedReply(CReply &reply)
+{
+    if (!m_loggedReply)
+        return false;
+    reply = std::move(*m_loggedReply);
+    m_loggedReply.reset();
+    return true;
 }
 
 // A failed log write must never be silent: it stops a batch and steps no

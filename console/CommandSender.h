@@ -2,7 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/Reply.h"
+
 #include <functional>
+#include <optional>
 
 class CCommandFiles;
 class CLinkDispatch;
@@ -21,6 +24,12 @@ public:
     // so that a later batch does not open it again).
     int SendCommand(const char *line);
 
+    // The reply that the log read of the last command took from an
+    // instrument that sends each reply once: the window shows it instead of
+    // reading again, which would wait for a reply that never comes. Given
+    // once; false when there is none.
+    bool TakeLoggedReply(CReply &reply);
+
     // After a failed log write: the window empties its label.
     std::function<void()> m_logWriteFailed;
 
@@ -30,4 +39,5 @@ private:
     CLinkDispatch &m_links;
     CCommandFiles &m_files;
     const CUiHooks *m_hooks;
+    std::optional<CReply> m_loggedReply;
 };

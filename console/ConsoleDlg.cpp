@@ -8,6 +8,7 @@
 #include "console/FileDialogEx.h"
 #include "console/IpAddressCtrl.h"
 #include "console/LinkSettingsDlg.h"
+#include "console/ReplyFile.h"
 #include "console/ResponseText.h"
 #include "console/WarningDialog.h"
 #include "links/GpibLink.h"
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -128,6 +130,9 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     m_messageBox = [this](const QString &text) { ShowWarningDialog(this, text); };
     m_askOpenFile = [this]() { return RunOpenFileDialog(this); };
     m_askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
+    m_askSaveReply = [this](const QString &suggestedName) {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save Reply As"), suggestedName);
+    };
     m_runAboutBox = []() {
         CAboutDlg about;
         about.exec();
@@ -410,15 +415,24 @@ int CConsoleDlg::ReadResponse(QByteArray &text)
 
 void CConsoleDlg::ShowResponse()
 {
+    ShowReply(false);
+}
+
+void CConsoleDlg::ShowReply(bool afterSend)
+{
     CWaitScope wait(m_hooks);
     if (ConnectLinks() == 0)
         return;
-    QByteArray text;
-    if (m_showControlCharacters)
-        m_links.ReadResponse(text, DisplayRead::AllBytes); // NULs and what follows them too
-    else
-        ReadResponse(text);
-    m_response->setPlainText(ResponseDisplayText(text, m_showControlCharacters));
+    CReply reply;
+    if (afterSend && m_sender.TakeLoggedReply(reply)) {
+        // The instrument sent it once, and the log has it.
+    } else if (afterSend && !m_links.ChosenExpectsReply()) {
+        // Nothing was asked: there is nothing to wait for.
+    } else {
+        m_links.ReadResponse(reply);
+    }
+    m_lastReply = std::move(reply);
+    m_response->setPlainText(ReplyDisplayText(m_lastReply, m_showControlCharacters));
 }
 
 void CConsoleDlg::OnSend()
@@ -441,7 +455,7 @@ void CConsoleDlg::OnSend()
     if (SendCommand(line.constData()) == 0)
         return;
     if (m_readAfterSend->isChecked())
-        ShowResponse();
+        ShowReply(true);
     if (m_files.IsCommandFileOpen()) {
         char buffer[COMMAND_LINE_BUFFER_SIZE];
         StepCommandFile(buffer);
@@ -454,13 +468,18 @@ void CConsoleDlg::OnStatus()
         return;
     if (SendCommand("STATUS\r\n") == 0)
         return;
-    ShowResponse();
+    ShowReply(true);
 }
 
 void CConsoleDlg::OnSerialPoll()
 {
     short result = 0;
-    m_links.Gpib().SerialPoll(&result);
+    CGpibLink &gpib = m_links.Gpib();
+    if (gpib.SerialPoll(&result) != 0 && gpib.LastCallFailed()) {
+        // A poll that failed has no status byte to show.
+        ShowMessage(QStringLiteral("Serial poll failed: %1").arg(gpib.LastErrorText()));
+        return;
+    }
     // C's alternate form: 64 shows as 0x40, zero as a plain 0 (Qt's own
     // formatting would write 0x0).
     char text[64];
@@ -488,6 +507,8 @@ void CConsoleDlg::OnSysCommand(int id, int /*param*/)
             m_runAboutBox();
     } else if ((id & 0xFFF0) == IDM_LINKSETTINGS) {
         OnLinkSettings();
+    } else if ((id & 0xFFF0) == IDM_SAVEREPLY) {
+        OnSaveReply();
     } else if ((id & 0xFFF0) == SC_MINIMIZE) {
         showMinimized();
     } else if ((id & 0xFFF0) == SC_CLOSE) {
@@ -502,6 +523,18 @@ void CConsoleDlg::OnLinkSettings()
         return;
     settings.Save();
     ApplySettings(CConsoleSettings::Load());
+}
+
+void CConsoleDlg::OnSaveReply()
+{
+    if (m_lastReply.IsEmpty() || !m_askSaveReply)
+        return;
+    const QString path = m_askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!SaveReplyToFile(m_lastReply, path, error))
+        ShowMessage(error);
 }
 
 CConsoleSettings CConsoleDlg::Settings() const
@@ -524,6 +557,8 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
     closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     menu.addSeparator();
     QAction *linkSettings = menu.addAction(QStringLiteral("Link &Settings..."));
+    QAction *saveReply = menu.addAction(QStringLiteral("Save &Reply As..."));
+    saveReply->setEnabled(!m_lastReply.IsEmpty());
     QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
     QAction *chosen = menu.exec(globalPos);
     if (chosen == minimise)
@@ -532,6 +567,8 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
         RunHandler([this]() { OnSysCommand(SC_CLOSE); });
     else if (chosen == linkSettings)
         RunHandler([this]() { OnSysCommand(IDM_LINKSETTINGS); });
+    else if (chosen == saveReply)
+        RunHandler([this]() { OnSysCommand(IDM_SAVEREPLY); });
     else if (chosen == about)
         RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
 }

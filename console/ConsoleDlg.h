@@ -44,6 +44,7 @@ constexpr int IDCANCEL = 2;
 constexpr int IDD_CONSOLE = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;
 constexpr int IDM_LINKSETTINGS = 0x0020;
+constexpr int IDM_SAVEREPLY = 0x0030;
 // Commands of the window menu that are not ours.
 constexpr int SC_MINIMIZE = 0xF020;
 constexpr int SC_CLOSE = 0xF060;
@@ -64,6 +65,9 @@ public:
     std::function<COpenFileChoice()> m_askOpenFile;
     // Returns the chosen path, or an empty text when cancelled.
     std::function<QString(const QString &title)> m_askSaveFile;
+    // The save dialog of Save Reply As, offered `suggestedName`: the chosen
+    // path, or an empty text when cancelled.
+    std::function<QString(const QString &suggestedName)> m_askSaveReply;
     // The About box, run modally (tests replace it).
     std::function<void()> m_runAboutBox;
     // The Link Settings dialog, run modally on `settings`: true and the
@@ -82,6 +86,8 @@ public:
     // The window menu's Link Settings: OK stores the settings, which apply
     // from the next command.
     void OnLinkSettings();
+    // The window menu's Save Reply As: the last reply to a file.
+    void OnSaveReply();
     void OnCancel();
 
     int ConnectLinks();
@@ -95,6 +101,8 @@ public:
     CCommandFiles &Files() { return m_files; }
     // What the Link Settings dialog sets, as the links and the window use it.
     CConsoleSettings Settings() const;
+    // The reply the response box shows, whole (Save Reply As writes it).
+    const CReply &LastReply() const { return m_lastReply; }
 
     QWidget *Control(int id) const;
 
@@ -116,6 +124,10 @@ private:
     // here, for every handler alike.
     void RunHandler(const std::function<void()> &handler);
     void StepCommandFile(char *buffer);
+    // Reads and shows one reply. After a send, the reply that the log read
+    // took is shown rather than read again, and an instrument that answers
+    // only queries is not read after a line that asks nothing.
+    void ShowReply(bool afterSend);
     void SetFileControls(bool fileSelected);
     void ApplySettings(const CConsoleSettings &settings);
 
@@ -124,6 +136,7 @@ private:
     CCommandFiles m_files;
     CCommandSender m_sender;
     bool m_showControlCharacters = false; // the links keep their own options
+    CReply m_lastReply;
     QIcon m_icon;
     bool m_closing = false;
     bool m_setUpDelayPosted = false;

@@ -27,6 +27,8 @@ CConsoleSettings CConsoleSettings::Load()
         Read("TCPIP", "ReplyTimeoutMs", RESPONSE_TIMEOUT_MS, MIN_REPLY_TIMEOUT_MS, MAX_REPLY_TIMEOUT_MS);
     links.askForReply = Read("TCPIP", "RequestLine", 1, 0, 1) == 1;
     links.gpibTimeout = Read("GPIB", "Timeout", GPIB_LIBRARY_TIMEOUT, GPIB_LIBRARY_TIMEOUT, MAX_GPIB_TIMEOUT);
+    links.maxReplyBytes = Read("Replies", "MaxBytes", static_cast<int>(DEFAULT_MAX_REPLY_BYTES),
+                               MIN_MAX_REPLY_BYTES, MAX_MAX_REPLY_BYTES);
     settings.showControlCharacters = Read("Console", "ShowControlCharacters", 0, 0, 1) == 1;
     return settings;
 }
@@ -39,6 +41,7 @@ void CConsoleSettings::Save() const
         {"TCPIP", "ReplyTimeoutMs", links.replyTimeoutMs},
         {"TCPIP", "RequestLine", links.askForReply ? 1 : 0},
         {"GPIB", "Timeout", links.gpibTimeout},
+        {"Replies", "MaxBytes", static_cast<std::int32_t>(links.maxReplyBytes)},
         {"Console", "ShowControlCharacters", showControlCharacters ? 1 : 0},
     });
 }

@@ -6,8 +6,8 @@
 
 // The settings of the Link Settings dialog, kept in the settings store beside
 // the window's own: "TCPIP"/"Port", "TCPIP"/"ConnectTimeoutMs",
-// "TCPIP"/"ReplyTimeoutMs", "TCPIP"/"RequestLine", "GPIB"/"Timeout" and
-// "Console"/"ShowControlCharacters". Nothing is written unless the user says
+// "TCPIP"/"ReplyTimeoutMs", "TCPIP"/"RequestLine", "GPIB"/"Timeout",
+// "Replies"/"MaxBytes" and "Console"/"ShowControlCharacters". Nothing is written unless the user says
 // OK, so with none stored every default holds.
 struct CConsoleSettings
 {
@@ -23,6 +23,8 @@ struct CConsoleSettings
     static constexpr int MIN_REPLY_TIMEOUT_MS = 100;
     static constexpr int MAX_REPLY_TIMEOUT_MS = 600000;
     static constexpr int MAX_GPIB_TIMEOUT = 17; // T1000s
+    static constexpr int MIN_MAX_REPLY_BYTES = static_cast<int>(::MIN_MAX_REPLY_BYTES);
+    static constexpr int MAX_MAX_REPLY_BYTES = static_cast<int>(::MAX_MAX_REPLY_BYTES);
 
     static CConsoleSettings Load();
     void Save() const;

@@ -40,7 +40,8 @@ QString CLinkSettingsDlg::TimeoutName(int code)
 }
 
 CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *parent)
-    : QDialog(parent), m_storedConnectTimeoutMs(settings.links.connectTimeoutMs)
+    : QDialog(parent), m_storedConnectTimeoutMs(settings.links.connectTimeoutMs),
+      m_storedMaxReplyBytes(settings.links.maxReplyBytes)
 {
     setObjectName(QStringLiteral("IDD_LINKSETTINGS"));
     setWindowTitle(QStringLiteral("Link Settings"));
@@ -88,6 +89,19 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
     auto *gpibForm = new QFormLayout(gpib);
     gpibForm->addRow(QStringLiteral("&I/O time-out:"), m_gpibTimeout);
 
+    // Whole MiB in the box; a stored value that is not one stays as it was
+    // unless the box is changed.
+    m_maxReply = Named(new QSpinBox, "maxReply");
+    m_maxReply->setRange(CConsoleSettings::MIN_MAX_REPLY_BYTES >> 20,
+                         CConsoleSettings::MAX_MAX_REPLY_BYTES >> 20);
+    m_maxReply->setSuffix(QStringLiteral(" MiB"));
+    m_maxReply->setValue(static_cast<int>((settings.links.maxReplyBytes + (1 << 19)) >> 20));
+    m_maxReply->setToolTip(QStringLiteral("A longer reply is still read to its end, but only its start is "
+                                          "kept, shown, logged and saved."));
+    auto *replies = new QGroupBox(QStringLiteral("Replies"));
+    auto *repliesForm = new QFormLayout(replies);
+    repliesForm->addRow(QStringLiteral("&Largest reply kept:"), m_maxReply);
+
     m_showControlCharacters =
         Named(new QCheckBox(QStringLiteral("Show control &characters")), "showControlCharacters");
     m_showControlCharacters->setChecked(settings.showControlCharacters);
@@ -104,6 +118,7 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(tcp);
     layout->addWidget(gpib);
+    layout->addWidget(replies);
     layout->addWidget(view);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -123,6 +138,10 @@ CConsoleSettings CLinkSettingsDlg::Settings() const
     settings.links.replyTimeoutMs = static_cast<int>(std::lround(m_replyTimeout->value() * 1000.0));
     settings.links.askForReply = m_askForReply->isChecked();
     settings.links.gpibTimeout = m_gpibTimeout->currentData().toInt();
+    const int mib = m_maxReply->value();
+    settings.links.maxReplyBytes = mib == static_cast<int>((m_storedMaxReplyBytes + (1 << 19)) >> 20)
+                                       ? m_storedMaxReplyBytes
+                                       : static_cast<std::int64_t>(mib) << 20;
     settings.showControlCharacters = m_showControlCharacters->isChecked();
     return settings;
 }

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <cstdint>
+
 struct CConsoleSettings;
 class QCheckBox;
 class QComboBox;
@@ -12,7 +14,8 @@ class QSpinBox;
 
 // The Link Settings dialog, opened from the window's menu: the TCP/IP port,
 // its two waits and whether each read asks for the reply, the GPIB I/O
-// time-out, and whether the response box shows control characters. The
+// time-out, the most of a reply that is kept, and whether the response box
+// shows control characters. The
 // ranges of its boxes are the ranges of the settings, so a bad value cannot
 // be entered.
 class CLinkSettingsDlg : public QDialog
@@ -32,10 +35,12 @@ public:
 
 private:
     int m_storedConnectTimeoutMs;
+    std::int64_t m_storedMaxReplyBytes;
     QSpinBox *m_port = nullptr;
     QSpinBox *m_connectTimeout = nullptr;
     QDoubleSpinBox *m_replyTimeout = nullptr;
     QCheckBox *m_askForReply = nullptr;
     QComboBox *m_gpibTimeout = nullptr;
+    QSpinBox *m_maxReply = nullptr;
     QCheckBox *m_showControlCharacters = nullptr;
 };

@@ -71,3 +71,80 @@ QString ResponseDisplayText(const QByteArray &bytes, bool showControlCharacters)
     }
     return out;
 }
+
+namespace {
+
+struct Magic
+{
+    const char *bytes;
+    qsizetype size;
+    const char *kind;
+    const char *suffix;
+};
+
+constexpr Magic MAGICS[] = {
+    {"\x89PNG\r\n\x1a\n", 8, "PNG image", "png"},
+    {"\xff\xd8\xff", 3, "JPEG image", "jpg"},
+    {"GIF87a", 6, "GIF image", "gif"},
+    {"GIF89a", 6, "GIF image", "gif"},
+    {"II*\0", 4, "TIFF image", "tif"},
+    {"MM\0*", 4, "TIFF image", "tif"},
+    {"BM", 2, "BMP image", "bmp"},
+};
+
+const Magic *FindMagic(QByteArrayView payload)
+{
+    for (const Magic &m : MAGICS)
+        if (payload.size() >= m.size && payload.startsWith(QByteArrayView(m.bytes, m.size)))
+            return &m;
+    return nullptr;
+}
+
+} // namespace
+
+QString PayloadKind(QByteArrayView payload)
+{
+    const Magic *m = FindMagic(payload);
+    return m ? QString::fromLatin1(m->kind) : QStringLiteral("data");
+}
+
+QString PayloadSuffix(QByteArrayView payload)
+{
+    const Magic *m = FindMagic(payload);
+    return m ? QString::fromLatin1(m->suffix) : QStringLiteral("bin");
+}
+
+bool IsText(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && byte != '\t' && byte != '\r' && byte != '\n') || byte == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+QString ReplyDisplayText(const CReply &reply, bool showControlCharacters)
+{
+    if (!reply.whole) {
+        if (showControlCharacters)
+            return ResponseDisplayText(reply.bytes, true);
+        const qsizetype nul = reply.bytes.indexOf('\0');
+        return ResponseDisplayText(nul < 0 ? reply.bytes : reply.bytes.left(nul), false);
+    }
+    if (showControlCharacters) {
+        if (reply.bytes.size() <= MAX_SHOWN_REPLY_BYTES)
+            return ResponseDisplayText(reply.bytes, true);
+        return ResponseDisplayText(reply.bytes.left(MAX_SHOWN_REPLY_BYTES), true) +
+               QStringLiteral("\n[the first %L1 of %L2 bytes]").arg(MAX_SHOWN_REPLY_BYTES).arg(reply.total);
+    }
+    if (reply.block)
+        return QStringLiteral("Block of %L1 bytes (%2)")
+            .arg(reply.payloadLength)
+            .arg(PayloadKind(reply.PayloadView()));
+    if (reply.total > MAX_SHOWN_REPLY_BYTES || !IsText(reply.bytes)) {
+        const QString kind = IsText(reply.bytes) ? QStringLiteral("text") : PayloadKind(reply.bytes);
+        return QStringLiteral("Reply of %L1 bytes (%2)").arg(reply.total).arg(kind);
+    }
+    return ResponseDisplayText(reply.bytes, false);
+}

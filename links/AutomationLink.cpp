@@ -179,22 +179,29 @@ int CAutomationLink::Send(std::string_view line)
     return 1;
 }
 
-void CAutomationLink::ReadForDisplay(QByteArray &text, DisplayRead)
+void CAutomationLink::ReadForDisplay(CReply &reply)
 {
+    reply = CReply();
     if (m_automation.IsEmpty())
         return;
-    text = m_automation.ReceiveText();
+    QByteArray text = m_automation.ReceiveText();
     const qsizetype nul = text.indexOf('\0');
     if (nul >= 0)
         text.truncate(nul);
+    reply.bytes = text;
+    reply.total = text.size();
 }
 
-void CAutomationLink::ReadForLog(LogBuffer buffer)
+void CAutomationLink::ReadForLog(CReply &reply)
 {
+    reply = CReply();
     if (m_automation.IsEmpty())
         return;
-    const QByteArray text = m_automation.ReceiveText();
-    const auto n = static_cast<std::size_t>(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
-    std::memcpy(buffer.data(), text.constData(), n);
-    buffer[n] = '\0';
+    QByteArray text = m_automation.ReceiveText();
+    text.truncate(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
+    const qsizetype nul = text.indexOf('\0');
+    if (nul >= 0)
+        text.truncate(nul);
+    reply.bytes = text;
+    reply.total = text.size();
 }

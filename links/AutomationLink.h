@@ -64,9 +64,9 @@ public:
     int Send(std::string_view line) override;
     // At most RESPONSE_BUFFER_SIZE bytes of the text; a longer one keeps its
     // beginning.
-    void ReadForLog(LogBuffer buffer) override;
+    void ReadForLog(CReply &reply) override;
     // The whole text, however long.
-    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
+    void ReadForDisplay(CReply &reply) override;
     void Release() override { m_automation.ReleaseDispatch(); }
 
     void UpdateAutomationLink(LinkKind current);

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 
+#include "common/ReplyFramer.h"
+#include "common/SystemError.h"
 #include "common/UiHooks.h"
 #include "timing/Delay.h"
 
@@ -18,6 +20,44 @@ namespace {
 constexpr int GPIB_FAILURE_BITS = 0xC000;
 // End mode of every Send: EOI with the last byte.
 constexpr int DAB_END = 2;
+constexpr int GPIB_ERR = 0x8000;
+constexpr int GPIB_TIMO = 0x4000;
+constexpr int GPIB_END = 0x2000;
+constexpr int EDVR = 0;
+
+// The error codes as both libraries name them, with what each means.
+QString ErrorName(int code)
+{
+    struct Name
+    {
+        int code;
+        const char *name;
+        const char *meaning;
+    };
+    static constexpr Name NAMES[] = {
+        {0, "EDVR", "driver error"},
+        {1, "ECIC", "the board is not the controller in charge"},
+        {2, "ENOL", "no listener on the bus"},
+        {3, "EADR", "the board is not addressed correctly"},
+        {4, "EARG", "invalid argument"},
+        {5, "ESAC", "the board is not the system controller"},
+        {6, "EABO", "I/O operation aborted: time-out"},
+        {7, "ENEB", "no such GPIB board"},
+        {8, "EDMA", "DMA error"},
+        {10, "EOIP", "asynchronous I/O in progress"},
+        {11, "ECAP", "no capability for the operation"},
+        {12, "EFSO", "file system error"},
+        {14, "EBUS", "GPIB bus error: a command byte was not accepted"},
+        {15, "ESTB", "serial poll status byte queue overflow"},
+        {16, "ESRQ", "SRQ stuck on"},
+        {17, "ECNF", "the configuration file is invalid"},
+        {20, "ETAB", "table problem"},
+    };
+    for (const Name &n : NAMES)
+        if (n.code == code)
+            return QStringLiteral("%1 (%2)").arg(QLatin1String(n.name), QLatin1String(n.meaning));
+    return QStringLiteral("error %1").arg(code);
+}
 
 } // namespace
 
@@ -77,6 +117,7 @@ int CGpibLink::LookUpNames()
     m_iberr = static_cast<int *>(found[18]);
     m_ibcnt = static_cast<int *>(found[19]);
     m_ibcntl = static_cast<long *>(found[20]);
+    m_DevClear = reinterpret_cast<DevClearFn>(m_library->resolve("DevClear"));
     return missing;
 }
 
@@ -219,36 +260,103 @@ int CGpibLink::Send(std::string_view line)
     return 0;
 }
 
-void CGpibLink::ReadForLog(LogBuffer buffer)
+QString CGpibLink::LastErrorText() const
 {
-    Read(buffer.data(), RESPONSE_BUFFER_SIZE, 1, 0x100);
+    const int status = m_ibsta ? *m_ibsta : 0;
+    if ((status & GPIB_ERR) == 0)
+        return (status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
+    const int error = m_iberr ? *m_iberr : -1;
+    if (error == EDVR && m_ibcnt && *m_ibcnt > 0) {
+        // A driver error carries the system's error number in the count.
+        return QStringLiteral("EDVR (driver error: %1)").arg(SystemErrorText(*m_ibcnt));
+    }
+    return error < 0 ? QStringLiteral("ERR") : ErrorName(error);
 }
 
-void CGpibLink::ReadForDisplay(QByteArray &text, DisplayRead how)
+bool CGpibLink::ReadReply(CReply &reply)
 {
+    reply = CReply();
+    if (m_offline != 0) {
+        char text[4];
+        Read(text, 4, 0, 0x100);
+        return true;
+    }
+    const std::int64_t bound = m_context.options.maxReplyBytes;
+    CReplyFramer framer(ReplyEnd::Mark, bound);
     char buffer[RESPONSE_BUFFER_SIZE + 1];
     constexpr auto full = static_cast<unsigned>(RESPONSE_BUFFER_SIZE);
-    std::int64_t total = 0;
-    unsigned n = 0;
-    do {
+    bool failed = false;
+    while (!framer.Complete()) {
         buffer[0] = '\0';
         Read(buffer, RESPONSE_BUFFER_SIZE, 0, 0x100);
-        n = LastCount();
+        if (!Succeeded()) {
+            failed = true;
+            break;
+        }
+        unsigned n = LastCount();
         // The count is the library's word and may exceed what was asked for:
         // never index past the buffer, and take such a read as the last one
         // rather than chaining on a count that cannot be right.
         const bool bogus = n > full;
         if (bogus)
             n = full;
-        buffer[n] = '\0';
-        // As text each piece ends at its first NUL; the view of the raw
-        // bytes takes every byte the library counted.
-        text.append(buffer, how == DisplayRead::AllBytes ? static_cast<qsizetype>(n)
-                                                         : static_cast<qsizetype>(std::strlen(buffer)));
-        total += n;
-        if (bogus)
-            break;
-        // A library that keeps reporting a full buffer would hold the window
-        // for ever; what came so far is the response.
-    } while (n == full && total < GPIB_DISPLAY_READ_LIMIT);
+        const int status = m_ibsta ? *m_ibsta : 0;
+        // The device ends its reply with END. A library that reports no END
+        // ends it with a read that does not fill the buffer, as before.
+        const bool end = bogus || (status & GPIB_END) != 0 || n < full;
+        framer.Feed(buffer, n, end);
+        // Past the bound the rest is read and thrown away to the reply's
+        // end; a device (or a library) that never ends is given as much
+        // again, then cleared.
+        if (!framer.Complete() && framer.Received() >= 2 * bound) {
+            ClearAfterFailure();
+            ReportFailure(
+                QStringLiteral("Error reading GPIB response: the reply did not end after %L1 bytes; "
+                               "the device was cleared")
+                    .arg(framer.Received()));
+            return false;
+        }
+    }
+    if (failed) {
+        const QString why = LastErrorText();
+        const std::int64_t came = framer.Received();
+        ClearAfterFailure();
+        ReportFailure(came == 0
+                          ? QStringLiteral("Error reading GPIB response: %1").arg(why)
+                          : QStringLiteral("Error reading GPIB response: %1 after %L2 bytes of the reply; "
+                                           "the device was cleared")
+                                .arg(why)
+                                .arg(came));
+        return false;
+    }
+    reply = framer.Take();
+    ReportIfCut(reply);
+    return true;
+}
+
+void CGpibLink::ClearAfterFailure()
+{
+    // What the device still holds of the reply must not become the answer
+    // to the next command.
+    if (m_DevClear)
+        m_DevClear(m_board, m_addressList[0]);
+}
+
+void CGpibLink::ReadForLog(CReply &reply)
+{
+    if (m_offline != 0) {
+        // The library's offline text, as a log read has always recorded it.
+        char buffer[RESPONSE_BUFFER_SIZE + 1];
+        Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100);
+        reply = CReply();
+        reply.bytes = QByteArray(buffer);
+        reply.total = reply.bytes.size();
+        return;
+    }
+    ReadReply(reply);
+}
+
+void CGpibLink::ReadForDisplay(CReply &reply)
+{
+    ReadReply(reply);
 }

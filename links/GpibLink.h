@@ -19,10 +19,6 @@ constexpr Addr4882_t NOADDR = 0xFFFF;
 // The pause before each online read, in milliseconds.
 extern std::int32_t g_gpibReadPauseMs;
 
-// The most that one display read chains together: far beyond any real
-// response, and an end for a library that reports a full buffer forever.
-constexpr std::int64_t GPIB_DISPLAY_READ_LIMIT = 16 * 1024 * 1024;
-
 // One instrument on board 0 of a GPIB bus, driven through the NI-488.2 library
 // "gpib-32" loaded at run time. Offline until the library loads; then online
 // for the rest of the run.
@@ -38,9 +34,13 @@ public:
     // and clears the bus; while it cannot be loaded every command tries again.
     int Update(LinkKind chosen) override;
     int Send(std::string_view line) override;
-    void ReadForLog(LogBuffer buffer) override;
-    // Reads again while a read fills the whole buffer.
-    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
+    // Both read the whole reply, piece by piece to its END: the device sends
+    // it once.
+    void ReadForLog(CReply &reply) override;
+    void ReadForDisplay(CReply &reply) override;
+    // Offline there is no device: the log and the window each get the
+    // library's own answer.
+    bool AnswersOnce() const override { return m_offline == 0; }
     // The library stays loaded until the link goes.
     void Release() override {}
 
@@ -51,6 +51,14 @@ public:
     int Read(char *buffer, int count, int clamp, int termination);
     int SerialPoll(short *result);
     unsigned LastCount() const;
+    // One whole reply to its END: false when a read failed (reported, and
+    // the device cleared so that the rest of the reply is not read as the
+    // next one).
+    bool ReadReply(CReply &reply);
+    // Whether the library's last call failed (ERR or TIMO), and how, named
+    // as the library names it.
+    bool LastCallFailed() const { return !Succeeded(); }
+    QString LastErrorText() const;
 
     bool IsOffline() const { return m_offline != 0; }
     Addr4882_t DeviceAddress() const { return m_addressList[0]; }
@@ -71,6 +79,8 @@ public:
 
 private:
     bool Succeeded() const;
+    // Clears the device after a reply that could not be read to its end.
+    void ClearAfterFailure();
     // Sets the I/O time-out that the settings ask for, once it differs from
     // the one set; "Library default" gives the library back its own.
     void ApplyTimeout();
@@ -97,6 +107,10 @@ private:
     IbaskFn m_ibask = nullptr;
     void *m_SendCmds = nullptr;
     void *m_ibrsp = nullptr;
+    // Looked up besides the 21, and not required: a library without it
+    // leaves a half-read reply where it is.
+    using DevClearFn = void (*)(int, Addr4882_t);
+    DevClearFn m_DevClear = nullptr;
 
     std::unique_ptr<QLibrary> m_library;
     int *m_ibsta = nullptr;

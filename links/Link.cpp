@@ -21,13 +21,25 @@ void CLink::ReportFailure(const QString &text) const
         m_context.hooks->Message(text);
 }
 
-void CLink::ReadIntoText(QByteArray &text, const std::function<void(LogBuffer)> &read)
+void CLink::ReportIfCut(const CReply &reply) const
 {
-    const qsizetype keep = text.size();
-    text.resize(RESPONSE_BUFFER_SIZE + 1);
-    if (keep < RESPONSE_BUFFER_SIZE + 1)
-        text[keep] = '\0';
-    text[RESPONSE_BUFFER_SIZE] = '\0';
-    read(LogBuffer(text.data(), RESPONSE_BUFFER_SIZE + 1));
-    text.truncate(text.indexOf('\0'));
+    if (reply.cut)
+        ReportFailure(CutReplyText(reply));
+}
+
+const CUiHooks &CLink::Hooks() const
+{
+    static const CUiHooks none;
+    return m_context.hooks ? *m_context.hooks : none;
+}
+
+void CLink::ReadIntoReply(CReply &reply, const std::function<void(LogBuffer)> &read)
+{
+    char buffer[RESPONSE_BUFFER_SIZE + 1];
+    buffer[0] = '\0';
+    buffer[RESPONSE_BUFFER_SIZE] = '\0';
+    read(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
+    reply = CReply();
+    reply.bytes = QByteArray(buffer);
+    reply.total = reply.bytes.size();
 }

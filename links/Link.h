@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/Reply.h"
 #include "links/LinkOptions.h"
 #include "links/LinkTypes.h"
 
@@ -43,16 +44,6 @@ public:
 // A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
 using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
 
-// What a display read hands over: the response as text, which ends at its
-// first NUL; or, where the link counts what came (TCP/IP, GPIB), every byte of
-// it, NULs included, for the view of the raw bytes. A link that counts
-// nothing hands over its text either way.
-enum class DisplayRead
-{
-    Text,
-    AllBytes,
-};
-
 // One of the links to the instrument. The dispatch calls these and never
 // looks at the kind of link behind them.
 class CLink
@@ -70,23 +61,36 @@ public:
     // Sends one command line, CR LF included. 1 when sent, and also when the
     // link is down and sends nothing; 0 when it failed (shown already).
     virtual int Send(std::string_view line) = 0;
-    // One response for the log into `buffer`, which holds an empty text on
-    // entry and a NUL-terminated one afterwards.
-    virtual void ReadForLog(LogBuffer buffer) = 0;
-    // One response for the window, into `text` (empty on entry), as `how`
-    // asks.
-    virtual void ReadForDisplay(QByteArray &text, DisplayRead how) = 0;
+    // One response for the log. A link of the original protocols gives at
+    // most RESPONSE_BUFFER_SIZE bytes of text, ended at its first NUL; a link
+    // that reads whole replies gives every byte of the reply.
+    virtual void ReadForLog(CReply &reply) = 0;
+    // One response for the window: every byte the link counted (a link that
+    // counts none gives its text).
+    virtual void ReadForDisplay(CReply &reply) = 0;
+    // The instrument sends each reply once, whoever reads it: a reply that
+    // the log read took is the one the window shows, and it is not read a
+    // second time. Links whose peer answers every read say false.
+    virtual bool AnswersOnce() const { return false; }
+    // Whether the line last sent asks for a reply at all: an instrument that
+    // answers only its queries sends nothing after any other line.
+    virtual bool ExpectsReply() const { return true; }
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;
 
 protected:
     // Every failure of a link reaches the user through here.
     void ReportFailure(const QString &text) const;
+    // A reply longer than the bound is no failure, but the user must know
+    // that what is shown and logged is only its start.
+    void ReportIfCut(const CReply &reply) const;
+    // The window's hooks; empty ones where the link runs without a window.
+    const CUiHooks &Hooks() const;
     // For links that fill a C buffer: a writable buffer of
-    // RESPONSE_BUFFER_SIZE bytes inside `text`, starting with what the text
-    // held, so that a link that writes nothing leaves it as it was; the text
-    // ends at its first NUL.
-    static void ReadIntoText(QByteArray &text, const std::function<void(LogBuffer)> &read);
+    // RESPONSE_BUFFER_SIZE bytes and a NUL, empty on entry, so that a link
+    // that writes nothing leaves the reply empty; the text ends at its first
+    // NUL.
+    static void ReadIntoReply(CReply &reply, const std::function<void(LogBuffer)> &read);
 
     const CLinkContext &m_context;
 };

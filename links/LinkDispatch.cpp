@@ -82,17 +82,42 @@ int CLinkDispatch::Send(std::string_view line)
     return link ? link->Send(line) : 1;
 }
 
-void CLinkDispatch::ReadForLog(LogBuffer buffer)
+void CLinkDispatch::ReadForLog(CReply &reply)
 {
+    reply = CReply();
     if (CLink *link = Chosen())
-        link->ReadForLog(buffer);
+        link->ReadForLog(reply);
 }
 
-int CLinkDispatch::ReadResponse(QByteArray &text, DisplayRead how)
+int CLinkDispatch::ReadResponse(CReply &reply)
 {
+    reply = CReply();
     if (CLink *link = Chosen())
-        link->ReadForDisplay(text, how);
+        link->ReadForDisplay(reply);
     return 1;
+}
+
+int CLinkDispatch::ReadResponse(QByteArray &text)
+{
+    CReply reply;
+    ReadResponse(reply);
+    text = reply.bytes;
+    const qsizetype nul = text.indexOf('\0');
+    if (nul >= 0)
+        text.truncate(nul);
+    return 1;
+}
+
+bool CLinkDispatch::ChosenAnswersOnce() const
+{
+    const CLink *link = Chosen();
+    return link && link->AnswersOnce();
+}
+
+bool CLinkDispatch::ChosenExpectsReply() const
+{
+    const CLink *link = Chosen();
+    return !link || link->ExpectsReply();
 }
 
 void CLinkDispatch::ReleaseLinks()

@@ -33,10 +33,16 @@ public:
     // link is chosen; 0 when it failed (reported).
     int Send(std::string_view line);
     // One response for the log over the chosen link.
-    void ReadForLog(LogBuffer buffer);
-    // One response for the window over the chosen link: as text, ended at
-    // its first NUL, or with every byte that the link counted. Always 1.
-    int ReadResponse(QByteArray &text, DisplayRead how = DisplayRead::Text);
+    void ReadForLog(CReply &reply);
+    // One response for the window over the chosen link, with every byte that
+    // the link counted. Always 1.
+    int ReadResponse(CReply &reply);
+    // The same as text, which ends at its first NUL. Always 1.
+    int ReadResponse(QByteArray &text);
+    // Of the chosen link: whether its instrument sends each reply once, and
+    // whether the line last sent asks for one (see CLink).
+    bool ChosenAnswersOnce() const;
+    bool ChosenExpectsReply() const;
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 

@@ -2,6 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/Reply.h"
+
+#include <cstdint>
+
 // The TCP/IP link's fixed values, which are also the defaults of its options.
 constexpr int TCPIP_PORT = 700;
 constexpr int CONNECT_TIMEOUT_MS = 25000;
@@ -23,6 +27,9 @@ struct CLinkOptions
     // An NI-488.2 time-out code (0 none, 1 for 10 us up to 17 for 1000 s),
     // or GPIB_LIBRARY_TIMEOUT.
     int gpibTimeout = GPIB_LIBRARY_TIMEOUT;
+    // The most of one reply that is kept; longer ones are read to their end
+    // and cut.
+    std::int64_t maxReplyBytes = DEFAULT_MAX_REPLY_BYTES;
 
     bool operator==(const CLinkOptions &) const = default;
 };

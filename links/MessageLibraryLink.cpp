@@ -69,7 +69,7 @@ int CMessageLibraryLink::Send(std::string_view line)
     return 1;
 }
 
-void CMessageLibraryLink::ReadForLog(LogBuffer buffer)
+void CMessageLibraryLink::ReadOutputMsg(LogBuffer buffer)
 {
     if (m_library && m_outputMsg)
         m_outputMsg(buffer.data(), RESPONSE_BUFFER_SIZE);
@@ -77,9 +77,14 @@ void CMessageLibraryLink::ReadForLog(LogBuffer buffer)
     buffer[RESPONSE_BUFFER_SIZE] = '\0';
 }
 
-void CMessageLibraryLink::ReadForDisplay(QByteArray &text, DisplayRead)
+void CMessageLibraryLink::ReadForLog(CReply &reply)
 {
-    ReadIntoText(text, [this](LogBuffer buffer) { ReadForLog(buffer); });
+    ReadIntoReply(reply, [this](LogBuffer buffer) { ReadOutputMsg(buffer); });
+}
+
+void CMessageLibraryLink::ReadForDisplay(CReply &reply)
+{
+    ReadIntoReply(reply, [this](LogBuffer buffer) { ReadOutputMsg(buffer); });
 }
 
 void CMessageLibraryLink::Free()

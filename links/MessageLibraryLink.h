@@ -33,8 +33,10 @@ public:
     int Send(std::string_view line) override;
     // The output entry point with the buffer and 4048 when loaded and found;
     // the byte at index 4048 is always NUL afterwards.
-    void ReadForLog(LogBuffer buffer) override;
-    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
+    void ReadForLog(CReply &reply) override;
+    void ReadForDisplay(CReply &reply) override;
+    // The library's output entry point into `buffer`, when it is there.
+    void ReadOutputMsg(LogBuffer buffer);
     void Release() override { Free(); }
 
     void Free();

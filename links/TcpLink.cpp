@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/TcpLink.h"
 
+#include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
 
@@ -24,89 +25,9 @@ namespace {
 
 constexpr std::size_t REQUEST_LENGTH = sizeof RESPONSE_REQUEST - 1;
 
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-int PendingSocketError(int fd)
-{
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-        return errno;
-    return error;
-}
-
-// The outcome of a wait for readability that found an error or hang-up: what
-// came before the error is still there to be received, and then it is the
-// event, with no error. A peek shows it without taking anything: data, or an
-// end-of-file (0) that arrived before a reset (as when a request reaches a
-// server that has closed). Otherwise the peek fails with the pending error.
-int ReadableOutcome(int fd)
-{
-    char byte;
-    if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 0)
-        return 0;
-    const int error = errno;
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR ? PendingSocketError(fd) : error;
-}
-
-// What one wait for a socket event ended with.
-enum class WaitEnd
-{
-    Event,    // the awaited event came; `error` holds its error code
-    Dead,     // the socket was found closed
-    Deadline, // nothing came in time
-};
-
-struct WaitResult
-{
-    WaitEnd end = WaitEnd::Deadline;
-    int error = 0;
-};
-
-// Blocks until `fd` shows `events` (or an error or hang-up, which count as the
-// event with the socket's pending error, unless what came before it can still
-// be received), the socket turns out dead, or the deadline passes. Nothing else of the thread runs meanwhile,
-// as with the window's own waits.
-WaitResult WaitForSocket(int fd, short events, Clock::time_point deadline)
-{
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, RemainingMs(deadline));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return {WaitEnd::Event, errno};
-        }
-        if (n == 0) {
-            if (Clock::now() < deadline)
-                continue; // poll rounds down; never give up early
-            return {WaitEnd::Deadline, 0};
-        }
-        if ((p.revents & POLLNVAL) != 0)
-            return {WaitEnd::Dead, 0};
-        // A hang-up without a pending error is the peer's orderly close: the
-        // socket is readable and the receive returns nothing.
-        if ((p.revents & (POLLERR | POLLHUP)) != 0)
-            return {WaitEnd::Event, (events & POLLIN) != 0 ? ReadableOutcome(fd) : PendingSocketError(fd)};
-        if ((p.revents & events) != 0)
-            return {WaitEnd::Event, 0};
-    }
-}
-
-// Lets a receive on `fd` block for at most `ms` milliseconds.
-bool SetReceiveTimeout(int fd, int ms)
-{
-    timeval limit{};
-    limit.tv_sec = ms / 1000;
-    limit.tv_usec = (ms % 1000) * 1000;
-    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
-}
+using Clock = CTcpConnection::Clock;
+using WaitEnd = CTcpConnection::WaitEnd;
+using ReadEnd = CTcpConnection::ReadEnd;
 
 } // namespace
 
@@ -122,60 +43,45 @@ int CTcpLink::Update(LinkKind chosen)
     return ConnectSocket(chosen, m_context.ipAddressText ? m_context.ipAddressText() : QString());
 }
 
-void CTcpLink::ReadForLog(LogBuffer buffer)
+void CTcpLink::ReadReply(CReply &reply, bool forLog)
+{
+    reply = CReply();
+    if (!HasSocket())
+        return;
+    if (!m_context.options.askForReply) {
+        ReadWholeReply(reply);
+        return;
+    }
+    char buffer[RESPONSE_BUFFER_SIZE + 1];
+    buffer[0] = '\0';
+    const int received = ReadSocketResponse(buffer);
+    if (received <= 0)
+        return;
+    // The log takes the text, which ends at its first NUL; the window gets
+    // every byte received, for the view of the raw bytes.
+    reply.bytes = forLog ? QByteArray(buffer) : QByteArray(buffer, received);
+    reply.total = reply.bytes.size();
+}
+
+void CTcpLink::ReadForLog(CReply &reply)
 {
     // An instrument that is not asked answers queries only: after any other
     // line there is nothing to wait for.
-    if (!m_context.options.askForReply && !m_lastLineWasQuery)
-        return;
-    if (HasSocket())
-        ReadSocketResponse(buffer.data());
-}
-
-void CTcpLink::ReadForDisplay(QByteArray &text, DisplayRead how)
-{
-    if (!HasSocket())
-        return;
-    if (how == DisplayRead::Text) {
-        ReadIntoText(text, [this](LogBuffer buffer) { ReadSocketResponse(buffer.data()); });
+    if (!ExpectsReply()) {
+        reply = CReply();
         return;
     }
-    QByteArray bytes(RESPONSE_BUFFER_SIZE + 1, '\0');
-    const int received = ReadSocketResponse(bytes.data());
-    if (received > 0)
-        text = bytes.left(received);
+    ReadReply(reply, true);
+}
+
+void CTcpLink::ReadForDisplay(CReply &reply)
+{
+    ReadReply(reply, false);
 }
 
 void CTcpLink::DropSocket()
 {
-    if (m_socket >= 0) {
-        ::close(m_socket);
-        m_socket = -1;
-    }
-    m_receiveBlocks = false;
-    m_receiveTimeoutMs = 0;
-}
-
-bool CTcpLink::UseReceiveTimeout(int replyTimeoutMs)
-{
-    // Most of the wait for a reply is spent inside the receive, which wakes
-    // the moment the reply comes: a wait in poll() and then a receive cost a
-    // tenth of a loopback query more. The kernel keeps such a long receive
-    // time-out only to within an eighth, and never early, so it is set to
-    // seven eighths of the wait and poll(), whose timer is exact, keeps the
-    // deadline. Where that fails, the whole wait is in poll(), and the
-    // connection must not block without a time-out.
-    if (!m_receiveBlocks || m_receiveTimeoutMs == replyTimeoutMs)
-        return m_receiveBlocks;
-    if (SetReceiveTimeout(m_socket, replyTimeoutMs / 8 * 7)) {
-        m_receiveTimeoutMs = replyTimeoutMs;
-        return true;
-    }
-    const int flags = fcntl(m_socket, F_GETFL);
-    if (flags >= 0)
-        fcntl(m_socket, F_SETFL, flags | O_NONBLOCK);
-    m_receiveBlocks = false;
-    return false;
+    m_connection.Close();
 }
 
 void CTcpLink::FailWait(const QString &text)
@@ -199,74 +105,47 @@ int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
         return 1;
     }
     // Another port is another server: the connection to the old one goes.
-    if (m_socket >= 0 && m_port != m_context.options.tcpPort)
+    if (HasSocket() && m_port != m_context.options.tcpPort)
         DropSocket();
-    if (m_socket >= 0)
+    if (HasSocket())
         return 1; // the connection is not tested
     m_port = m_context.options.tcpPort;
 
-    if (m_context.hooks)
-        m_context.hooks->BeginWait();
-
-    WaitResult result{WaitEnd::Event, 0};
-    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_socket < 0) {
-        result.error = errno;
+    CWaitScope wait(Hooks());
+    CTcpConnection::WaitResult result{WaitEnd::Event, 0};
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<std::uint16_t>(m_port));
+    const QByteArray text = ipText.toLatin1();
+    if (inet_pton(AF_INET, text.constData(), &peer.sin_addr) != 1) {
+        // The address control always gives four dotted numbers; anything
+        // else is refused the way the system refuses a bad argument.
+        result.error = EINVAL;
+    } else if (peer.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        // Linux connects 0.0.0.0 to this machine, so the blank address of a
+        // first run would reach whatever listens here. It names no server:
+        // refused as an address that cannot be reached.
+        result.error = EADDRNOTAVAIL;
     } else {
-        // Every query is two small writes (the command, then the request)
-        // before a read: with Nagle's algorithm the request would wait for
-        // the server's delayed acknowledgement of the command, some 40 ms a
-        // query on Linux. Failing to turn it off only costs that time.
-        const int noDelay = 1;
-        setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(static_cast<std::uint16_t>(m_port));
-        const QByteArray text = ipText.toLatin1();
-        if (inet_pton(AF_INET, text.constData(), &peer.sin_addr) != 1) {
-            // The address control always gives four dotted numbers; anything
-            // else is refused the way the system refuses a bad argument.
-            result.error = EINVAL;
-        } else if (peer.sin_addr.s_addr == htonl(INADDR_ANY)) {
-            // Linux connects 0.0.0.0 to this machine, so the blank address of
-            // a first run would reach whatever listens here. It names no
-            // server: refused as an address that cannot be reached.
-            result.error = EADDRNOTAVAIL;
-        } else if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0) {
-            result.error = 0;
-        } else if (errno != EINPROGRESS && errno != EINTR) {
-            // An immediate failure leaves no pending error behind to read
-            // later, so it is the outcome itself.
-            result.error = errno;
-        } else {
-            result =
-                WaitForSocket(m_socket, POLLOUT,
-                              Clock::now() + std::chrono::milliseconds(m_context.options.connectTimeoutMs));
-        }
+        result = m_connection.Connect(reinterpret_cast<const sockaddr *>(&peer), sizeof peer,
+                                      m_context.options.connectTimeoutMs, m_context.hooks);
     }
-
     if (result.end == WaitEnd::Event && result.error == 0) {
-        // The connection blocks from here on, with a receive time-out (see
-        // UseReceiveTimeout); every send still passes MSG_DONTWAIT.
-        const int flags = fcntl(m_socket, F_GETFL);
-        m_receiveBlocks = flags >= 0 && fcntl(m_socket, F_SETFL, flags & ~O_NONBLOCK) == 0;
-        UseReceiveTimeout(m_context.options.replyTimeoutMs);
-        if (m_context.hooks)
-            m_context.hooks->EndWait();
+        m_connection.UseReceiveTimeout(m_context.options.replyTimeoutMs);
         return 1;
     }
 
-    QString text;
+    QString message;
     if (result.end == WaitEnd::Dead)
-        text = QStringLiteral("Socket is dead");
+        message = QStringLiteral("Socket is dead");
     else if (result.end == WaitEnd::Deadline)
-        text = QStringLiteral("Cannot connect to server");
+        message = QStringLiteral("Cannot connect to server");
+    else if (result.end == WaitEnd::Stopped)
+        message = QStringLiteral("Connecting to the server was stopped.");
     else
-        text = SystemErrorText(result.error);
-    ReportFailure(text);
+        message = SystemErrorText(result.error);
+    ReportFailure(message);
     DropSocket();
-    if (m_context.hooks)
-        m_context.hooks->EndWait();
     return 0;
 }
 
@@ -274,14 +153,14 @@ int CTcpLink::SendSocketCommand(std::string_view line)
 {
     // A batch whose log read dropped the connection still has lines to send;
     // they must not touch a socket that is gone.
-    if (m_socket < 0) {
+    if (!HasSocket()) {
         ReportFailure(QStringLiteral("Error sending message: ") + SystemErrorText(ENOTCONN));
         return 0;
     }
 
     m_lastLineWasQuery = line.find('?') != std::string_view::npos;
     const std::size_t length = line.size();
-    const ssize_t sent = ::send(m_socket, line.data(), length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = m_connection.SendNow(line.data(), length);
     if (sent < 0) {
         const int error = errno;
         ReportFailure(QStringLiteral("Error sending message: ") + SystemErrorText(error));
@@ -299,18 +178,16 @@ int CTcpLink::SendSocketCommand(std::string_view line)
 
 int CTcpLink::ReadSocketResponse(char *buffer)
 {
-    if (m_socket < 0) {
+    if (!HasSocket()) {
         ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
         return -1;
     }
     const CLinkOptions &options = m_context.options;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options.replyTimeoutMs);
-    if (!options.askForReply)
-        return ReceiveLine(buffer, deadline);
 
     // A short send of the request is not an error: the server answers what
     // it got, or the wait below runs out.
-    if (::send(m_socket, RESPONSE_REQUEST, REQUEST_LENGTH, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+    if (m_connection.SendNow(RESPONSE_REQUEST, REQUEST_LENGTH) < 0) {
         const int error = errno;
         ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(error));
         DropSocket();
@@ -319,11 +196,12 @@ int CTcpLink::ReadSocketResponse(char *buffer)
 
     // One receive: a longer reply, or the rest of one still on its way, stays
     // in the connection.
+    const int fd = m_connection.Fd();
     ssize_t received = -1;
-    if (UseReceiveTimeout(options.replyTimeoutMs)) {
+    if (m_connection.UseReceiveTimeout(options.replyTimeoutMs) && !Hooks().Pulses()) {
         // Data, or an orderly close, that came before an error is received
         // first; an error here is what the wait ended with.
-        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, 0);
+        received = ::recv(fd, buffer, RESPONSE_BUFFER_SIZE, 0);
         if (received < 0) {
             const int error = errno;
             if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
@@ -337,7 +215,7 @@ int CTcpLink::ReadSocketResponse(char *buffer)
         // Nothing yet: the rest of the wait, to the deadline.
         if (!WaitForReply(deadline))
             return -1;
-        received = ::recv(m_socket, buffer, RESPONSE_BUFFER_SIZE, MSG_DONTWAIT);
+        received = ::recv(fd, buffer, RESPONSE_BUFFER_SIZE, MSG_DONTWAIT);
         if (received < 0) {
             const int error = errno;
             DropSocket();
@@ -351,51 +229,61 @@ int CTcpLink::ReadSocketResponse(char *buffer)
 
 bool CTcpLink::WaitForReply(Clock::time_point deadline)
 {
-    const WaitResult result = WaitForSocket(m_socket, POLLIN, deadline);
+    const CTcpConnection::WaitResult result = m_connection.WaitReadable(deadline, m_context.hooks);
     if (result.end == WaitEnd::Event && result.error == 0)
         return true;
     if (result.end == WaitEnd::Dead)
         FailWait(QStringLiteral("Socket is dead"));
     else if (result.end == WaitEnd::Deadline)
         FailWait(QStringLiteral("No response"));
+    else if (result.end == WaitEnd::Stopped)
+        FailWait(QStringLiteral("stopped"));
     else
         FailWait(SystemErrorText(result.error));
     return false;
 }
 
-int CTcpLink::ReceiveLine(char *buffer, Clock::time_point deadline)
+bool CTcpLink::ReadWholeReply(CReply &reply)
 {
-    // An instrument that answers by itself may send its reply in pieces:
-    // gather them up to its line end, and leave whatever follows it.
-    std::size_t got = 0;
-    while (got < static_cast<std::size_t>(RESPONSE_BUFFER_SIZE)) {
-        if (got == 0) {
-            if (!WaitForReply(deadline))
-                return -1;
-        } else if (WaitForSocket(m_socket, POLLIN, deadline).end == WaitEnd::Deadline) {
-            break; // the part that came in time is the reply
-        }
-        char *at = buffer + got;
-        const std::size_t room = RESPONSE_BUFFER_SIZE - got;
-        const ssize_t seen = ::recv(m_socket, at, room, MSG_PEEK | MSG_DONTWAIT);
-        if (seen == 0)
-            break; // the instrument has closed its side
-        if (seen < 0) {
-            const int error = errno;
-            if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)
-                continue;
-            DropSocket();
-            ReportFailure(QStringLiteral("Error receiving response: ") + SystemErrorText(error));
-            return -1;
-        }
-        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', static_cast<std::size_t>(seen)));
-        const std::size_t take = lf ? static_cast<std::size_t>(lf - at) + 1 : static_cast<std::size_t>(seen);
-        const ssize_t taken = ::recv(m_socket, at, take, MSG_DONTWAIT);
-        if (taken > 0)
-            got += static_cast<std::size_t>(taken);
-        if (lf && taken == static_cast<ssize_t>(take))
-            break;
+    reply = CReply();
+    if (!HasSocket()) {
+        ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
+        return false;
     }
-    buffer[got] = '\0';
-    return static_cast<int>(got);
+    CReplyFramer framer(ReplyEnd::Lf, m_context.options.maxReplyBytes);
+    const CTcpConnection::ReadResult result =
+        m_connection.ReadReply(framer, m_context.options.replyTimeoutMs, m_context.hooks);
+    const std::int64_t came = framer.Received();
+    if (result.end == ReadEnd::Complete) {
+        reply = framer.Take();
+        ReportIfCut(reply);
+        return true;
+    }
+    // Whatever of the reply is still on its way would be taken for the next
+    // one: the connection goes, and the next command connects anew.
+    switch (result.end) {
+    case ReadEnd::NothingCame:
+        FailWait(QStringLiteral("No response"));
+        break;
+    case ReadEnd::Stalled:
+        FailWait(PartialReplyText(came));
+        break;
+    case ReadEnd::Dead:
+        FailWait(QStringLiteral("Socket is dead"));
+        break;
+    case ReadEnd::Stopped:
+        FailWait(StoppedReplyText(came));
+        break;
+    case ReadEnd::Closed:
+        DropSocket();
+        ReportFailure(QStringLiteral("Error receiving response: ") + ClosedReplyText(came));
+        break;
+    case ReadEnd::Failed:
+        DropSocket();
+        ReportFailure(QStringLiteral("Error receiving response: ") + SystemErrorText(result.error));
+        break;
+    case ReadEnd::Complete:
+        break;
+    }
+    return false;
 }

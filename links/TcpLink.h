@@ -3,16 +3,18 @@
 #pragma once
 
 #include "links/Link.h"
+#include "sessions/TcpConnection.h"
 
 #include <QString>
 
-#include <chrono>
 #include <cstdint>
 
 constexpr char RESPONSE_REQUEST[] = "Please respond\r\n"; // 16 bytes on the wire
 
 // One TCP connection to port 700 of the address in the IP control, opened on
 // demand and dropped on any failure so that the next command reconnects.
+// With the request line off it talks to an instrument that answers its
+// queries by itself: each reply is then read whole, once.
 class CTcpLink : public CLink
 {
 public:
@@ -25,45 +27,46 @@ public:
     int Send(std::string_view line) override { return SendSocketCommand(line); }
     // A read failure earlier in a batch has dropped the connection: nothing
     // is read then, and the next send reports it.
-    void ReadForLog(LogBuffer buffer) override;
-    void ReadForDisplay(QByteArray &text, DisplayRead how) override;
+    void ReadForLog(CReply &reply) override;
+    void ReadForDisplay(CReply &reply) override;
+    bool AnswersOnce() const override { return !m_context.options.askForReply; }
+    bool ExpectsReply() const override { return m_context.options.askForReply || m_lastLineWasQuery; }
     void Release() override { DropSocket(); }
 
     // `ipText`: the IP control's dotted-decimal text.
     int ConnectSocket(LinkKind kind, const QString &ipText);
     int SendSocketCommand(std::string_view line);
-    // `buffer` has room for RESPONSE_BUFFER_SIZE bytes and a NUL, and holds an
-    // empty text on entry. The number of bytes received, or -1 when the read
-    // failed (reported, and the connection dropped).
+    // The request line, then one receive. `buffer` has room for
+    // RESPONSE_BUFFER_SIZE bytes and a NUL, and holds an empty text on entry.
+    // The number of bytes received, or -1 when the read failed (reported,
+    // and the connection dropped).
     int ReadSocketResponse(char *buffer);
+    // The reply of an instrument that was not asked, read whole. false when
+    // it could not be read to its end (reported, and the connection dropped,
+    // so that none of it is taken for the next reply).
+    bool ReadWholeReply(CReply &reply);
     void DropSocket();
 
     // The address check of the data exchange: remember m_ipAddress, take the
     // control's address, and drop the socket when it changed.
     void CheckAddress(std::uint32_t controlAddress);
 
-    bool HasSocket() const { return m_socket >= 0; }
+    bool HasSocket() const { return m_connection.IsOpen(); }
+    CTcpConnection &Connection() { return m_connection; }
 
     std::uint32_t m_ipAddress = 0; // first octet in bits 24 to 31
-    int m_socket = -1;             // absent while the link is down
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using Clock = CTcpConnection::Clock;
 
     // The wait for a reply ended without one: says why and drops the socket.
     void FailWait(const QString &text);
     // Waits for the first byte of a reply; false when none came (reported).
     bool WaitForReply(Clock::time_point deadline);
-    // The reply of an instrument that was not asked: up to its line end.
-    int ReceiveLine(char *buffer, Clock::time_point deadline);
-    // Keeps the receive time-out in step with the reply wait; false when the
-    // connection does not block.
-    bool UseReceiveTimeout(int replyTimeoutMs);
+    // One reply for the log or the window, by the protocol in use.
+    void ReadReply(CReply &reply, bool forLog);
 
-    // The connection blocks, with a receive time-out of most of the wait for
-    // a reply; otherwise the whole wait is in poll().
-    bool m_receiveBlocks = false;
-    int m_receiveTimeoutMs = 0; // the reply wait that the time-out was set for
-    int m_port = TCPIP_PORT;    // where the connection goes
+    CTcpConnection m_connection; // absent while the link is down
+    int m_port = TCPIP_PORT;     // where the connection goes
     bool m_lastLineWasQuery = false;
 };

@@ -24,7 +24,8 @@ Outcome Frame(const QByteArray &input, ReplyEnd end, bool endMark, std::int64_t 
     for (qsizetype at = 0; at < input.size() && !framer.Complete(); at += piece) {
         const qsizetype n = std::min(piece, input.size() - at);
         const bool last = at + n == input.size();
-        const std::size_t took = framer.Feed(input.constData() + at, static_cast<std::size_t>(n), endMark && last);
+        const std::size_t took =
+            framer.Feed(input.constData() + at, static_cast<std::size_t>(n), endMark && last);
         out.consumed += took;
         if (took < static_cast<std::size_t>(n))
             break;
@@ -66,34 +67,34 @@ void tst_ReplyFramer::frames_data()
         << (QByteArray("#19") + binary + "\nX") << ReplyEnd::Lf << false << 13 << true << true << binary;
     QTest::newRow("definite block, its LF still to come")
         << (QByteArray("#19") + binary) << ReplyEnd::Lf << false << 12 << false << true << binary;
-    QTest::newRow("empty definite block") << QByteArray("#10\n") << ReplyEnd::Lf << false << 4 << true << true
-                                          << QByteArray();
+    QTest::newRow("empty definite block")
+        << QByteArray("#10\n") << ReplyEnd::Lf << false << 4 << true << true << QByteArray();
     QTest::newRow("block, then text to the LF")
         << QByteArray("#13a\nb;ok\n") << ReplyEnd::Lf << false << 10 << true << true << QByteArray("a\nb");
-    QTest::newRow("nine digits of length") << QByteArray("#9000000003xyz\n") << ReplyEnd::Lf << false << 15
-                                           << true << true << QByteArray("xyz");
-    QTest::newRow("indefinite ends at the LF") << QByteArray("#0abc\nrest") << ReplyEnd::Lf << false << 6
-                                               << true << true << QByteArray("abc");
+    QTest::newRow("nine digits of length")
+        << QByteArray("#9000000003xyz\n") << ReplyEnd::Lf << false << 15 << true << true << QByteArray("xyz");
+    QTest::newRow("indefinite ends at the LF")
+        << QByteArray("#0abc\nrest") << ReplyEnd::Lf << false << 6 << true << true << QByteArray("abc");
     QTest::newRow("indefinite ends at END, its LF dropped")
         << QByteArray("#0a\nb\n") << ReplyEnd::Mark << true << 6 << true << true << QByteArray("a\nb");
-    QTest::newRow("# and a letter is text") << QByteArray("#A12\n") << ReplyEnd::Lf << false << 5 << true
-                                            << false << QByteArray("#A12\n");
-    QTest::newRow("header cut by its LF") << QByteArray("#3\n") << ReplyEnd::Lf << false << 3 << true << false
-                                          << QByteArray("#3\n");
+    QTest::newRow("# and a letter is text")
+        << QByteArray("#A12\n") << ReplyEnd::Lf << false << 5 << true << false << QByteArray("#A12\n");
+    QTest::newRow("header cut by its LF")
+        << QByteArray("#3\n") << ReplyEnd::Lf << false << 3 << true << false << QByteArray("#3\n");
     QTest::newRow("# at the end") << QByteArray("#") << ReplyEnd::Lf << false << 1 << false << false
                                   << QByteArray("#");
-    QTest::newRow("END ends text at any byte") << QByteArray("A\nB") << ReplyEnd::Mark << true << 3 << true
-                                               << false << QByteArray("A\nB");
-    QTest::newRow("LF without END goes on") << QByteArray("A\nB") << ReplyEnd::Mark << false << 3 << false
-                                            << false << QByteArray("A\nB");
+    QTest::newRow("END ends text at any byte")
+        << QByteArray("A\nB") << ReplyEnd::Mark << true << 3 << true << false << QByteArray("A\nB");
+    QTest::newRow("LF without END goes on")
+        << QByteArray("A\nB") << ReplyEnd::Mark << false << 3 << false << false << QByteArray("A\nB");
     QTest::newRow("END inside a block's payload")
         << QByteArray("#15ab") << ReplyEnd::Mark << true << 5 << true << true << QByteArray("ab");
     QTest::newRow("CR ends") << QByteArray("12.5\r\n") << ReplyEnd::Cr << false << 5 << true << false
                              << QByteArray("12.5\r");
-    QTest::newRow("CR LF: lone LF is data") << QByteArray("a\nb\r\nc") << ReplyEnd::CrLf << false << 5 << true
-                                            << false << QByteArray("a\nb\r\n");
-    QTest::newRow("CR LF: CR and LF apart") << QByteArray("a\r\r\n") << ReplyEnd::CrLf << false << 4 << true
-                                            << false << QByteArray("a\r\r\n");
+    QTest::newRow("CR LF: lone LF is data")
+        << QByteArray("a\nb\r\nc") << ReplyEnd::CrLf << false << 5 << true << false << QByteArray("a\nb\r\n");
+    QTest::newRow("CR LF: CR and LF apart")
+        << QByteArray("a\r\r\n") << ReplyEnd::CrLf << false << 4 << true << false << QByteArray("a\r\r\n");
 }
 
 void tst_ReplyFramer::frames()

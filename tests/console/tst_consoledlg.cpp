@@ -406,8 +406,12 @@ private slots:
                                 w->mapToGlobal(at));
         QApplication::sendEvent(target, &event);
         QCoreApplication::processEvents();
-        const QStringList expected{QStringLiteral("Mi&nimise"), QStringLiteral("&Close"), QString(),
-                                   QStringLiteral("Link &Settings..."), QStringLiteral("&About Tallix...")};
+        const QStringList expected{QStringLiteral("Mi&nimise"),
+                                   QStringLiteral("&Close"),
+                                   QString(),
+                                   QStringLiteral("Link &Settings..."),
+                                   QStringLiteral("Save &Reply As..."),
+                                   QStringLiteral("&About Tallix...")};
         QCOMPARE(entries, menu ? expected : QStringList());
     }
 

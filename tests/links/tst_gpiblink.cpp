@@ -503,15 +503,17 @@ private slots:
         QCOMPARE(trace().last(), QString("Receive 0 14 4048 256"));
     }
 
-    // The display read chains 4048-byte reads while a read fills the buffer,
-    // and shows every byte.
+    // The display read chains 4048-byte reads until the device's END, and
+    // shows every byte; a reply that ends with END on a full buffer is not
+    // read again (which would wait out the time-out, and make a real device
+    // queue "Query UNTERMINATED").
     void displayRead_data()
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<QStringList>("counts");
         QTest::newRow("short") << 7 << QStringList{"7"};
         QTest::newRow("4047 bytes") << 4047 << QStringList{"4047"};
-        QTest::newRow("exactly 4048, then nothing") << 4048 << QStringList{"4048", "0"};
+        QTest::newRow("exactly 4048, ended by END") << 4048 << QStringList{"4048"};
         QTest::newRow("10000 bytes") << 10000 << QStringList{"4048", "4048", "1904"};
     }
 
@@ -542,13 +544,14 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
         QVERIFY(links.ConnectLinks() != 0);
-        QByteArray text, bytes;
+        QByteArray text;
+        CReply reply;
         QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
         QCOMPARE(links.ReadResponse(text), 1);
         QCOMPARE(links.Send("BYTES 41000D0A\r\n"), 1);
-        links.ReadResponse(bytes, DisplayRead::AllBytes);
+        links.ReadResponse(reply);
         QCOMPARE(text, QByteArray("A"));
-        QCOMPARE(bytes, QByteArray("A\0\r\n", 4));
+        QCOMPARE(reply.bytes, QByteArray("A\0\r\n", 4));
     }
 
     // A library whose count exceeds the buffer neither overruns it nor makes
@@ -574,29 +577,34 @@ private slots:
     }
 
     // The count that the library reports decides the text: only its low 16
-    // bits count, and a library that reports a full buffer for ever ends
-    // after 16 MiB with what came.
-    void reportedCounts_data()
+    // bits count.
+    void reportedCount()
     {
-        QTest::addColumn<QByteArray>("count");
-        QTest::addColumn<unsigned>("lastCount");
-        QTest::addColumn<int>("reads");
-        QTest::newRow("0x10005 keeps its low 16 bits") << QByteArray("0x10005") << 5u << 1;
-        QTest::newRow("a full buffer for ever") << QByteArray("4048") << 4048u << 4145;
-    }
-
-    void reportedCounts()
-    {
-        QFETCH(QByteArray, count);
-        QFETCH(unsigned, lastCount);
-        QFETCH(int, reads);
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        qputenv("TALLIX_SIM_GPIB_COUNT", "0x10005");
+        QByteArray text;
+        QCOMPARE(links.ReadResponse(text), 1);
+        qunsetenv("TALLIX_SIM_GPIB_COUNT");
+        QCOMPARE(links.Gpib().LastCount(), 5u);
+        QCOMPARE(text, QByteArray("AAAAA"));
+    }
+
+    // A library that reports a full buffer and no END for ever: past the
+    // bound the reply is thrown away for as much again, then the device is
+    // cleared and the user told; nothing of it is shown.
+    void neverEndingReply()
+    {
+        CLinkDispatch links(&m_hooks);
+        prepare(links, simLibrary());
+        links.m_context.options.maxReplyBytes = MIN_MAX_REPLY_BYTES;
+        QVERIFY(links.ConnectLinks() != 0);
+        QCOMPARE(links.Send("*IDN?\r\n"), 1);
         qunsetenv("TALLIX_SIM_GPIB_TRACE");
-        qputenv("TALLIX_SIM_GPIB_COUNT", count);
-        // Thousands of reads: no millisecond's pause or wait for data each.
+        qputenv("TALLIX_SIM_GPIB_COUNT", "4048");
+        qputenv("TALLIX_SIM_GPIB_STATUS", "0x100");
         qputenv("TALLIX_SIM_GPIB_TIMEOUT_MS", "0");
         const std::int32_t pause = g_gpibReadPauseMs;
         g_gpibReadPauseMs = 0;
@@ -604,15 +612,17 @@ private slots:
         QCOMPARE(links.ReadResponse(text), 1);
         g_gpibReadPauseMs = pause;
         qunsetenv("TALLIX_SIM_GPIB_COUNT");
+        qunsetenv("TALLIX_SIM_GPIB_STATUS");
         qunsetenv("TALLIX_SIM_GPIB_TIMEOUT_MS");
-        QCOMPARE(links.Gpib().LastCount(), lastCount);
-        QCOMPARE(text.size(), qsizetype(reads) * qsizetype(lastCount));
-        QCOMPARE(text.count('A'), text.size());
+        QCOMPARE(text, QByteArray());
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages[0].startsWith("Error reading GPIB response: the reply did not end after 2,"),
+                 qPrintable(m_messages[0]));
     }
 
-    // The log read is one clamped read: a response longer than the buffer
-    // logs its first 4047 bytes, and a following display read asks again.
-    void logReadIsOneClampedRead()
+    // The log read takes the whole reply, and logs every byte of it; the
+    // device is read once, and the reply is the window's to show.
+    void logReadTakesTheWholeReply()
     {
         const QString logPath = m_dir.filePath(QStringLiteral("long.log"));
         QFile::remove(logPath);
@@ -625,16 +635,13 @@ private slots:
         QVERIFY(links.ConnectLinks() != 0);
         clearTrace();
         QCOMPARE(sender.SendCommand("DATA? 5000\r\n"), 1);
-        QCOMPARE(trace(), QStringList({"Send 0 14 12 2", "Receive 0 14 4048 256"}));
+        QCOMPARE(trace(), QStringList({"Send 0 14 12 2", "Receive 0 14 4048 256", "Receive 0 14 4048 256"}));
         log.Close();
-        const QByteArray logged = readLog(logPath);
-        QVERIFY(logged.startsWith("DATA? 5000\r\n>0123"));
-        // Command, ">", 4047 bytes and the CR LF that closes an unfinished line.
-        QCOMPARE(logged.size(), 12 + 1 + 4047 + 2);
-
-        QByteArray rest;
-        QCOMPARE(links.ReadResponse(rest), 1);
-        QCOMPARE(rest.size(), 5000 - 4048);
+        QCOMPARE(readLog(logPath), "DATA? 5000\r\n>" + dataResponse(5000));
+        CReply reply;
+        QVERIFY(sender.TakeLoggedReply(reply));
+        QCOMPARE(reply.bytes, dataResponse(5000));
+        QVERIFY(!sender.TakeLoggedReply(reply));
     }
 
     void serialPoll_data()

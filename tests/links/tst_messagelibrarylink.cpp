@@ -357,7 +357,8 @@ private slots:
         char buffer[RESPONSE_BUFFER_SIZE + 2];
         std::memset(buffer, 'x', sizeof buffer);
         buffer[0] = '\0';
-        links.ReadForLog(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
+        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+            .ReadOutputMsg(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE], '\0');
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE + 1], 'x');
         QCOMPARE(QByteArray(buffer), expected);
