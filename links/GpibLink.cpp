@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QLibrary>
 
+#include <algorithm>
 #include <cstring>
 
 std::int32_t g_gpibReadPauseMs = 1;
@@ -191,8 +192,9 @@ int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
     if (!m_Receive)
         return 0;
 
-    SpinLoops(
-        static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(g_gpibReadPauseMs)));
+    SpinPause(
+        static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(g_gpibReadPauseMs)),
+        static_cast<std::uint32_t>(std::max<std::int32_t>(g_gpibReadPauseMs, 0)));
     m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
 
     // Unclamped, the caller ends the text at LastCount() itself.

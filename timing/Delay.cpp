@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "timing/Delay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -149,6 +150,32 @@ void StartDelayCalibration()
     });
 }
 
+namespace {
+
+// Whether the pauses run on the real clock, and may be held to it: tests
+// that script the tick counter or watch the loop's bounds see the counting
+// loops alone.
+bool RealClock()
+{
+    return !TickSource() && !CountingObserver();
+}
+
+// Slices of a pause between two looks at the clock: short against the 2 %
+// that a pause may be off by, long against the look's own cost.
+constexpr double SLICE_US = 2.0;
+
+// Runs `loop` on slices of `perSlice` iterations, without sleeping or
+// yielding, until `end`: the clock, not the calibration, decides when a pause
+// on the real clock ends, so that a core that runs slower or faster than
+// when it was calibrated, or a preemption, does not make it short or long.
+template <typename Loop> void SpinUntil(std::chrono::steady_clock::time_point end, Loop loop)
+{
+    while (std::chrono::steady_clock::now() < end)
+        loop();
+}
+
+} // namespace
+
 void DelayMicroseconds(std::uint32_t us)
 {
     Calibration().Join();
@@ -157,7 +184,15 @@ void DelayMicroseconds(std::uint32_t us)
     // 64-bit bound: a long delay runs whole instead of wrapping at 2^32.
     const auto bound =
         static_cast<std::uint64_t>(static_cast<double>(us) * static_cast<double>(g_loopsPerMicrosecond));
-    RunCountingLoop(bound);
+    if (!RealClock() || bound == 0) {
+        RunCountingLoop(bound);
+        return;
+    }
+    // The calibration (or the wait for it) is not part of the pause.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+    const auto slice = std::max<std::uint64_t>(
+        1, static_cast<std::uint64_t>(SLICE_US * static_cast<double>(g_loopsPerMicrosecond)));
+    SpinUntil(end, [slice]() { RunCountingLoop(slice); });
 }
 
 void SpinLoops(std::int32_t count)
@@ -176,10 +211,43 @@ void CalibrateSpinLoops()
     if (g_spinLoopsPerMillisecond != 0)
         return;
     g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS);
+    if (!TickSource()) {
+        // As for the delay: the same loops in slices, each timed to the
+        // sub-millisecond, and the fastest taken; a whole-millisecond tick
+        // over the run was some percent off, and a slice that was preempted
+        // or ran before the core left its idle clock counts too few loops.
+        using namespace std::chrono;
+        constexpr int slices = 8;
+        constexpr std::int32_t perSlice = SPIN_CALIBRATION_LOOPS / slices;
+        double fastestMs = 0.0;
+        for (int i = 0; i < slices; ++i) {
+            const auto t0 = steady_clock::now();
+            SpinLoops(perSlice);
+            const double ms = duration<double, std::milli>(steady_clock::now() - t0).count();
+            if (i == 0 || ms < fastestMs)
+                fastestMs = ms;
+        }
+        g_spinTotal = SPIN_CALIBRATION_LOOPS;
+        if (fastestMs > 0.0)
+            g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(perSlice / fastestMs);
+        return;
+    }
     const std::uint32_t t0 = TickCount();
     SpinLoops(SPIN_CALIBRATION_LOOPS);
     const std::uint32_t t1 = TickCount();
     const std::uint32_t elapsed = t1 - t0;
     if (elapsed != 0)
         g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS) / elapsed;
+}
+
+void SpinPause(std::int32_t count, std::uint32_t ms)
+{
+    if (!RealClock() || count <= 0 || ms == 0) {
+        SpinLoops(count);
+        return;
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    const auto slice = std::max<std::int32_t>(
+        1, static_cast<std::int32_t>(SLICE_US * (static_cast<double>(count) / ms) / 1000.0));
+    SpinUntil(end, [slice]() { SpinLoops(slice); });
 }

@@ -16,9 +16,16 @@ extern volatile std::int32_t g_spinTotal;
 constexpr std::uint32_t DELAY_CALIBRATION_LOOPS = 40000000u;
 constexpr std::int32_t SPIN_CALIBRATION_LOOPS = 50000000;
 
+// Pauses for `us` microseconds: the calibrated counting loop, run on the real
+// clock in slices between which the clock is read, so that the pause ends
+// when the time has passed, however fast the core runs now.
 void DelayMicroseconds(std::uint32_t us);
 void SpinLoops(std::int32_t count);
 void CalibrateSpinLoops();
+// The GPIB read pause: SpinLoops(count), `count` being what the calibration
+// says makes `ms` milliseconds; on the real clock the same loop in slices,
+// until the clock says `ms` have passed.
+void SpinPause(std::int32_t count, std::uint32_t ms);
 
 // Runs the calibration of DelayMicroseconds on a thread of its own, beside the
 // start-up of the window. The first delay waits for it to end, and so does the
