@@ -112,7 +112,7 @@ void CheckLink(const std::uint8_t *data, std::size_t size)
     const Pair pair = Connect(data, size);
     static const CLinkContext context{&Hooks(), {}, 0, {}};
     CTcpLink link(context);
-    link.m_socket = pair.link;
+    link.Connection().Adopt(pair.link);
 
     // Exactly the room the callers give; AddressSanitizer stops a write past it.
     const auto buffer = std::make_unique<char[]>(READ_SIZE + 1);
@@ -121,7 +121,7 @@ void CheckLink(const std::uint8_t *data, std::size_t size)
     link.ReadSocketResponse(buffer.get());
 
     const std::size_t taken = std::min(size, READ_SIZE);
-    FUZZ_CHECK(link.m_socket == pair.link, "the socket was dropped after a reply of %zu bytes", size);
+    FUZZ_CHECK(link.Connection().Fd() == pair.link, "the socket was dropped after a reply of %zu bytes", size);
     FUZZ_CHECK(taken == 0 || std::memcmp(buffer.get(), data, taken) == 0,
                "the buffer does not hold the first %zu reply bytes", taken);
     FUZZ_CHECK(buffer[taken] == '\0', "no NUL after the %zu reply bytes", taken);
@@ -137,7 +137,7 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
     static CLinkDispatch dispatch(&Hooks());
     dispatch.m_linkKind = LINK_TCPIP;
     const Pair pair = Connect(data, size);
-    dispatch.Tcp().m_socket = pair.link;
+    dispatch.Tcp().Connection().Adopt(pair.link);
 
     QByteArray text;
     FUZZ_CHECK(dispatch.ReadResponse(text) == 1, "ReadResponse did not return 1");
@@ -149,7 +149,7 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
                static_cast<long long>(text.size()), static_cast<long long>(expected));
     FUZZ_CHECK(expected == 0 || std::memcmp(text.constData(), data, static_cast<std::size_t>(expected)) == 0,
                "the text is not the reply up to its first NUL");
-    FUZZ_CHECK(dispatch.Tcp().m_socket == pair.link, "the dispatch dropped the socket after %zu bytes", size);
+    FUZZ_CHECK(dispatch.Tcp().Connection().Fd() == pair.link, "the dispatch dropped the socket after %zu bytes", size);
     CheckPeerAndRest(pair, data, size, taken, "dispatch");
     dispatch.Tcp().DropSocket();
     close(pair.peer);
