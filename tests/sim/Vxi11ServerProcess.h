@@ -17,13 +17,16 @@ class CVxi11ServerProcess
 public:
     ~CVxi11ServerProcess() { Stop(); }
 
-    // Starts it with `arguments` besides --portmapper and the trace; false
-    // when it did not come up (Errors() tells why).
-    bool Start(const QStringList &arguments)
+    // Starts it with `arguments` besides --portmapper and (unless a benchmark
+    // asks for none) the trace; false when it did not come up (Errors()
+    // tells why).
+    bool Start(const QStringList &arguments, bool trace = true)
     {
+        QStringList all{QStringLiteral("--portmapper")};
+        if (trace)
+            all << QStringLiteral("--trace") << TracePath();
         m_process.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-vxi11-server"));
-        m_process.setArguments(
-            QStringList{QStringLiteral("--portmapper"), QStringLiteral("--trace"), TracePath()} + arguments);
+        m_process.setArguments(all + arguments);
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return false;
