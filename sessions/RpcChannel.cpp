@@ -146,10 +146,11 @@ bool CRpcChannel::LookUpPort(const sockaddr_in &host, rpcprog_t program, rpcvers
     pmap query{program, version, IPPROTO_TCP, 0};
     u_long answer = 0;
     CLIENT *client = portmapper.Client(RemainingMs(deadline));
-    const timeval unused = ToTimeval(RemainingMs(deadline));
+    // The channel's own time-out, set just above, wins over the call's.
+    const timeval wait = ToTimeval(RemainingMs(deadline));
     if (clnt_call(client, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap),
                   reinterpret_cast<char *>(&query), reinterpret_cast<xdrproc_t>(xdr_u_long),
-                  reinterpret_cast<char *>(&answer), unused) != RPC_SUCCESS) {
+                  reinterpret_cast<char *>(&answer), wait) != RPC_SUCCESS) {
         error = portmapper.CallError();
         return false;
     }

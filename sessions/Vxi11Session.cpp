@@ -28,6 +28,30 @@ constexpr std::uint32_t MIN_RECV_SIZE = 1024;
 // Closing waits no longer than this for the device to let the link go.
 constexpr int CLOSE_WAIT_MS = 2000;
 
+// The error codes that the protocol defines.
+struct CErrorName
+{
+    int code;
+    const char *meaning;
+};
+constexpr CErrorName ERROR_NAMES[] = {
+    {0, "no error"},
+    {1, "syntax error"},
+    {3, "device not accessible"},
+    {4, "invalid link identifier"},
+    {5, "parameter error"},
+    {6, "channel not established"},
+    {8, "operation not supported"},
+    {9, "out of resources"},
+    {11, "device locked by another link"},
+    {12, "no lock held by this link"},
+    {15, "I/O timeout"},
+    {17, "I/O error"},
+    {21, "invalid address"},
+    {23, "abort"},
+    {29, "channel already established"},
+};
+
 unsigned int Ms(std::int64_t ms)
 {
     return static_cast<unsigned int>(std::clamp<std::int64_t>(ms, 0, UINT32_MAX));
@@ -68,57 +92,10 @@ std::unique_ptr<CSession> CVxi11Session::Make(const CResource &resource, const C
 
 QString CVxi11Session::ErrorText(int code)
 {
-    const char *meaning = nullptr;
-    switch (code) {
-    case 0:
-        meaning = "no error";
-        break;
-    case 1:
-        meaning = "syntax error";
-        break;
-    case 3:
-        meaning = "device not accessible";
-        break;
-    case 4:
-        meaning = "invalid link identifier";
-        break;
-    case 5:
-        meaning = "parameter error";
-        break;
-    case 6:
-        meaning = "channel not established";
-        break;
-    case 8:
-        meaning = "operation not supported";
-        break;
-    case 9:
-        meaning = "out of resources";
-        break;
-    case 11:
-        meaning = "device locked by another link";
-        break;
-    case 12:
-        meaning = "no lock held by this link";
-        break;
-    case 15:
-        meaning = "I/O timeout";
-        break;
-    case 17:
-        meaning = "I/O error";
-        break;
-    case 21:
-        meaning = "invalid address";
-        break;
-    case 23:
-        meaning = "abort";
-        break;
-    case 29:
-        meaning = "channel already established";
-        break;
-    default:
-        return QStringLiteral("VXI-11 error %1").arg(code);
-    }
-    return QStringLiteral("VXI-11 error %1: %2").arg(code).arg(QLatin1String(meaning));
+    for (const CErrorName &name : ERROR_NAMES)
+        if (name.code == code)
+            return QStringLiteral("VXI-11 error %1: %2").arg(code).arg(QLatin1String(name.meaning));
+    return QStringLiteral("VXI-11 error %1").arg(code);
 }
 
 QString CVxi11Session::Where() const
