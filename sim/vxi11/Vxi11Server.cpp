@@ -341,9 +341,12 @@ bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result
     else if (size > m_options.maxRecvSize)
         result.error = ERR_PARAMETER;
     else {
-        device->input.append(parms.data.data_val, size);
-        result.size = size;
-        if ((flags & FLAG_END) != 0) {
+        // A device that takes part of a write leaves the rest, and with it
+        // the END of its last byte, to the client's next write.
+        const unsigned int taken = m_options.takeAtMost > 0 ? std::min(size, m_options.takeAtMost) : size;
+        device->input.append(parms.data.data_val, taken);
+        result.size = taken;
+        if ((flags & FLAG_END) != 0 && taken == size) {
             std::string message;
             message.swap(device->input);
             std::size_t start = 0;

@@ -26,11 +26,12 @@ struct Vxi11Options
     int port = 0; // the core channel's; 0: one the system picks
     std::vector<std::string> devices;
     unsigned int maxRecvSize = 65536;
-    unsigned int maxRead = 0; // the most one read hands back; 0: what it asks for
-    bool locked = false;      // another link holds every device's lock for good
-    long lateMs = 0;          // a read answers this late, whatever its time-out
-    long lateReads = -1;      // how many reads are late; -1: all
-    bool portmapper = false;  // answer the portmapper's GETPORT on port 111
+    unsigned int takeAtMost = 0; // the most one write is taken of; 0: all
+    unsigned int maxRead = 0;    // the most one read hands back; 0: what it asks for
+    bool locked = false;         // another link holds every device's lock for good
+    long lateMs = 0;             // a read answers this late, whatever its time-out
+    long lateReads = -1;         // how many reads are late; -1: all
+    bool portmapper = false;     // answer the portmapper's GETPORT on port 111
     std::string tracePath;
 };
 

@@ -40,6 +40,8 @@ constexpr const char *USAGE =
     "                        device is an instrument of its own. Default: inst0\n"
     "  --max-recv-size N     the most one write may carry (default 65536); a longer\n"
     "                        one fails with error 5\n"
+    "  --take-at-most N      take only the first N bytes of a longer write (the client\n"
+    "                        sends the rest again)\n"
     "  --max-read N          the most one read hands back, whatever it asks for\n"
     "  --locked              another link holds every device's lock: calls fail with\n"
     "                        error 11 (after their lock time-out when they wait)\n"
@@ -90,6 +92,8 @@ int main(int argc, char **argv)
             options.devices.push_back(argv[++i]);
         } else if (option == "--max-recv-size" && number(1, INT_MAX, value)) {
             options.maxRecvSize = static_cast<unsigned int>(value);
+        } else if (option == "--take-at-most" && number(1, INT_MAX, value)) {
+            options.takeAtMost = static_cast<unsigned int>(value);
         } else if (option == "--max-read" && number(1, INT_MAX, value)) {
             options.maxRead = static_cast<unsigned int>(value);
         } else if (option == "--locked") {

@@ -136,25 +136,30 @@ private slots:
     void longWriteGoesInPieces_data()
     {
         QTest::addColumn<int>("maxRecvSize");
+        QTest::addColumn<int>("takeAtMost"); // 0: the device takes every write whole
         QTest::addColumn<int>("textLength");
 
         // ECHO, a blank, the text and CR LF: 7 bytes besides the text.
-        QTest::newRow("one byte over one piece") << 1024 << 1024 - 7 + 1;
-        QTest::newRow("exactly two pieces") << 1024 << 2048 - 7;
-        QTest::newRow("five pieces and a bit") << 1024 << 5000;
-        QTest::newRow("fits one piece") << 4096 << 100;
+        QTest::newRow("one byte over one piece") << 1024 << 0 << 1024 - 7 + 1;
+        QTest::newRow("exactly two pieces") << 1024 << 0 << 2048 - 7;
+        QTest::newRow("five pieces and a bit") << 1024 << 0 << 5000;
+        QTest::newRow("fits one piece") << 4096 << 0 << 100;
+        QTest::newRow("device takes less than offered") << 1024 << 1000 << 5000;
     }
 
     // No piece is longer than the device takes, only the last carries END,
-    // and the device hears the whole message.
+    // and the device hears the whole message once, in order.
     void longWriteGoesInPieces()
     {
         QFETCH(int, maxRecvSize);
+        QFETCH(int, takeAtMost);
         QFETCH(int, textLength);
 
         CVxi11ServerProcess server;
-        QVERIFY2(server.Start({QStringLiteral("--max-recv-size"), QString::number(maxRecvSize)}),
-                 qPrintable(server.Errors()));
+        QStringList arguments{QStringLiteral("--max-recv-size"), QString::number(maxRecvSize)};
+        if (takeAtMost > 0)
+            arguments << QStringLiteral("--take-at-most") << QString::number(takeAtMost);
+        QVERIFY2(server.Start(arguments), qPrintable(server.Errors()));
         auto session = MakeVxi11(QStringLiteral("inst0"), 5000);
         QString error;
         QVERIFY2(session->Open(error), qPrintable(error));
@@ -169,18 +174,21 @@ private slots:
 
         const QStringList writes = Calls(server.Trace(), QStringLiteral("device_write"));
         const int message = textLength + 7;
-        QCOMPARE(writes.size(), (message + maxRecvSize - 1) / maxRecvSize);
-        static const QRegularExpression pattern(QStringLiteral("size=(\\d+) flags=(\\d+) -> error 0"));
-        int sum = 0;
+        const int piece = takeAtMost > 0 ? std::min(takeAtMost, maxRecvSize) : maxRecvSize;
+        QCOMPARE(writes.size(), (message + piece - 1) / piece);
+        static const QRegularExpression pattern(
+            QStringLiteral("size=(\\d+) flags=(\\d+) -> error 0 size (\\d+)"));
+        int taken = 0;
         for (int i = 0; i < writes.size(); ++i) {
             const QRegularExpressionMatch match = pattern.match(writes[i]);
             QVERIFY2(match.hasMatch(), qPrintable(writes[i]));
-            const int size = match.captured(1).toInt();
-            QVERIFY2(size <= maxRecvSize, qPrintable(writes[i]));
-            QCOMPARE((match.captured(2).toInt() & 8) != 0, i == writes.size() - 1);
-            sum += size;
+            QVERIFY2(match.captured(1).toInt() <= maxRecvSize, qPrintable(writes[i]));
+            // END goes with the last byte of the message, whichever write
+            // carries it.
+            QCOMPARE((match.captured(2).toInt() & 8) != 0, match.captured(1).toInt() == message - taken);
+            taken += match.captured(3).toInt();
         }
-        QCOMPARE(sum, message);
+        QCOMPARE(taken, message);
     }
 
     void failure_data()
