@@ -2,11 +2,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
+#include "sessions/Vxi11Finder.h"
+#include "sessions/Vxi11Session.h"
+
 namespace {
 
 // One row a kind of session.
 const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, nullptr},
+    {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
 };
 
 QString InterfaceName(const CResource &resource)

@@ -1,0 +1,672 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sim/vxi11/Vxi11Server.h"
+
+#include "sim/model/SimSupport.h"
+
+#include <rpc/pmap_prot.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+// The dispatch that rpcgen made; it calls the *_svc procedures below.
+extern "C" {
+void device_core_1(struct svc_req *request, SVCXPRT *transport);
+void device_async_1(struct svc_req *request, SVCXPRT *transport);
+}
+
+namespace tallixsim {
+
+namespace {
+
+constexpr int FLAG_WAITLOCK = 1;
+constexpr int FLAG_END = 8;
+constexpr int FLAG_TERMCHRSET = 128;
+constexpr int REASON_REQCNT = 1;
+constexpr int REASON_CHR = 2;
+constexpr int REASON_END = 4;
+constexpr int ERR_DEVICE_NOT_ACCESSIBLE = 3;
+constexpr int ERR_INVALID_LINK = 4;
+constexpr int ERR_PARAMETER = 5;
+constexpr int ERR_CHANNEL_NOT_ESTABLISHED = 6;
+constexpr int ERR_NOT_SUPPORTED = 8;
+constexpr int ERR_LOCKED = 11;
+constexpr int ERR_NO_LOCK = 12;
+constexpr int ERR_IO_TIMEOUT = 15;
+constexpr int ERR_ABORT = 23;
+constexpr int PORTMAPPER_PORT = 111;
+constexpr unsigned int RECORD_BUFFER = 256 * 1024;
+constexpr int STATUS_MAV = 0x10;
+
+bool SameName(const std::string &a, const std::string &b)
+{
+    return Upper(a) == Upper(b);
+}
+
+// The portmapper, as much of it as VXI-11 clients ask: NULL and GETPORT.
+void Portmapper(struct svc_req *request, SVCXPRT *transport)
+{
+    switch (request->rq_proc) {
+    case NULLPROC:
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(xdr_void)),
+                      nullptr);
+        return;
+    case PMAPPROC_GETPORT: {
+        pmap query{};
+        if (!svc_getargs(transport, reinterpret_cast<xdrproc_t>(xdr_pmap),
+                         reinterpret_cast<caddr_t>(&query))) {
+            svcerr_decode(transport);
+            return;
+        }
+        u_long port = Vxi11Server::Instance()->PortFor(query.pm_prog, query.pm_vers, query.pm_prot);
+        Vxi11Server::Instance()->Trace("portmap getport prog=0x%lx vers=%lu prot=%lu -> %lu", query.pm_prog,
+                                       query.pm_vers, query.pm_prot, port);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_u_long), reinterpret_cast<caddr_t>(&port));
+        return;
+    }
+    default:
+        svcerr_noproc(transport);
+        return;
+    }
+}
+
+} // namespace
+
+Vxi11Server *Vxi11Server::s_instance = nullptr;
+
+Vxi11Server::Vxi11Server(Vxi11Options options) : m_options(std::move(options))
+{
+    if (m_options.devices.empty())
+        m_options.devices.push_back("inst0");
+    if (!m_options.tracePath.empty())
+        m_trace = std::fopen(m_options.tracePath.c_str(), "a");
+    s_instance = this;
+}
+
+Vxi11Server::~Vxi11Server()
+{
+    if (m_trace)
+        std::fclose(m_trace);
+    s_instance = nullptr;
+}
+
+void Vxi11Server::Trace(const char *format, ...)
+{
+    if (!m_trace)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(m_trace, format, args);
+    va_end(args);
+    std::fputc('\n', m_trace);
+    std::fflush(m_trace);
+}
+
+int Vxi11Server::BindListener(int type, int port, int &bound)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, m_options.address.c_str(), &address.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        (type == SOCK_STREAM && ::listen(fd, 16) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    bound = ntohs(address.sin_port);
+    return fd;
+}
+
+int Vxi11Server::Listen()
+{
+    auto fail = [this](const char *what, int port) {
+        std::fprintf(stderr, "tallix-vxi11-server: cannot serve %s on %s:%d: %s\n", what,
+                     m_options.address.c_str(), port, std::strerror(errno));
+        return 1;
+    };
+    const int core = BindListener(SOCK_STREAM, m_options.port, m_corePort);
+    if (core < 0)
+        return fail("the core channel", m_options.port);
+    const int abort = BindListener(SOCK_STREAM, 0, m_abortPort);
+    if (abort < 0)
+        return fail("the abort channel", 0);
+    // Protocol 0: registered with the dispatch only, never with a portmapper.
+    SVCXPRT *coreTransport = svc_vc_create(core, RECORD_BUFFER, RECORD_BUFFER);
+    SVCXPRT *abortTransport = svc_vc_create(abort, RECORD_BUFFER, RECORD_BUFFER);
+    if (!coreTransport || !abortTransport ||
+        !svc_register(coreTransport, DEVICE_CORE, DEVICE_CORE_VERSION, device_core_1, 0) ||
+        !svc_register(abortTransport, DEVICE_ASYNC, DEVICE_ASYNC_VERSION, device_async_1, 0)) {
+        std::fprintf(stderr, "tallix-vxi11-server: libtirpc would not serve the channels\n");
+        return 1;
+    }
+    if (m_options.portmapper) {
+        int bound = 0;
+        const int tcp = BindListener(SOCK_STREAM, PORTMAPPER_PORT, bound);
+        if (tcp < 0)
+            return fail("the portmapper", PORTMAPPER_PORT);
+        const int udp = BindListener(SOCK_DGRAM, PORTMAPPER_PORT, bound);
+        if (udp < 0)
+            return fail("the portmapper", PORTMAPPER_PORT);
+        SVCXPRT *tcpTransport = svc_vc_create(tcp, 0, 0);
+        SVCXPRT *udpTransport = svc_dg_create(udp, 0, 0);
+        if (!tcpTransport || !udpTransport ||
+            !svc_register(tcpTransport, PMAPPROG, PMAPVERS, Portmapper, 0) ||
+            !svc_register(udpTransport, PMAPPROG, PMAPVERS, Portmapper, 0)) {
+            std::fprintf(stderr, "tallix-vxi11-server: libtirpc would not serve the portmapper\n");
+            return 1;
+        }
+    }
+    std::printf("listening on %s:%d\n", m_options.address.c_str(), m_corePort);
+    std::fflush(stdout);
+    return 0;
+}
+
+unsigned long Vxi11Server::PortFor(unsigned long program, unsigned long version, unsigned long protocol) const
+{
+    if (protocol != IPPROTO_TCP && !(program == PMAPPROG && protocol == IPPROTO_UDP))
+        return 0;
+    if (program == DEVICE_CORE && version == DEVICE_CORE_VERSION)
+        return static_cast<unsigned long>(m_corePort);
+    if (program == DEVICE_ASYNC && version == DEVICE_ASYNC_VERSION)
+        return static_cast<unsigned long>(m_abortPort);
+    if (program == PMAPPROG && version == PMAPVERS && m_options.portmapper)
+        return PORTMAPPER_PORT;
+    return 0;
+}
+
+int Vxi11Server::Run(volatile std::sig_atomic_t &stop)
+{
+    sigset_t open;
+    sigprocmask(SIG_BLOCK, nullptr, &open);
+    sigdelset(&open, SIGTERM);
+    sigdelset(&open, SIGINT);
+    std::vector<pollfd> fds;
+    while (stop == 0) {
+        // A connection whose call waits for its answer is not read: the
+        // client sends nothing more on it before the answer, and libtirpc
+        // must not close it under the waiting call.
+        fds.assign(svc_pollfd, svc_pollfd + svc_max_pollfd);
+        auto wake = Clock::now() + std::chrono::seconds(1);
+        for (const Deferred &waiting : m_deferred) {
+            wake = std::min(wake, waiting.due);
+            for (pollfd &p : fds)
+                if (p.fd == waiting.transport->xp_fd)
+                    p.fd = -1;
+        }
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count();
+        const timespec limit{static_cast<time_t>(std::max<long long>(ms, 0) / 1000),
+                             static_cast<long>(std::max<long long>(ms, 0) % 1000 * 1000000)};
+        const int ready = ppoll(fds.data(), fds.size(), &limit, &open);
+        if (ready > 0)
+            svc_getreq_poll(fds.data(), ready);
+        RunDue(false);
+        ForgetClosedLinks();
+    }
+    RunDue(true);
+    return 0;
+}
+
+void Vxi11Server::RunDue(bool all)
+{
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < m_deferred.size();) {
+        if (!all && m_deferred[i].due > now) {
+            ++i;
+            continue;
+        }
+        Deferred waiting = std::move(m_deferred[i]);
+        m_deferred.erase(m_deferred.begin() + static_cast<std::ptrdiff_t>(i));
+        waiting.answer(0);
+    }
+}
+
+void Vxi11Server::ForgetClosedLinks()
+{
+    for (auto it = m_links.begin(); it != m_links.end();) {
+        const int fd = it->second.fd;
+        const bool open = std::any_of(svc_pollfd, svc_pollfd + svc_max_pollfd,
+                                      [fd](const pollfd &p) { return p.fd == fd; });
+        if (open) {
+            ++it;
+            continue;
+        }
+        for (auto &[name, device] : m_devices)
+            if (device.lockedBy == it->first)
+                device.lockedBy = 0;
+        it = m_links.erase(it);
+    }
+}
+
+void Vxi11Server::Defer(svc_req *request, int link, long ms, std::function<void(int)> answer)
+{
+    m_deferred.push_back(
+        Deferred{request->rq_xprt, link, Clock::now() + std::chrono::milliseconds(ms), std::move(answer)});
+}
+
+Vxi11Server::Device *Vxi11Server::DeviceOf(int link)
+{
+    const auto it = m_links.find(link);
+    return it == m_links.end() ? nullptr : &m_devices[it->second.device];
+}
+
+int Vxi11Server::LockError(int link) const
+{
+    const auto it = m_links.find(link);
+    if (it == m_links.end())
+        return ERR_INVALID_LINK;
+    const auto device = m_devices.find(it->second.device);
+    if (m_options.locked)
+        return ERR_LOCKED;
+    return device != m_devices.end() && device->second.lockedBy != 0 && device->second.lockedBy != link
+               ? ERR_LOCKED
+               : 0;
+}
+
+bool Vxi11Server::WaitForLock(int link, int flags, unsigned int lockTimeoutMs, svc_req *request,
+                              const std::function<void(int)> &answer)
+{
+    if (LockError(link) != ERR_LOCKED || (flags & FLAG_WAITLOCK) == 0 || lockTimeoutMs == 0)
+        return true;
+    // The other link keeps its lock: the call fails once its lock time-out
+    // has passed (or it is aborted before).
+    Defer(request, link, static_cast<long>(lockTimeoutMs),
+          [answer](int error) { answer(error ? error : ERR_LOCKED); });
+    return false;
+}
+
+bool Vxi11Server::CreateLink(const Create_LinkParms &parms, Create_LinkResp &result, svc_req *request)
+{
+    const std::string name = parms.device ? parms.device : "";
+    result = Create_LinkResp{};
+    const auto known = std::find_if(m_options.devices.begin(), m_options.devices.end(),
+                                    [&](const std::string &device) { return SameName(device, name); });
+    if (known == m_options.devices.end()) {
+        result.error = ERR_DEVICE_NOT_ACCESSIBLE;
+    } else {
+        const int link = m_nextLink++;
+        m_links[link] = Link{*known, request->rq_xprt->xp_fd};
+        result.lid = link;
+        result.abortPort = static_cast<unsigned short>(m_abortPort);
+        result.maxRecvSize = m_options.maxRecvSize;
+        if (parms.lockDevice) {
+            if (LockError(link) == 0)
+                m_devices[*known].lockedBy = link;
+            else
+                result.error = ERR_LOCKED;
+        }
+    }
+    Trace("create_link client=%d device=%s lock=%d -> error %d lid %d abort %u max %u", parms.clientId,
+          name.c_str(), parms.lockDevice ? 1 : 0, result.error, result.lid, result.abortPort,
+          result.maxRecvSize);
+    return true;
+}
+
+bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result, svc_req *request)
+{
+    const int link = parms.lid;
+    const unsigned int size = parms.data.data_len;
+    const int flags = parms.flags;
+    result = Device_WriteResp{};
+    SVCXPRT *transport = request->rq_xprt;
+    auto later = [this, link, size, flags, transport](int error) {
+        Device_WriteResp answer{error, 0};
+        Trace("device_write lid=%d size=%u flags=%d -> error %d size 0", link, size, flags, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(link, flags, parms.lock_timeout, request, later))
+        return false;
+    Device *device = DeviceOf(link);
+    if (!device)
+        result.error = ERR_INVALID_LINK;
+    else if (const int locked = LockError(link); locked != 0)
+        result.error = locked;
+    else if (size > m_options.maxRecvSize)
+        result.error = ERR_PARAMETER;
+    else {
+        // A device that takes part of a write leaves the rest, and with it
+        // the END of its last byte, to the client's next write.
+        const unsigned int taken = m_options.takeAtMost > 0 ? std::min(size, m_options.takeAtMost) : size;
+        device->input.append(parms.data.data_val, taken);
+        result.size = taken;
+        if ((flags & FLAG_END) != 0 && taken == size) {
+            std::string message;
+            message.swap(device->input);
+            std::size_t start = 0;
+            while (start < message.size()) {
+                std::size_t end = message.find('\n', start);
+                if (end == std::string::npos)
+                    end = message.size();
+                const std::string line = Trimmed(message.substr(start, end - start));
+                if (!line.empty() && device->model.command(line)) {
+                    device->output = device->model.take();
+                    device->sent = 0;
+                }
+                start = end + 1;
+            }
+        }
+    }
+    Trace("device_write lid=%d size=%u flags=%d -> error %d size %u", link, size, flags, result.error,
+          result.size);
+    return true;
+}
+
+void Vxi11Server::FillRead(Device &device, const Device_ReadParms &parms, Device_ReadResp &result)
+{
+    std::size_t count = std::min<std::size_t>(parms.requestSize, device.output.size() - device.sent);
+    if (m_options.maxRead > 0)
+        count = std::min<std::size_t>(count, m_options.maxRead);
+    const char *start = device.output.data() + device.sent;
+    result.reason = 0;
+    if ((parms.flags & FLAG_TERMCHRSET) != 0) {
+        if (const void *stop = std::memchr(start, parms.termChar, count)) {
+            count = static_cast<std::size_t>(static_cast<const char *>(stop) - start) + 1;
+            result.reason |= REASON_CHR;
+        }
+    }
+    device.sent += count;
+    if (device.sent == device.output.size())
+        result.reason |= REASON_END;
+    if (count == parms.requestSize)
+        result.reason |= REASON_REQCNT;
+    result.data.data_len = static_cast<u_int>(count);
+    result.data.data_val = const_cast<char *>(start);
+}
+
+bool Vxi11Server::Read(const Device_ReadParms &parms, Device_ReadResp &result, svc_req *request)
+{
+    const Device_ReadParms copy = parms;
+    SVCXPRT *transport = request->rq_xprt;
+    result = Device_ReadResp{};
+    // Answers the read now (error 0) or with the error it was given.
+    auto answerNow = [this, copy](int error, Device_ReadResp &answer) {
+        answer = Device_ReadResp{};
+        Device *device = DeviceOf(copy.lid);
+        if (error == 0 && !device)
+            error = ERR_INVALID_LINK;
+        if (error == 0 && device->sent >= device->output.size())
+            error = ERR_IO_TIMEOUT;
+        if (error == 0)
+            FillRead(*device, copy, answer);
+        answer.error = error;
+        Trace("device_read lid=%d request=%u io=%u flags=%d -> error %d reason %d size %u", copy.lid,
+              copy.requestSize, copy.io_timeout, copy.flags, answer.error, answer.reason,
+              answer.data.data_len);
+    };
+    auto later = [answerNow, transport](int error) {
+        Device_ReadResp answer{};
+        answerNow(error, answer);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(copy.lid, copy.flags, copy.lock_timeout, request, later))
+        return false;
+    Device *device = DeviceOf(copy.lid);
+    if (device && LockError(copy.lid) == 0) {
+        if (m_options.lateMs > 0 && (m_options.lateReads < 0 || m_lateServed < m_options.lateReads)) {
+            ++m_lateServed;
+            Defer(request, copy.lid, m_options.lateMs, later);
+            return false;
+        }
+        // Nothing to send yet: the device waits out the read's time-out.
+        if (device->sent >= device->output.size()) {
+            Defer(request, copy.lid, static_cast<long>(copy.io_timeout), later);
+            return false;
+        }
+    }
+    answerNow(device ? LockError(copy.lid) : ERR_INVALID_LINK, result);
+    return true;
+}
+
+bool Vxi11Server::ReadStatusByte(const Device_GenericParms &parms, Device_ReadStbResp &result,
+                                 svc_req *request)
+{
+    const int link = parms.lid;
+    SVCXPRT *transport = request->rq_xprt;
+    result = Device_ReadStbResp{};
+    auto later = [this, link, transport](int error) {
+        Device_ReadStbResp answer{error, 0};
+        Trace("device_readstb lid=%d -> error %d stb 0x00", link, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_ReadStbResp),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, later))
+        return false;
+    Device *device = DeviceOf(link);
+    result.error = device ? LockError(link) : ERR_INVALID_LINK;
+    if (result.error == 0)
+        result.stb = static_cast<u_char>(device->model.serialPoll() |
+                                         (device->sent < device->output.size() ? STATUS_MAV : 0));
+    Trace("device_readstb lid=%d -> error %d stb 0x%02x", link, result.error, result.stb);
+    return true;
+}
+
+bool Vxi11Server::Clear(const Device_GenericParms &parms, Device_Error &result, svc_req *request)
+{
+    const int link = parms.lid;
+    SVCXPRT *transport = request->rq_xprt;
+    auto later = [this, link, transport](int error) {
+        Device_Error answer{error};
+        Trace("device_clear lid=%d -> error %d", link, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_Error),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, later))
+        return false;
+    Device *device = DeviceOf(link);
+    result.error = device ? LockError(link) : ERR_INVALID_LINK;
+    if (result.error == 0) {
+        device->input.clear();
+        device->sent = device->output.size();
+        device->model.take();
+    }
+    Trace("device_clear lid=%d -> error %d", link, result.error);
+    return true;
+}
+
+bool Vxi11Server::Generic(const char *name, const Device_GenericParms &parms, Device_Error &result, svc_req *)
+{
+    result.error = DeviceOf(parms.lid) ? LockError(parms.lid) : ERR_INVALID_LINK;
+    Trace("%s lid=%d -> error %d", name, parms.lid, result.error);
+    return true;
+}
+
+bool Vxi11Server::Lock(const Device_LockParms &parms, Device_Error &result, svc_req *request)
+{
+    const int link = parms.lid;
+    SVCXPRT *transport = request->rq_xprt;
+    auto later = [this, link, transport](int error) {
+        Device_Error answer{error};
+        Trace("device_lock lid=%d -> error %d", link, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_Error),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, later))
+        return false;
+    Device *device = DeviceOf(link);
+    result.error = device ? LockError(link) : ERR_INVALID_LINK;
+    if (result.error == 0)
+        device->lockedBy = link;
+    Trace("device_lock lid=%d -> error %d", link, result.error);
+    return true;
+}
+
+bool Vxi11Server::Unlock(Device_Link link, Device_Error &result)
+{
+    Device *device = DeviceOf(link);
+    result.error = !device ? ERR_INVALID_LINK : device->lockedBy == link ? 0 : ERR_NO_LOCK;
+    if (result.error == 0)
+        device->lockedBy = 0;
+    Trace("device_unlock lid=%d -> error %d", link, result.error);
+    return true;
+}
+
+bool Vxi11Server::DestroyLink(Device_Link link, Device_Error &result)
+{
+    Device *device = DeviceOf(link);
+    result.error = device ? 0 : ERR_INVALID_LINK;
+    if (device) {
+        if (device->lockedBy == link)
+            device->lockedBy = 0;
+        m_links.erase(link);
+    }
+    Trace("destroy_link lid=%d -> error %d", link, result.error);
+    return true;
+}
+
+bool Vxi11Server::Abort(Device_Link link, Device_Error &result)
+{
+    result.error = m_links.count(link) ? 0 : ERR_INVALID_LINK;
+    Trace("device_abort lid=%d -> error %d", link, result.error);
+    // The link's waiting call ends now, with error 23.
+    for (std::size_t i = 0; i < m_deferred.size();) {
+        if (m_deferred[i].link != link) {
+            ++i;
+            continue;
+        }
+        Deferred waiting = std::move(m_deferred[i]);
+        m_deferred.erase(m_deferred.begin() + static_cast<std::ptrdiff_t>(i));
+        waiting.answer(ERR_ABORT);
+    }
+    return true;
+}
+
+} // namespace tallixsim
+
+using tallixsim::Vxi11Server;
+
+// The procedures that the generated dispatch calls, with C linkage as its
+// header declares them.
+bool_t create_link_1_svc(Create_LinkParms *parms, Create_LinkResp *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->CreateLink(*parms, *result, request);
+}
+
+bool_t device_write_1_svc(Device_WriteParms *parms, Device_WriteResp *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Write(*parms, *result, request);
+}
+
+bool_t device_read_1_svc(Device_ReadParms *parms, Device_ReadResp *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Read(*parms, *result, request);
+}
+
+bool_t device_readstb_1_svc(Device_GenericParms *parms, Device_ReadStbResp *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->ReadStatusByte(*parms, *result, request);
+}
+
+bool_t device_trigger_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Generic("device_trigger", *parms, *result, request);
+}
+
+bool_t device_clear_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Clear(*parms, *result, request);
+}
+
+bool_t device_remote_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Generic("device_remote", *parms, *result, request);
+}
+
+bool_t device_local_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Generic("device_local", *parms, *result, request);
+}
+
+bool_t device_lock_1_svc(Device_LockParms *parms, Device_Error *result, struct svc_req *request)
+{
+    return Vxi11Server::Instance()->Lock(*parms, *result, request);
+}
+
+bool_t device_unlock_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
+{
+    return Vxi11Server::Instance()->Unlock(*link, *result);
+}
+
+bool_t device_enable_srq_1_svc(Device_EnableSrqParms *parms, Device_Error *result, struct svc_req *)
+{
+    result->error = 0;
+    Vxi11Server::Instance()->Trace("device_enable_srq lid=%d enable=%d -> error 0", parms->lid,
+                                   parms->enable ? 1 : 0);
+    return TRUE;
+}
+
+bool_t device_docmd_1_svc(Device_DocmdParms *parms, Device_DocmdResp *result, struct svc_req *)
+{
+    // The simulated instrument is no gateway's bus: it has no commands of
+    // its own to take.
+    *result = Device_DocmdResp{};
+    result->error = tallixsim::ERR_NOT_SUPPORTED;
+    Vxi11Server::Instance()->Trace("device_docmd lid=%d cmd=0x%x -> error %d", parms->lid, parms->cmd,
+                                   result->error);
+    return TRUE;
+}
+
+bool_t destroy_link_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
+{
+    return Vxi11Server::Instance()->DestroyLink(*link, *result);
+}
+
+bool_t create_intr_chan_1_svc(Device_RemoteFunc *, Device_Error *result, struct svc_req *)
+{
+    result->error = tallixsim::ERR_NOT_SUPPORTED;
+    Vxi11Server::Instance()->Trace("create_intr_chan -> error %d", result->error);
+    return TRUE;
+}
+
+bool_t destroy_intr_chan_1_svc(void *, Device_Error *result, struct svc_req *)
+{
+    result->error = tallixsim::ERR_CHANNEL_NOT_ESTABLISHED;
+    Vxi11Server::Instance()->Trace("destroy_intr_chan -> error %d", result->error);
+    return TRUE;
+}
+
+bool_t device_abort_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
+{
+    return Vxi11Server::Instance()->Abort(*link, *result);
+}
+
+// The interrupt channel is the client's to serve; the simulated instrument
+// never registers it.
+bool_t device_intr_srq_1_svc(Device_SrqParms *, void *, struct svc_req *)
+{
+    return FALSE;
+}
+
+// The answers point into the server's own buffers, which outlive them: there
+// is nothing to free.
+int device_core_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
+{
+    return 1;
+}
+
+int device_async_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
+{
+    return 1;
+}
+
+int device_intr_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
+{
+    return 1;
+}
