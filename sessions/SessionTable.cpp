@@ -32,7 +32,8 @@ std::span<const CSessionRow> SessionTable()
     return TABLE;
 }
 
-std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options, QString &error)
+std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options,
+                                      QString &error)
 {
     for (const CSessionRow &row : SessionTable())
         if (row.interfaceType == resource.interfaceType && row.resourceClass == resource.resourceClass &&
