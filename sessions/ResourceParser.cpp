@@ -429,9 +429,10 @@ bool CParser::ParseUsb(CResource &r)
 bool CParser::ParseAsrl(CResource &r)
 {
     if (m_boardPart.startsWith(QLatin1Char('/'))) {
-        if (HasBlankOrControl(m_boardPart))
-            return Fail(
-                QStringLiteral("the device path '%1' holds a blank or a control character").arg(m_boardPart));
+        // A ':' would run into the "::" that follows the path.
+        if (HasBlankOrControl(m_boardPart) || m_boardPart.contains(QLatin1Char(':')))
+            return Fail(QStringLiteral("the device path '%1' holds a blank, a control character or a ':'")
+                            .arg(m_boardPart));
         r.devicePath = m_boardPart;
         r.asrlNumber = -1;
     } else if (m_boardPart.isEmpty()) {

@@ -2,11 +2,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
+#include "sessions/MdnsFinder.h"
+
 namespace {
+
+// Plain SCPI servers announce themselves over mDNS.
+std::unique_ptr<CFinder> MakeMdnsFinder()
+{
+    return std::make_unique<CMdnsFinder>();
+}
 
 // One row a kind of session.
 const CSessionRow TABLE[] = {
-    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, nullptr},
+    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, MakeMdnsFinder},
 };
 
 QString InterfaceName(const CResource &resource)

@@ -356,6 +356,8 @@ void TestResourceParser::rejectsBadStrings_data()
     row("serial port by another name", "ASRLCOM1::INSTR",
         "'COM1' after ASRL is neither a port number nor a device path starting with '/'");
     row("serial port with a field", "ASRL1::5::INSTR", "unexpected '::5::INSTR' after 'ASRL1'");
+    row("device path ending in a colon",
+        "ASRL/dev/tty1:", "the device path '/dev/tty1:' holds a blank, a control character or a ':'");
     row("GPIB without a primary address", "GPIB0::INSTR", "a GPIB resource needs a primary address");
     row("primary address out of range", "GPIB0::31::INSTR",
         "the primary address 31 is out of range (0 to 30)");
