@@ -88,11 +88,14 @@ QString CVisaLibrary::ErrorText(visa::ViObject vi, visa::ViStatus status) const
 
 QStringList CVisaLibrary::KnownLocations()
 {
-    // From the vendors' installation notes and package file lists for Linux:
+    // Where each implementation puts its library on Linux, as its package
+    // file lists and the set-ups of its users show it (the vendors' own
+    // installation notes could not be read whole; a path that is wrong costs
+    // nothing, as only existing files are listed):
     return {
-        // NI-VISA from NI's package repositories: Debian and Ubuntu, then
-        // Red Hat and openSUSE; older releases installed into the VXIplug&play
-        // folder or /usr/local.
+        // NI-VISA from NI's package repositories: Debian and Ubuntu (and the
+        // same on 64-bit Arm), then Red Hat and openSUSE; older releases
+        // installed into the VXIplug&play folder or /usr/local.
         QStringLiteral("/usr/lib/x86_64-linux-gnu/libvisa.so"),
         QStringLiteral("/usr/lib/aarch64-linux-gnu/libvisa.so"),
         QStringLiteral("/usr/lib64/libvisa.so"),
