@@ -30,7 +30,8 @@ struct CResource
     ResourceClass resourceClass = ResourceClass::Instr;
     int board = 0; // the interface's number: TCPIP0, GPIB1 ...
 
-    // TCPIP: the host (a name or an address); the port of a SOCKET; the LAN
+    // TCPIP: the host (a name or an address; an IPv6 address without its
+    // brackets, with its zone when it has one); the port of a SOCKET; the LAN
     // device name of an INSTR ("inst0" unless given; "gpib0,14" for a
     // gateway).
     QString host;
@@ -52,4 +53,6 @@ struct CResource
     // GPIB: primary address 0 to 30, secondary 0 to 30 or -1 for none.
     int primary = -1;
     int secondary = -1;
+
+    bool operator==(const CResource &) const = default;
 };

@@ -2,14 +2,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
+#include "sessions/MdnsFinder.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
 
 namespace {
 
+// Plain SCPI servers announce themselves over mDNS.
+std::unique_ptr<CFinder> MakeMdnsFinder()
+{
+    return std::make_unique<CMdnsFinder>();
+}
+
 // One row a kind of session.
 const CSessionRow TABLE[] = {
-    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, nullptr},
+    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, MakeMdnsFinder},
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
 };
 
