@@ -2,11 +2,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
+#include "sessions/UsbtmcFinder.h"
+#include "sessions/UsbtmcSession.h"
+
 namespace {
 
 // One row a kind of session.
 const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, nullptr},
+    {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
 };
 
 QString InterfaceName(const CResource &resource)
@@ -32,7 +36,8 @@ std::span<const CSessionRow> SessionTable()
     return TABLE;
 }
 
-std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options, QString &error)
+std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options,
+                                      QString &error)
 {
     for (const CSessionRow &row : SessionTable())
         if (row.interfaceType == resource.interfaceType && row.resourceClass == resource.resourceClass &&
