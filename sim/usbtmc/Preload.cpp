@@ -22,7 +22,7 @@
 //   TALLIX_SIM_USBTMC_INTERFACE  its USBTMC interface number (0)
 //   TALLIX_SIM_USBTMC_SECOND     a second instrument, /dev/usbtmc1, as
 //                                "vendor:product:serial:interface", e.g.
-//                                "0x0957:0x1796:MY0002:1"
+//                                "0x1234:0x5678:TLX0002:1"
 //   TALLIX_SIM_USBTMC_MAX_PIECE  the most one read returns, to get short
 //                                reads before the end of a message (none)
 //   TALLIX_SIM_USBTMC_DELAY_MS   from a command to its reply's first byte (0)

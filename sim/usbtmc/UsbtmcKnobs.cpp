@@ -55,7 +55,7 @@ std::vector<UsbtmcInstrument> PluggedUsbtmcInstruments()
     first.interfaceNumber = static_cast<int>(EnvNumber("TALLIX_SIM_USBTMC_INTERFACE", 0));
     plugged.push_back(first);
 
-    // "vendor:product:serial:interface", e.g. "0x0957:0x1796:MY0002:1".
+    // "vendor:product:serial:interface", e.g. "0x1234:0x5678:TLX0002:1".
     const std::string second = EnvText("TALLIX_SIM_USBTMC_SECOND", "");
     long vendor = 0, product = 0;
     int number = 0;

@@ -146,23 +146,23 @@ void tst_UsbtmcSession::opens_data()
     QTest::addColumn<QString>("node");
     QTest::addColumn<QStringList>("errorSays");
 
-    const QStringList second{QStringLiteral("SECOND=0x0957:0x1796:MY0002:1")};
+    const QStringList second{QStringLiteral("SECOND=0x1234:0x5678:TLX0002:1")};
     const QString both =
         QStringLiteral("USB0::0x1AB1::0x04CE::TLX0001::INSTR (Korvane TALLIX-SIM (/dev/usbtmc0)); "
-                       "USB0::0x0957::0x1796::MY0002::1::INSTR");
+                       "USB0::0x1234::0x5678::TLX0002::1::INSTR");
     QTest::newRow("vendor, product and serial")
         << QStringList() << DefaultResource() << QStringLiteral("/dev/usbtmc0") << QStringList();
     QTest::newRow("interface 0 named")
         << QStringList() << UsbResource(0x1AB1, 0x04CE, QStringLiteral("TLX0001"), 0)
         << QStringLiteral("/dev/usbtmc0") << QStringList();
     QTest::newRow("second instrument by serial and interface")
-        << second << UsbResource(0x0957, 0x1796, QStringLiteral("MY0002"), 1)
+        << second << UsbResource(0x1234, 0x5678, QStringLiteral("TLX0002"), 1)
         << QStringLiteral("/dev/usbtmc1") << QStringList();
     QTest::newRow("second instrument, its only interface")
-        << second << UsbResource(0x0957, 0x1796, QStringLiteral("MY0002")) << QStringLiteral("/dev/usbtmc1")
+        << second << UsbResource(0x1234, 0x5678, QStringLiteral("TLX0002")) << QStringLiteral("/dev/usbtmc1")
         << QStringList();
     QTest::newRow("interface it does not have lists both")
-        << second << UsbResource(0x0957, 0x1796, QStringLiteral("MY0002"), 0) << QString()
+        << second << UsbResource(0x1234, 0x5678, QStringLiteral("TLX0002"), 0) << QString()
         << QStringList{both};
     QTest::newRow("another serial lists what is there")
         << QStringList() << UsbResource(0x1AB1, 0x04CE, QStringLiteral("TLX0002")) << QString()
@@ -461,15 +461,15 @@ void tst_UsbtmcSession::finds_data()
         QStringLiteral("USB0::0x1AB1::0x04CE::TLX0001::INSTR|Korvane TALLIX-SIM (/dev/usbtmc0)");
     QTest::newRow("one instrument") << QStringList() << false << QStringList{first};
     QTest::newRow("a second on interface 1")
-        << QStringList{QStringLiteral("SECOND=0x0957:0x1796:MY0002:1")} << false
-        << QStringList{first, QStringLiteral("USB0::0x0957::0x1796::MY0002::1::INSTR|Korvane TALLIX-SIM "
+        << QStringList{QStringLiteral("SECOND=0x1234:0x5678:TLX0002:1")} << false
+        << QStringList{first, QStringLiteral("USB0::0x1234::0x5678::TLX0002::1::INSTR|Korvane TALLIX-SIM "
                                              "(/dev/usbtmc1)")};
     QTest::newRow("ids written as sysfs writes them")
-        << QStringList{QStringLiteral("VENDOR=0x0AAD"), QStringLiteral("PRODUCT=0x0119"),
+        << QStringList{QStringLiteral("VENDOR=0xbeef"), QStringLiteral("PRODUCT=0x00ab"),
                        QStringLiteral("SERIAL=101234")}
         << false
         << QStringList{
-               QStringLiteral("USB0::0x0AAD::0x0119::101234::INSTR|Korvane TALLIX-SIM (/dev/usbtmc0)")};
+               QStringLiteral("USB0::0xBEEF::0x00AB::101234::INSTR|Korvane TALLIX-SIM (/dev/usbtmc0)")};
     // The class's other devices (a keyboard's hiddev0) are never listed.
     QTest::newRow("none plugged in") << QStringList{QStringLiteral("UNPLUGGED=1")} << false << QStringList();
     QTest::newRow("cancelled") << QStringList() << true << QStringList();
