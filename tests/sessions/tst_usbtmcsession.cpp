@@ -277,22 +277,27 @@ void tst_UsbtmcSession::timeOuts_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<qint64>("received");
     QTest::addColumn<QString>("errorSays");
+    QTest::addColumn<bool>("setAfterOpen");
 
     QTest::newRow("no reply in time: the driver aborts it")
         << QStringList{QStringLiteral("DELAY_MS=800")} << 200 << QByteArray("*IDN?\n") << qint64(0)
-        << QStringLiteral("No reply from USB0::0x1AB1::0x04CE::TLX0001::INSTR within 200 ms");
+        << QStringLiteral("No reply from USB0::0x1AB1::0x04CE::TLX0001::INSTR within 200 ms") << false;
     QTest::newRow("reply breaks off after its first piece")
         << QStringList{QStringLiteral("MAX_PIECE=1000"), QStringLiteral("PIECE_DELAY_MS=800")} << 200
-        << QByteArray("DATA? 5000\n") << qint64(1000) << QStringLiteral("broke off after 1000 bytes");
+        << QByteArray("DATA? 5000\n") << qint64(1000) << QStringLiteral("broke off after 1000 bytes")
+        << false;
     // The driver waits its fixed 5 s and leaves the reply: only a clear
     // keeps it from answering the next query.
     QTest::newRow("old kernel without auto-abort: cleared instead")
         << QStringList{QStringLiteral("KERNEL=4.19"), QStringLiteral("DELAY_MS=5500")} << 200
-        << QByteArray("*IDN?\n") << qint64(0) << QStringLiteral("within 5000 ms");
+        << QByteArray("*IDN?\n") << qint64(0) << QStringLiteral("within 5000 ms") << false;
     // The time-out runs from the last bytes received, not from the command.
     QTest::newRow("slower than the time-out in all, never between pieces")
         << QStringList{QStringLiteral("MAX_PIECE=500"), QStringLiteral("PIECE_DELAY_MS=60")} << 200
-        << QByteArray("DATA? 5000\n") << qint64(5000) << QString();
+        << QByteArray("DATA? 5000\n") << qint64(5000) << QString() << false;
+    QTest::newRow("time-out changed after the open")
+        << QStringList{QStringLiteral("DELAY_MS=800")} << 200 << QByteArray("*IDN?\n") << qint64(0)
+        << QStringLiteral("within 200 ms") << true;
 }
 
 void tst_UsbtmcSession::timeOuts()
@@ -302,11 +307,14 @@ void tst_UsbtmcSession::timeOuts()
     QFETCH(QByteArray, command);
     QFETCH(qint64, received);
     QFETCH(QString, errorSays);
+    QFETCH(bool, setAfterOpen);
     SetKnobs(knobs);
 
-    CUsbtmcSession session(DefaultResource(), Options(timeoutMs));
+    CUsbtmcSession session(DefaultResource(), Options(setAfterOpen ? 10000 : timeoutMs));
     QString error;
     QVERIFY2(session.Open(error), qPrintable(error));
+    if (setAfterOpen)
+        session.SetOptions(Options(timeoutMs));
     CReply reply;
     const bool answered = Query(session, command, reply, error);
     QCOMPARE(reply.total, received);
@@ -460,9 +468,10 @@ void tst_UsbtmcSession::finds_data()
     const QString first =
         QStringLiteral("USB0::0x1AB1::0x04CE::TLX0001::INSTR|Korvane TALLIX-SIM (/dev/usbtmc0)");
     QTest::newRow("one instrument") << QStringList() << false << QStringList{first};
-    QTest::newRow("a second on interface 1")
-        << QStringList{QStringLiteral("SECOND=0x1234:0x5678:TLX0002:1")} << false
-        << QStringList{first, QStringLiteral("USB0::0x1234::0x5678::TLX0002::1::INSTR|Korvane TALLIX-SIM "
+    // sysfs writes the interface number in hex: "0a".
+    QTest::newRow("a second on interface 10")
+        << QStringList{QStringLiteral("SECOND=0x1234:0x5678:TLX0002:10")} << false
+        << QStringList{first, QStringLiteral("USB0::0x1234::0x5678::TLX0002::10::INSTR|Korvane TALLIX-SIM "
                                              "(/dev/usbtmc1)")};
     QTest::newRow("ids written as sysfs writes them")
         << QStringList{QStringLiteral("VENDOR=0xbeef"), QStringLiteral("PRODUCT=0x00ab"),
