@@ -3,6 +3,8 @@
 #include "sessions/SessionTable.h"
 
 #include "sessions/MdnsFinder.h"
+#include "sessions/UsbtmcFinder.h"
+#include "sessions/UsbtmcSession.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
 
@@ -18,6 +20,7 @@ std::unique_ptr<CFinder> MakeMdnsFinder()
 const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, MakeMdnsFinder},
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
+    {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
 };
 
 QString InterfaceName(const CResource &resource)

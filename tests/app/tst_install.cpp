@@ -47,6 +47,9 @@ private slots:
         QTest::newRow("lumec simulator") << QStringLiteral("lib/tallix/sim/liblumec.so");
         QTest::newRow("instrument server") << QStringLiteral("lib/tallix/sim/tallix-instrument-server");
         QTest::newRow("automation server") << QStringLiteral("lib/tallix/sim/tallix-automation-server");
+        QTest::newRow("usbtmc simulator") << QStringLiteral("lib/tallix/sim/libtallix-usbtmc-sim.so");
+        QTest::newRow("udev rule for USB instruments")
+            << QStringLiteral("lib/udev/rules.d/70-tallix-usbtmc.rules");
         QTest::newRow("desktop entry") << QStringLiteral("share/applications/tallix.desktop");
         QTest::newRow("icon") << QStringLiteral("share/icons/hicolor/64x64/apps/tallix.png");
         QTest::newRow("man page") << QStringLiteral("share/man/man1/tallix.1");
