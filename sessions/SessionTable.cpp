@@ -3,6 +3,7 @@
 #include "sessions/SessionTable.h"
 
 #include "sessions/MdnsFinder.h"
+#include "sessions/SocketSession.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
 #include "sessions/Vxi11Finder.h"
@@ -18,7 +19,7 @@ std::unique_ptr<CFinder> MakeMdnsFinder()
 
 // One row a kind of session.
 const CSessionRow TABLE[] = {
-    {ResourceInterface::Tcpip, ResourceClass::Socket, nullptr, MakeMdnsFinder},
+    {ResourceInterface::Tcpip, ResourceClass::Socket, &CSocketSession::Make, MakeMdnsFinder},
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
     {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
 };
