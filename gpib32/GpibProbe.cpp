@@ -186,7 +186,8 @@ std::string Advice(const CGpibBackend &backend, int board, const GpibResult &res
     switch (result.longCount) {
     case ENOENT:
     case ENXIO:
-        return device + " is missing: load the adapter's kernel module, then run sudo gpib_config --minor " + n;
+        return device + " is missing: load the adapter's kernel module, then run sudo gpib_config --minor " +
+               n;
     case EINVAL:
     case ENODEV:
         return "board " + n + " is not configured: run sudo gpib_config --minor " + n;
@@ -298,7 +299,8 @@ int Query(CGpibBackend &backend, int board, int address, const std::string &quer
     const GpibResult sent = backend.Send(board, static_cast<Addr4882_t>(address), line.data(),
                                          static_cast<long>(line.size()), gpib32::DAB_END);
     if (Failed(sent))
-        return Fail(EXIT_NO_ANSWER, where + ": sending the query failed with " + Explain(backend, board, sent));
+        return Fail(EXIT_NO_ANSWER,
+                    where + ": sending the query failed with " + Explain(backend, board, sent));
 
     std::string reply;
     std::vector<char> buffer(4096);

@@ -37,8 +37,8 @@ struct BusOutcome
 {
     BusError error = BusError::NONE;
     long count = 0;
-    bool end = false; // END: the last byte came with EOI (or was the end-of-string byte)
-    int code = 0;     // with LIBRARY_CODE: the error code itself
+    bool end = false;     // END: the last byte came with EOI (or was the end-of-string byte)
+    int code = 0;         // with LIBRARY_CODE: the error code itself
     bool errOnly = false; // the status word is ERR alone: the call never reached a board
 };
 

@@ -68,7 +68,8 @@ public:
         for (int y = 0; y < SCREEN_HEIGHT; ++y) {
             raw += '\0';
             for (int x = 0; x < SCREEN_WIDTH; ++x) {
-                const Rgb &p = m_pixels[static_cast<std::size_t>(y) * SCREEN_WIDTH + static_cast<std::size_t>(x)];
+                const Rgb &p =
+                    m_pixels[static_cast<std::size_t>(y) * SCREEN_WIDTH + static_cast<std::size_t>(x)];
                 raw += static_cast<char>(p.r);
                 raw += static_cast<char>(p.g);
                 raw += static_cast<char>(p.b);

@@ -330,8 +330,8 @@ bool InstrumentServer::Reply(int client, ScpiReply reply)
     std::size_t pieceSize = bytes.size();
     int pauseMs = 0;
     if (m_options.pieces > 1) {
-        const std::size_t pieces =
-            std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(m_options.pieces), bytes.size()));
+        const std::size_t pieces = std::max<std::size_t>(
+            1, std::min<std::size_t>(static_cast<std::size_t>(m_options.pieces), bytes.size()));
         pieceSize = (bytes.size() + pieces - 1) / pieces;
         pauseMs = m_options.pauseMs;
     } else if (reply.pace.pieceBytes > 0) {
