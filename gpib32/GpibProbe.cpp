@@ -170,8 +170,9 @@ std::string Describe(const GpibResult &result)
 }
 
 // What to do about a failure that linux-gpib reports when its board is not
-// set up; empty when there is nothing to say beyond the error.
-std::string Advice(const CGpibBackend &backend, int board, const GpibResult &result)
+// set up; empty when there is nothing to say beyond the error. EARG means a
+// board it has no descriptor for only where the board itself was asked.
+std::string Advice(const CGpibBackend &backend, int board, const GpibResult &result, bool boardCall)
 {
     if (backend.GetFamily() != CGpibBackend::FAMILY_LINUX_GPIB)
         return {};
@@ -179,7 +180,7 @@ std::string Advice(const CGpibBackend &backend, int board, const GpibResult &res
     const std::string device = "/dev/gpib" + n;
     if (result.error == gpib32::ECNF)
         return "fix /etc/gpib.conf (or the file IB_CONFIG names)";
-    if (result.error == gpib32::EARG)
+    if (result.error == gpib32::EARG && boardCall)
         return "/etc/gpib.conf describes no board " + n + " (an interface with minor = " + n + ")";
     if (result.error != gpib32::EDVR)
         return {};
@@ -201,9 +202,9 @@ std::string Advice(const CGpibBackend &backend, int board, const GpibResult &res
 }
 
 // The failure with what to do about it, for one line.
-std::string Explain(const CGpibBackend &backend, int board, const GpibResult &result)
+std::string Explain(const CGpibBackend &backend, int board, const GpibResult &result, bool boardCall = false)
 {
-    const std::string advice = Advice(backend, board, result);
+    const std::string advice = Advice(backend, board, result, boardCall);
     return Describe(result) + (advice.empty() ? std::string() : "; " + advice);
 }
 
@@ -348,9 +349,10 @@ int main(int argc, char **argv)
 
     const GpibResult cleared = backend.SendIFC(options.board);
     if (Failed(cleared))
-        return Fail(EXIT_NO_ANSWER,
-                    "board " + std::to_string(options.board) + ": interface clear failed with " +
-                        Explain(backend, options.board, WhyBoardRefused(backend, options.board, cleared)));
+        return Fail(EXIT_NO_ANSWER, "board " + std::to_string(options.board) +
+                                        ": interface clear failed with " +
+                                        Explain(backend, options.board,
+                                                WhyBoardRefused(backend, options.board, cleared), true));
     if (options.address >= 0)
         return Query(backend, options.board, options.address, options.query);
     return ListListeners(backend, options.board);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace tallixsim {
 
