@@ -55,15 +55,26 @@ const char DESCRIPTION[] = "Sends text commands to a laboratory instrument over 
                            "in one window. It takes no arguments besides the options below; the settings\n"
                            "are kept in ~/.config/Korvane/Tallix.conf. See tallix(1).";
 
-// The options that Qt itself takes from the command line (-platform, -style
-// and the like) keep working: QApplication removes them before the program
-// sees its arguments. They are known here, and hidden from the help, so that
-// they are not refused as unknown.
+// The options that Qt itself takes from the command line keep working:
+// QApplication removes them before the program sees its arguments. They are
+// known here, and hidden from the help, so that they are not refused as
+// unknown. The list is what QGuiApplication and QApplication document for
+// Qt 6, and what the X11 (xcb) platform takes besides: -name, -visual,
+// -title and -icon (the X11 spellings of -qwindowtitle and -qwindowicon),
+// -nograb and -dograb; and -sync, an X11 option of older Qt, which scripts
+// may still pass. Each may be written with one dash or two, and one that
+// takes a value as -option value or -option=value (QCommandLineParser reads
+// both).
 void AddQtOptions(QCommandLineParser &parser)
 {
     for (const char *name :
-         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
-          "qwindowtitle", "session", "display", "geometry", "style", "stylesheet", "qmljsdebugger"}) {
+         {// QGuiApplication
+          "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry",
+          "qwindowicon", "qwindowtitle", "session", "display", "geometry",
+          // QApplication
+          "style", "stylesheet",
+          // the xcb platform
+          "name", "visual", "title", "icon"}) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);

@@ -89,6 +89,14 @@ GPIB32_EXPORT void ReadStatusByte(int board, Addr4882_t address, short *result)
         Publish(backend->ReadStatusByte(board, address, result));
 }
 
+// Device clear, which the console uses, where the library has it, after a
+// reply that could not be read to its end.
+GPIB32_EXPORT void DevClear(int board, Addr4882_t address)
+{
+    if (CGpibBackend *backend = Backend())
+        Publish(backend->DevClear(board, address));
+}
+
 GPIB32_EXPORT void SendCmds(int board, const void *commands, long count)
 {
     if (CGpibBackend *backend = Backend())
@@ -171,5 +179,12 @@ GPIB32_EXPORT int ibrsp(int ud, char *status)
 {
     if (CGpibBackend *backend = Backend())
         Publish(backend->IbRsp(ud, status));
+    return user_ibsta;
+}
+
+GPIB32_EXPORT int ibclr(int ud)
+{
+    if (CGpibBackend *backend = Backend())
+        Publish(backend->IbClr(ud));
     return user_ibsta;
 }

@@ -7,7 +7,8 @@
 //     Send end modes   NULLend 0, DABend 1, NLend 2 (enum send_eotmode)
 //     Receive          STOPend 0x100, else the low byte is the end-of-string byte
 //     counts           long; Addr4882_t uint16_t; FindLstn's limit int
-//     names            ibfind, ibwrtf, ibtmo, ibvers(char **)
+//     names            ibfind, ibwrtf, ibtmo, ibvers(char **); DevClear(int,
+//                      Addr4882_t), int ibclr(int)
 //     status           int ThreadIbsta/ThreadIberr/ThreadIbcnt(), long ThreadIbcntl();
 //                      volatile int ibsta, iberr, ibcnt; volatile long ibcntl
 //     only here        gpib_error_string, which tells the two apart
@@ -17,7 +18,8 @@
 //     counts           size_t; Addr4882_t short; FindLstn's limit size_t
 //     names            ibfindA, ibwrtfA (ibfind/ibwrtf are macros there; the
 //                      older ni488.h exports ibfind/ibwrtf themselves); ibtmo is a
-//                      macro for ibconfig(ud, IbcTMO, v), IbcTMO 0x0003
+//                      macro for ibconfig(ud, IbcTMO, v), IbcTMO 0x0003;
+//                      DevClear(int, Addr4882_t), unsigned int ibclr(int)
 //     status           unsigned int ThreadIbsta/ThreadIberr/ThreadIbcnt() (since
 //                      3.2 every unsigned long became unsigned int), ThreadIbcntl()
 //                      a macro for ThreadIbcnt(); Ibsta()/Iberr()/Ibcnt() per
@@ -162,6 +164,7 @@ bool CGpibBackend::TryOpen(const char *name, std::string &reason)
     m_SendIFC = Symbol("SendIFC");
     m_EnableRemote = Symbol("EnableRemote");
     m_ReadStatusByte = Symbol("ReadStatusByte");
+    m_DevClear = Symbol("DevClear");
     m_SendCmds = Symbol("SendCmds");
     m_FindLstn = Symbol("FindLstn");
     m_ibfind = FirstSymbol({"ibfindA", "ibfind"});
@@ -175,6 +178,7 @@ bool CGpibBackend::TryOpen(const char *name, std::string &reason)
     m_ibwrt = Symbol("ibwrt");
     m_ibwrtf = FirstSymbol({"ibwrtfA", "ibwrtf"});
     m_ibrsp = Symbol("ibrsp");
+    m_ibclr = Symbol("ibclr");
     m_ibvers = linuxGpib ? Symbol("ibvers") : nullptr;
 
     m_path = name;
@@ -315,6 +319,17 @@ GpibResult CGpibBackend::ReadStatusByte(int board, Addr4882_t address, short *re
     return Result();
 }
 
+GpibResult CGpibBackend::DevClear(int board, Addr4882_t address)
+{
+    if (!m_DevClear)
+        return Refused(ECAP);
+    if (m_family == FAMILY_LINUX_GPIB)
+        CallVoid(m_DevClear, board, static_cast<LgAddr>(address));
+    else
+        CallVoid(m_DevClear, board, static_cast<NiAddr>(address));
+    return Result();
+}
+
 GpibResult CGpibBackend::SendCmds(int board, const void *commands, long count)
 {
     if (!m_SendCmds)
@@ -441,6 +456,14 @@ GpibResult CGpibBackend::IbRsp(int ud, char *status)
     if (!m_ibrsp)
         return Refused(ECAP);
     Call<unsigned int>(m_ibrsp, ud, status);
+    return Result();
+}
+
+GpibResult CGpibBackend::IbClr(int ud)
+{
+    if (!m_ibclr)
+        return Refused(ECAP);
+    Call<unsigned int>(m_ibclr, ud);
     return Result();
 }
 

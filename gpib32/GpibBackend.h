@@ -19,7 +19,10 @@ constexpr int END = 0x2000;
 constexpr int EDVR = 0;
 constexpr int ENOL = 2;
 constexpr int EARG = 4;
+constexpr int EABO = 6;
 constexpr int ECAP = 11;
+// linux-gpib's own: its configuration file (/etc/gpib.conf) cannot be used.
+constexpr int ECNF = 17;
 constexpr int NULL_END = 0;
 constexpr int NL_END = 1;
 constexpr int DAB_END = 2;
@@ -86,6 +89,8 @@ public:
     GpibResult Send(int board, Addr4882_t address, const void *buffer, long count, int eotMode);
     GpibResult Receive(int board, Addr4882_t address, void *buffer, long count, int termination);
     GpibResult ReadStatusByte(int board, Addr4882_t address, short *result);
+    // Selected device clear of `address` (NO_ADDR: every device).
+    GpibResult DevClear(int board, Addr4882_t address);
     GpibResult SendCmds(int board, const void *commands, long count);
     // `results` holds at least `limit` entries.
     GpibResult FindLstn(int board, const Addr4882_t *padList, Addr4882_t *results, int limit);
@@ -101,6 +106,7 @@ public:
     GpibResult IbWrt(int ud, const void *buffer, long count);
     GpibResult IbWrtf(int ud, const char *path);
     GpibResult IbRsp(int ud, char *status);
+    GpibResult IbClr(int ud);
 
 private:
     // Where one of the four values comes from after a call: an accessor
@@ -131,6 +137,7 @@ private:
     void *m_Send = nullptr;
     void *m_Receive = nullptr;
     void *m_ReadStatusByte = nullptr;
+    void *m_DevClear = nullptr;
     void *m_SendCmds = nullptr;
     void *m_FindLstn = nullptr;
     void *m_ibfind = nullptr;
@@ -144,6 +151,7 @@ private:
     void *m_ibwrt = nullptr;
     void *m_ibwrtf = nullptr;
     void *m_ibrsp = nullptr;
+    void *m_ibclr = nullptr;
     void *m_ibvers = nullptr;
 
     Source m_status;

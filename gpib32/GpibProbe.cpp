@@ -120,7 +120,7 @@ const char *ErrorName(int error)
 {
     switch (error) {
     case 0:
-        return "EDVR (system error)";
+        return "EDVR (driver error)";
     case 1:
         return "ECIC (board is not controller-in-charge)";
     case 2:
@@ -149,6 +149,8 @@ const char *ErrorName(int error)
         return "ESTB (serial poll bytes lost)";
     case 16:
         return "ESRQ (SRQ stuck on)";
+    case gpib32::ECNF:
+        return "ECNF (the GPIB configuration file cannot be used)";
     case 20:
         return "ETAB (table overflow)";
     default:
@@ -161,10 +163,69 @@ std::string Describe(const GpibResult &result)
     std::string text = ErrorName(result.error);
     // Both libraries leave the system's error number in the count with EDVR.
     if (result.error == gpib32::EDVR && result.longCount > 0)
-        text += std::string(": ") + std::strerror(static_cast<int>(result.longCount));
+        text = std::string("EDVR (driver error: ") + std::strerror(static_cast<int>(result.longCount)) + ")";
     if (result.status & gpib32::TIMO)
         text += ", time-out";
     return text;
+}
+
+// What to do about a failure that linux-gpib reports when its board is not
+// set up; empty when there is nothing to say beyond the error. EARG means a
+// board it has no descriptor for only where the board itself was asked.
+std::string Advice(const CGpibBackend &backend, int board, const GpibResult &result, bool boardCall)
+{
+    if (backend.GetFamily() != CGpibBackend::FAMILY_LINUX_GPIB)
+        return {};
+    const std::string n = std::to_string(board);
+    const std::string device = "/dev/gpib" + n;
+    if (result.error == gpib32::ECNF)
+        return "fix /etc/gpib.conf (or the file IB_CONFIG names)";
+    if (result.error == gpib32::EARG && boardCall)
+        return "/etc/gpib.conf describes no board " + n + " (an interface with minor = " + n + ")";
+    if (result.error != gpib32::EDVR)
+        return {};
+    switch (result.longCount) {
+    case ENOENT:
+    case ENXIO:
+        return device + " is missing: load the adapter's kernel module, then run sudo gpib_config --minor " +
+               n;
+    case EINVAL:
+    case ENODEV:
+        return "board " + n + " is not configured: run sudo gpib_config --minor " + n;
+    case EACCES:
+    case EPERM:
+        return device + " is not yours to open: add yourself to the gpib group (sudo usermod -aG gpib $USER) "
+                        "and log in again";
+    default:
+        return {};
+    }
+}
+
+// The failure with what to do about it, for one line.
+std::string Explain(const CGpibBackend &backend, int board, const GpibResult &result, bool boardCall = false)
+{
+    const std::string advice = Advice(backend, board, result, boardCall);
+    return Describe(result) + (advice.empty() ? std::string() : "; " + advice);
+}
+
+// linux-gpib answers a board-level call with EARG when it has no descriptor
+// for the board, which is also what a gpib.conf it cannot parse leaves
+// behind; opening a device descriptor on the board tells the two apart
+// (ECNF, or EDVR with the reason the board cannot be opened).
+GpibResult WhyBoardRefused(CGpibBackend &backend, int board, const GpibResult &refused)
+{
+    if (backend.GetFamily() != CGpibBackend::FAMILY_LINUX_GPIB || refused.error != gpib32::EARG)
+        return refused;
+    constexpr int T1S = 11;
+    int ud = -1;
+    const GpibResult opened = backend.IbDev(board, 1, 0, T1S, 1, 0, &ud);
+    if (ud >= 0) {
+        backend.IbOnl(ud, 0);
+        return refused;
+    }
+    if ((opened.status & gpib32::ERR) && (opened.error == gpib32::ECNF || opened.error == gpib32::EDVR))
+        return opened;
+    return refused;
 }
 
 bool Failed(const GpibResult &result)
@@ -207,7 +268,7 @@ int ListListeners(CGpibBackend &backend, int board)
             backend.FindLstn(board, pads.data(), results.data(), static_cast<int>(results.size()));
         if (result.status & gpib32::ERR)
             return Fail(EXIT_NO_ANSWER, "board " + std::to_string(board) + ": listener search failed with " +
-                                            Describe(result));
+                                            Explain(backend, board, result));
         const long n = result.longCount < static_cast<long>(results.size())
                            ? result.longCount
                            : static_cast<long>(results.size());
@@ -239,7 +300,8 @@ int Query(CGpibBackend &backend, int board, int address, const std::string &quer
     const GpibResult sent = backend.Send(board, static_cast<Addr4882_t>(address), line.data(),
                                          static_cast<long>(line.size()), gpib32::DAB_END);
     if (Failed(sent))
-        return Fail(EXIT_NO_ANSWER, where + ": sending the query failed with " + Describe(sent));
+        return Fail(EXIT_NO_ANSWER,
+                    where + ": sending the query failed with " + Explain(backend, board, sent));
 
     std::string reply;
     std::vector<char> buffer(4096);
@@ -248,7 +310,7 @@ int Query(CGpibBackend &backend, int board, int address, const std::string &quer
                                                static_cast<long>(buffer.size()), gpib32::STOP_END);
         if (Failed(got)) {
             if (reply.empty())
-                return Fail(EXIT_NO_ANSWER, where + ": no reply (" + Describe(got) + ")");
+                return Fail(EXIT_NO_ANSWER, where + ": no reply (" + Explain(backend, board, got) + ")");
             break;
         }
         long n = got.longCount;
@@ -288,7 +350,9 @@ int main(int argc, char **argv)
     const GpibResult cleared = backend.SendIFC(options.board);
     if (Failed(cleared))
         return Fail(EXIT_NO_ANSWER, "board " + std::to_string(options.board) +
-                                        ": interface clear failed with " + Describe(cleared));
+                                        ": interface clear failed with " +
+                                        Explain(backend, options.board,
+                                                WhyBoardRefused(backend, options.board, cleared), true));
     if (options.address >= 0)
         return Query(backend, options.board, options.address, options.query);
     return ListListeners(backend, options.board);

@@ -11,16 +11,34 @@
 //                               listener: ERR with iberr ENOL.
 //   TALLIX_SIM_GPIB_TIMEOUT_MS  how long a Receive with nothing to read waits
 //                               before it gives up with TIMO (default 3 ms).
+//                               The instrument, addressed to talk with nothing
+//                               to say, also queues -420 "Query UNTERMINATED"
+//                               (SYST:ERR? reads it), as an IEEE 488.2 device
+//                               does.
 //   TALLIX_SIM_GPIB_TRACE       a file to which one line per call is appended,
 //                               e.g. "SendIFC 0", "EnableRemote 0 14",
 //                               "Send 0 14 7 2", "Receive 0 14 4048 256",
-//                               "ReadStatusByte 0 14".
+//                               "ReadStatusByte 0 14", "DevClear 0 14",
+//                               "ibclr 3".
 //   TALLIX_SIM_GPIB_STATUS      a status word (0x... or decimal) that Send and
 //                               Receive leave in user_ibsta instead of their
 //                               own, to try a caller against any word.
 //   TALLIX_SIM_GPIB_COUNT       a count that every Receive reports instead of
 //                               its own, having filled that much of the
 //                               buffer (at most all of it) with 'A'.
+//   TALLIX_SIM_GPIB_RECEIVE_ERR <iberr>[:<ibcnt>]: every Receive and ibrd fails
+//                               with ERR (and TIMO for EABO, 6), that error
+//                               and that count, having filled the caller's
+//                               buffer with 0xEE bytes; the instrument keeps
+//                               its reply. "0:5" is EDVR with the errno EIO
+//                               in the count, as a driver's error comes.
+//   TALLIX_SIM_GPIB_POLL_ERR    <iberr>: every ReadStatusByte and ibrsp fails
+//                               with ERR (and TIMO for EABO) and that error,
+//                               leaving the result untouched.
+//
+// DevClear(board, address) and ibclr(ud) clear the device: it drops a
+// half-received command and its waiting reply, and keeps its settings (no
+// *RST). DevClear with NOADDR clears every device on the bus.
 //
 // Broken builds of the same source for the tests (compile definitions):
 //   GPIBSIM_SEND_ERR      every Send ends with ERR (iberr EBUS), nothing sent
@@ -245,7 +263,10 @@ void DoReceive(int board, Addr4882_t address, void *buffer, long count, int term
     const bool nothing = !OutputWaiting();
 #endif
     if (nothing) {
-        // The device never talks: the board waits out its time-out.
+        // The device never talks: the board waits out its time-out, and the
+        // device, addressed to talk with nothing to say, notes the error.
+        if (!OutputWaiting())
+            bus.instrument.queryUnterminated();
         tallixsim::SleepMs(tallixsim::EnvNumber("TALLIX_SIM_GPIB_TIMEOUT_MS", DEFAULT_TIMEOUT_MS));
         Fail(EABO, TIMO);
         SetCount(0);
@@ -269,7 +290,7 @@ void DoReceive(int board, Addr4882_t address, void *buffer, long count, int term
     std::memcpy(out, output.data() + bus.outputPos, n);
     bus.outputPos += n;
     if (bus.outputPos >= output.size()) {
-        bus.instrument.take();
+        bus.instrument.drop();
         bus.outputPos = 0;
     }
 #ifdef GPIBSIM_BIG_COUNT
@@ -299,6 +320,50 @@ int DoSerialPoll(int board, Addr4882_t address, short *result)
     SetCount(1);
     Done(0);
     return status;
+}
+
+// TALLIX_SIM_GPIB_RECEIVE_ERR's failure, with the buffer spoilt; false when
+// it is not set.
+bool ForcedReceiveFailure(void *buffer, long count)
+{
+    int error = 0;
+    long n = 0;
+    if (!tallixsim::EnvGpibFailure("TALLIX_SIM_GPIB_RECEIVE_ERR", error, n))
+        return false;
+    if (buffer && count > 0)
+        std::memset(buffer, 0xEE, static_cast<std::size_t>(count));
+    Fail(error, error == EABO ? TIMO : 0);
+    SetCount(n);
+    return true;
+}
+
+// TALLIX_SIM_GPIB_POLL_ERR's failure; false when it is not set.
+bool ForcedPollFailure()
+{
+    int error = 0;
+    long n = 0;
+    if (!tallixsim::EnvGpibFailure("TALLIX_SIM_GPIB_POLL_ERR", error, n))
+        return false;
+    Fail(error, error == EABO ? TIMO : 0);
+    SetCount(0);
+    return true;
+}
+
+void DoDeviceClear(int board, Addr4882_t address)
+{
+    if (!BoardExists(board))
+        return;
+    if (address != NOADDR && !Listens(address)) {
+        Fail(ENOL);
+        SetCount(0);
+        return;
+    }
+    Bus &bus = TheBus();
+    bus.input.clear();
+    bus.instrument.deviceClear();
+    bus.outputPos = 0;
+    SetCount(0);
+    Done(0);
 }
 
 Device *DeviceOf(int ud)
@@ -357,6 +422,10 @@ GPIBSIM_EXPORT void Send(int board, Addr4882_t address, const void *buffer, long
 GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long count, int termination)
 {
     TraceLine(TRACE_VARIABLE, "Receive %d %u %ld %d", board, address, count, termination);
+    if (ForcedReceiveFailure(buffer, count)) {
+        ApplyForcedStatus();
+        return;
+    }
     DoReceive(board, address, buffer, count, termination);
     ApplyForcedStatus();
     const long forcedCount = tallixsim::EnvNumber("TALLIX_SIM_GPIB_COUNT", -1);
@@ -369,7 +438,15 @@ GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long co
 GPIBSIM_EXPORT void ReadStatusByte(int board, Addr4882_t address, short *result)
 {
     TraceLine(TRACE_VARIABLE, "ReadStatusByte %d %u", board, address);
+    if (ForcedPollFailure())
+        return;
     DoSerialPoll(board, address, result);
+}
+
+GPIBSIM_EXPORT void DevClear(int board, Addr4882_t address)
+{
+    TraceLine(TRACE_VARIABLE, "DevClear %d %u", board, address);
+    DoDeviceClear(board, address);
 }
 
 GPIBSIM_EXPORT void SendCmds(int board, const void *commands, long count)
@@ -499,6 +576,8 @@ GPIBSIM_EXPORT int ibwrt(int ud, const void *buffer, long count)
 GPIBSIM_EXPORT int ibrd(int ud, void *buffer, long count)
 {
     TraceLine(TRACE_VARIABLE, "ibrd %d %ld", ud, count);
+    if (ForcedReceiveFailure(buffer, count))
+        return user_ibsta;
     if (Device *device = DeviceOf(ud))
         DoReceive(device->board, device->address, buffer, count, STOPEND);
     return user_ibsta;
@@ -524,10 +603,25 @@ GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)
 GPIBSIM_EXPORT int ibrsp(int ud, char *status)
 {
     TraceLine(TRACE_VARIABLE, "ibrsp %d", ud);
+    if (ForcedPollFailure())
+        return user_ibsta;
     if (Device *device = DeviceOf(ud)) {
         short value = 0;
         if (DoSerialPoll(device->board, device->address, &value) >= 0 && status)
             *status = static_cast<char>(value);
+    }
+    return user_ibsta;
+}
+
+GPIBSIM_EXPORT int ibclr(int ud)
+{
+    TraceLine(TRACE_VARIABLE, "ibclr %d", ud);
+    // The board's own descriptor names no device to clear.
+    if (ud == 0) {
+        Fail(EARG);
+        SetCount(0);
+    } else if (Device *device = DeviceOf(ud)) {
+        DoDeviceClear(device->board, device->address);
     }
     return user_ibsta;
 }

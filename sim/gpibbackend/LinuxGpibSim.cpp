@@ -8,13 +8,32 @@
 // Addr4882_t uint16_t; counts long; the process variables volatile int ibsta,
 // ibcnt, iberr and volatile long ibcntl, and the per-thread ThreadIbsta(),
 // ThreadIberr(), ThreadIbcnt(), ThreadIbcntl(); ibfind, ibwrtf, ibtmo, ibvers,
-// gpib_error_string.
+// gpib_error_string; DevClear and ibclr.
+//
+// Errors as linux-gpib's library sets them: a board index it has no
+// descriptor for is EARG (it never reports ENEB); a driver's failure is EDVR
+// with the system's errno in the count. TALLIX_SIM_BUS_BOARD, read at each
+// call, makes board 0 unusable the ways a real machine's can be, and every
+// call that needs it then fails with the status word ERR alone:
+//   missing       /dev/gpib0 is not there (no kernel module loaded): EDVR,
+//                 count ENOENT (2)
+//   unconfigured  the driver is loaded but gpib_config has not set the board
+//                 up: EDVR, count EINVAL (22)
+//   badconf       /etc/gpib.conf cannot be parsed: ibdev and ibfind fail with
+//                 ECNF (17); every other call with EARG, because the library
+//                 then has no descriptor for the board (the configuration
+//                 error it set is overwritten on the way out)
+// The forced failures of SimBus.h (TALLIX_SIM_GPIB_RECEIVE_ERR,
+// TALLIX_SIM_GPIB_POLL_ERR) apply too.
 
 #include "sim/gpibbackend/SimBus.h"
 #include "sim/model/SimSupport.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #define LGSIM_EXPORT __attribute__((visibility("default")))
@@ -44,6 +63,7 @@ constexpr int EARG = 4;
 constexpr int EABO = 6;
 constexpr int ENEB = 7;
 constexpr int EFSO = 12;
+constexpr int ECNF = 17;
 
 // enum send_eotmode.
 constexpr int NULLend = 0;
@@ -74,8 +94,7 @@ int ErrorCode(BusError error)
     switch (error) {
     case BusError::NO_LISTENER:
         return ENOL;
-    case BusError::NO_BOARD:
-        return ENEB;
+    case BusError::NO_BOARD: // no descriptor for that board index
     case BusError::BAD_ARGUMENT:
     case BusError::BAD_HANDLE:
         return EARG;
@@ -84,6 +103,7 @@ int ErrorCode(BusError error)
     case BusError::FILE_ERROR:
         return EFSO;
     case BusError::NOT_FOUND:
+    case BusError::LIBRARY_CODE:
     case BusError::NONE:
         break;
     }
@@ -93,15 +113,16 @@ int ErrorCode(BusError error)
 // Sets the thread's and the process's variables from one call's outcome.
 int Finish(const BusOutcome &outcome)
 {
-    int status = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
+    int status = outcome.errOnly ? 0 : CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
     if (outcome.end)
         status |= END;
     tallixsim::ThreadStatus &thread = tallixsim::CurrentThreadStatus();
     if (outcome.error != BusError::NONE) {
+        const bool own = outcome.error == BusError::LIBRARY_CODE;
         status |= ERR;
-        if (outcome.error == BusError::TIMED_OUT)
+        if (outcome.error == BusError::TIMED_OUT || (own && outcome.code == tallixsim::ABORTED_ERROR))
             status |= TIMO;
-        thread.error = ErrorCode(outcome.error);
+        thread.error = own ? outcome.code : ErrorCode(outcome.error);
         iberr = static_cast<int>(thread.error);
     }
     thread.status = status;
@@ -132,9 +153,44 @@ bool EndMode(int eotMode, WriteEnd &end)
     return true;
 }
 
+// Which library call meets an unusable board: one that opens a descriptor
+// (ibdev, ibfind) or one that uses it.
+enum class BoardCall
+{
+    OPEN,
+    USE,
+};
+
+// TALLIX_SIM_BUS_BOARD's failure for this call, finished; false when the
+// board is usable.
+bool BoardUnusable(BoardCall call)
+{
+    const char *mode = std::getenv("TALLIX_SIM_BUS_BOARD");
+    if (!mode || !*mode)
+        return false;
+    BusOutcome outcome;
+    outcome.error = BusError::LIBRARY_CODE;
+    outcome.errOnly = true;
+    if (std::strcmp(mode, "missing") == 0) {
+        outcome.code = EDVR;
+        outcome.count = ENOENT;
+    } else if (std::strcmp(mode, "unconfigured") == 0) {
+        outcome.code = EDVR;
+        outcome.count = EINVAL;
+    } else if (std::strcmp(mode, "badconf") == 0) {
+        outcome.code = call == BoardCall::OPEN ? ECNF : EARG;
+    } else {
+        return false;
+    }
+    Finish(outcome);
+    return true;
+}
+
 // The handle a traditional call names, or the call's failure.
 BusHandle *HandleOf(int ud)
 {
+    if (BoardUnusable(BoardCall::USE))
+        return nullptr;
     BusHandle *handle = SimBus::Instance().Handle(ud);
     if (!handle)
         Finish(Failure(BusError::BAD_HANDLE));
@@ -187,6 +243,8 @@ LGSIM_EXPORT const char *gpib_error_string(int error)
         return "ENEB 7: Non-existent board";
     case EFSO:
         return "EFSO 12: File system operation error";
+    case ECNF:
+        return "ECNF 17: Configuration file error";
     default:
         return "Unknown error";
     }
@@ -195,18 +253,24 @@ LGSIM_EXPORT const char *gpib_error_string(int error)
 LGSIM_EXPORT void SendIFC(int board_desc)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
     Finish(SimBus::Instance().InterfaceClear(board_desc));
 }
 
 LGSIM_EXPORT void EnableRemote(int board_desc, const Addr4882_t addressList[])
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
     Finish(SimBus::Instance().EnableRemote(board_desc, addressList));
 }
 
 LGSIM_EXPORT void Send(int board_desc, Addr4882_t address, const void *buffer, long count, int eot_mode)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
     WriteEnd end;
     if (!EndMode(eot_mode, end)) {
         Finish(Failure(BusError::BAD_ARGUMENT));
@@ -218,6 +282,13 @@ LGSIM_EXPORT void Send(int board_desc, Addr4882_t address, const void *buffer, l
 LGSIM_EXPORT void Receive(int board_desc, Addr4882_t address, void *buffer, long count, int termination)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
+    BusOutcome forced;
+    if (tallixsim::ForcedReceiveFailure(buffer, count, forced)) {
+        Finish(forced);
+        return;
+    }
     const bool stopOnEos = termination != STOPend;
     Finish(SimBus::Instance().Read(board_desc, address, buffer, count, stopOnEos,
                                    static_cast<unsigned char>(termination & 0xFF)));
@@ -226,12 +297,29 @@ LGSIM_EXPORT void Receive(int board_desc, Addr4882_t address, void *buffer, long
 LGSIM_EXPORT void ReadStatusByte(int board_desc, Addr4882_t address, short *result)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
+    BusOutcome forced;
+    if (tallixsim::ForcedPollFailure(forced)) {
+        Finish(forced);
+        return;
+    }
     Finish(SimBus::Instance().SerialPoll(board_desc, address, result));
+}
+
+LGSIM_EXPORT void DevClear(int board_desc, Addr4882_t address)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
+    Finish(SimBus::Instance().DeviceClear(board_desc, address));
 }
 
 LGSIM_EXPORT void SendCmds(int board_desc, const void *cmds, long count)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
     Finish(SimBus::Instance().Commands(board_desc, cmds, count));
 }
 
@@ -239,12 +327,16 @@ LGSIM_EXPORT void FindLstn(int board_desc, const Addr4882_t padList[], Addr4882_
                            int maxNumResults)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::USE))
+        return;
     Finish(SimBus::Instance().FindListeners(board_desc, padList, resultList, maxNumResults));
 }
 
 LGSIM_EXPORT int ibfind(const char *dev)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    if (BoardUnusable(BoardCall::OPEN))
+        return -1;
     const int ud = SimBus::Instance().OpenBoard(dev);
     Finish(ud < 0 ? Failure(BusError::NOT_FOUND) : BusOutcome{});
     return ud;
@@ -254,6 +346,8 @@ LGSIM_EXPORT int ibdev(int board_index, int pad, int sad, int timo, int send_eoi
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     (void)eosmode;
+    if (BoardUnusable(BoardCall::OPEN))
+        return -1;
     if (timo < 0 || timo > T1000s) {
         Finish(Failure(BusError::BAD_ARGUMENT));
         return -1;
@@ -351,6 +445,9 @@ LGSIM_EXPORT int ibrd(int ud, void *buf, long count)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
+    BusOutcome forced;
+    if (tallixsim::ForcedReceiveFailure(buf, count, forced))
+        return Finish(forced);
     return Finish(SimBus::Instance().Read(handle->boardIndex, handle->pad, buf, count, false, 0));
 }
 
@@ -374,11 +471,26 @@ LGSIM_EXPORT int ibrsp(int ud, char *spr)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
+    BusOutcome forced;
+    if (tallixsim::ForcedPollFailure(forced))
+        return Finish(forced);
     short value = 0;
     const BusOutcome outcome = SimBus::Instance().SerialPoll(handle->boardIndex, handle->pad, &value);
     if (outcome.error == BusError::NONE && spr)
         *spr = static_cast<char>(value);
     return Finish(outcome);
+}
+
+LGSIM_EXPORT int ibclr(int ud)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    // A board's descriptor names no device to clear.
+    if (handle->board)
+        return Finish(Failure(BusError::BAD_ARGUMENT));
+    return Finish(SimBus::Instance().DeviceClear(handle->boardIndex, handle->pad));
 }
 
 } // extern "C"

@@ -11,7 +11,9 @@
 // v) and ThreadIbcntl() one for ThreadIbcnt(), so none of those three is
 // exported. Status: Ibsta(), Iberr(), Ibcnt() per process, ThreadIbsta(),
 // ThreadIberr(), ThreadIbcnt() per thread, and the process variables ibsta,
-// iberr, ibcnt, ibcntl.
+// iberr, ibcnt, ibcntl. DevClear and ibclr clear the device. The forced
+// failures of SimBus.h (TALLIX_SIM_GPIB_RECEIVE_ERR, TALLIX_SIM_GPIB_POLL_ERR)
+// apply.
 
 #include "sim/gpibbackend/SimBus.h"
 #include "sim/model/SimSupport.h"
@@ -90,6 +92,7 @@ unsigned ErrorCode(BusError error)
     case BusError::FILE_ERROR:
         return EFSO;
     case BusError::NOT_FOUND:
+    case BusError::LIBRARY_CODE:
     case BusError::NONE:
         break;
     }
@@ -98,15 +101,16 @@ unsigned ErrorCode(BusError error)
 
 unsigned Finish(const BusOutcome &outcome)
 {
-    unsigned status = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
+    unsigned status = outcome.errOnly ? 0 : CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
     if (outcome.end)
         status |= END;
     tallixsim::ThreadStatus &thread = tallixsim::CurrentThreadStatus();
     if (outcome.error != BusError::NONE) {
+        const bool own = outcome.error == BusError::LIBRARY_CODE;
         status |= ERR;
-        if (outcome.error == BusError::TIMED_OUT)
+        if (outcome.error == BusError::TIMED_OUT || (own && outcome.code == tallixsim::ABORTED_ERROR))
             status |= TIMO;
-        thread.error = ErrorCode(outcome.error);
+        thread.error = own ? static_cast<unsigned>(outcome.code) : ErrorCode(outcome.error);
         iberr = static_cast<unsigned>(thread.error);
     }
     thread.status = status;
@@ -211,6 +215,11 @@ NISIM_EXPORT void Send(int boardID, Addr4882_t addr, const void *databuf, size_t
 NISIM_EXPORT void Receive(int boardID, Addr4882_t addr, void *buffer, size_t cnt, int Termination)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusOutcome forced;
+    if (tallixsim::ForcedReceiveFailure(buffer, Count(cnt), forced)) {
+        Finish(forced);
+        return;
+    }
     const bool stopOnEos = Termination != STOPend;
     Finish(SimBus::Instance().Read(boardID, static_cast<std::uint16_t>(addr), buffer, Count(cnt), stopOnEos,
                                    static_cast<unsigned char>(Termination & 0xFF)));
@@ -219,7 +228,18 @@ NISIM_EXPORT void Receive(int boardID, Addr4882_t addr, void *buffer, size_t cnt
 NISIM_EXPORT void ReadStatusByte(int boardID, Addr4882_t addr, short *result)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusOutcome forced;
+    if (tallixsim::ForcedPollFailure(forced)) {
+        Finish(forced);
+        return;
+    }
     Finish(SimBus::Instance().SerialPoll(boardID, static_cast<std::uint16_t>(addr), result));
+}
+
+NISIM_EXPORT void DevClear(int boardID, Addr4882_t addr)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    Finish(SimBus::Instance().DeviceClear(boardID, static_cast<std::uint16_t>(addr)));
 }
 
 NISIM_EXPORT void SendCmds(int boardID, const void *buffer, size_t cnt)
@@ -332,6 +352,9 @@ NISIM_EXPORT unsigned int ibrd(int ud, void *buf, size_t cnt)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
+    BusOutcome forced;
+    if (tallixsim::ForcedReceiveFailure(buf, Count(cnt), forced))
+        return Finish(forced);
     return Finish(SimBus::Instance().Read(handle->boardIndex, handle->pad, buf, Count(cnt), false, 0));
 }
 
@@ -355,11 +378,26 @@ NISIM_EXPORT unsigned int ibrsp(int ud, char *spr)
     BusHandle *handle = HandleOf(ud);
     if (!handle)
         return ibsta;
+    BusOutcome forced;
+    if (tallixsim::ForcedPollFailure(forced))
+        return Finish(forced);
     short value = 0;
     const BusOutcome outcome = SimBus::Instance().SerialPoll(handle->boardIndex, handle->pad, &value);
     if (outcome.error == BusError::NONE && spr)
         *spr = static_cast<char>(value);
     return Finish(outcome);
+}
+
+NISIM_EXPORT unsigned int ibclr(int ud)
+{
+    std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
+    BusHandle *handle = HandleOf(ud);
+    if (!handle)
+        return ibsta;
+    // A board's descriptor names no device to clear.
+    if (handle->board)
+        return Finish(Failure(BusError::BAD_ARGUMENT));
+    return Finish(SimBus::Instance().DeviceClear(handle->boardIndex, handle->pad));
 }
 
 } // extern "C"

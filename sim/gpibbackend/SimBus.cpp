@@ -50,7 +50,39 @@ BusOutcome Failure(BusError error)
     return outcome;
 }
 
+BusOutcome Forced(int error, long count)
+{
+    BusOutcome outcome;
+    outcome.error = BusError::LIBRARY_CODE;
+    outcome.code = error;
+    outcome.count = count;
+    return outcome;
+}
+
 } // namespace
+
+bool ForcedReceiveFailure(void *buffer, long count, BusOutcome &outcome)
+{
+    int error = 0;
+    long n = 0;
+    if (!EnvGpibFailure("TALLIX_SIM_GPIB_RECEIVE_ERR", error, n))
+        return false;
+    // A caller that shows the buffer after a failure shows these.
+    if (buffer && count > 0)
+        std::memset(buffer, 0xEE, static_cast<std::size_t>(count));
+    outcome = Forced(error, n);
+    return true;
+}
+
+bool ForcedPollFailure(BusOutcome &outcome)
+{
+    int error = 0;
+    long n = 0;
+    if (!EnvGpibFailure("TALLIX_SIM_GPIB_POLL_ERR", error, n))
+        return false;
+    outcome = Forced(error, 0);
+    return true;
+}
 
 ThreadStatus &CurrentThreadStatus()
 {
@@ -175,6 +207,7 @@ BusOutcome SimBus::Read(int board, unsigned address, void *buffer, long count, b
     if (!OutputWaiting()) {
         // The device never talks: the board waits out its time-out.
         TraceLine(TRACE_VARIABLE, "read %u timeout", address);
+        m_instrument.queryUnterminated();
         SleepMs(EnvNumber("TALLIX_SIM_GPIB_TIMEOUT_MS", DEFAULT_TIMEOUT_MS));
         return Failure(BusError::TIMED_OUT);
     }
@@ -194,7 +227,7 @@ BusOutcome SimBus::Read(int board, unsigned address, void *buffer, long count, b
     m_outputPos += n;
     const bool lastByteHadEoi = eoi && m_outputPos >= output.size();
     if (m_outputPos >= output.size()) {
-        m_instrument.take();
+        m_instrument.drop();
         m_outputPos = 0;
     }
     const std::string at = lastByteHadEoi && n > 0 ? std::to_string(n - 1) : std::string("none");
@@ -219,6 +252,23 @@ BusOutcome SimBus::SerialPoll(int board, unsigned address, short *statusByte)
     BusOutcome outcome;
     outcome.count = 1;
     return outcome;
+}
+
+BusOutcome SimBus::DeviceClear(int board, unsigned address)
+{
+    if (board != 0)
+        return Failure(BusError::NO_BOARD);
+    if (address == NOADDR) {
+        TraceLine(TRACE_VARIABLE, "clear all");
+    } else {
+        if (!Listens(address))
+            return Failure(BusError::NO_LISTENER);
+        TraceLine(TRACE_VARIABLE, "clear %u", address);
+    }
+    m_input.clear();
+    m_instrument.deviceClear();
+    m_outputPos = 0;
+    return {};
 }
 
 BusOutcome SimBus::Commands(int board, const void *data, long count)

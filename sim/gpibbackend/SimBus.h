@@ -30,14 +30,31 @@ enum class BusError
     BAD_HANDLE,
     FILE_ERROR,
     NOT_FOUND,
+    LIBRARY_CODE, // the library's own error code, in `code`
 };
 
 struct BusOutcome
 {
     BusError error = BusError::NONE;
     long count = 0;
-    bool end = false; // END: the last byte came with EOI (or was the end-of-string byte)
+    bool end = false;     // END: the last byte came with EOI (or was the end-of-string byte)
+    int code = 0;         // with LIBRARY_CODE: the error code itself
+    bool errOnly = false; // the status word is ERR alone: the call never reached a board
 };
+
+// The failures a test forces on the simulated libraries through the
+// environment (read at each call):
+//   TALLIX_SIM_GPIB_RECEIVE_ERR=<iberr>[:<ibcnt>]  every Receive and ibrd fails
+//       with ERR (and TIMO for EABO, 6), that error and that count, having
+//       filled the caller's buffer with 0xEE bytes; the instrument keeps its
+//       reply. 0:5 is EDVR with EIO in the count, a driver's error.
+//   TALLIX_SIM_GPIB_POLL_ERR=<iberr>  every ReadStatusByte and ibrsp fails with
+//       ERR (and TIMO for EABO) and that error, the result untouched.
+// Each returns true, with the failure in `outcome`, when its variable is set.
+bool ForcedReceiveFailure(void *buffer, long count, BusOutcome &outcome);
+bool ForcedPollFailure(BusOutcome &outcome);
+// EABO: the error of an aborted transfer, which comes with TIMO.
+constexpr int ABORTED_ERROR = 6;
 
 // The calling thread's own copy of a library's last status word, error and
 // count. Kept under a pthread key rather than in thread_local storage: with
@@ -81,6 +98,11 @@ struct BusHandle
 //                                 spoll 14 0x10
 //                                 findlstn 0 14
 //                                 cmd 0 3
+//                                 clear 14  /  clear all   (device clear of
+//                                                   one device, or of all)
+// A read with nothing to read also leaves -420 "Query UNTERMINATED" in the
+// instrument's error queue, as an IEEE 488.2 device addressed to talk with
+// nothing to say does.
 class SimBus
 {
 public:
@@ -104,6 +126,10 @@ public:
     // Stops at END, and after the byte `eos` when `stopOnEos`.
     BusOutcome Read(int board, unsigned address, void *buffer, long count, bool stopOnEos, unsigned char eos);
     BusOutcome SerialPoll(int board, unsigned address, short *statusByte);
+    // Selected device clear of `address`, or the universal one of every
+    // device for 0xFFFF: the instrument drops a half-received command and its
+    // waiting reply.
+    BusOutcome DeviceClear(int board, unsigned address);
     BusOutcome Commands(int board, const void *data, long count);
     // Stores the listening addresses of `pads` (ending with 0xFFFF) in
     // `results`, at most `limit`; the count is how many.

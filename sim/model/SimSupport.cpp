@@ -28,6 +28,30 @@ long EnvNumber(const char *name, long fallback)
     return value;
 }
 
+bool EnvGpibFailure(const char *name, int &error, long &count)
+{
+    const char *text = std::getenv(name);
+    if (!text || !*text)
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long code = std::strtol(text, &end, 0);
+    if (errno != 0 || end == text || code < 0 || code > 0xFFFF)
+        return false;
+    long n = 0;
+    if (*end == ':') {
+        const char *countText = end + 1;
+        n = std::strtol(countText, &end, 0);
+        if (errno != 0 || end == countText)
+            return false;
+    }
+    if (*end != '\0')
+        return false;
+    error = static_cast<int>(code);
+    count = n;
+    return true;
+}
+
 int GpibInstrumentAddress()
 {
     const long a = EnvNumber("TALLIX_SIM_GPIB_ADDRESS", DEFAULT_GPIB_ADDRESS);

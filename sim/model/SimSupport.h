@@ -12,6 +12,11 @@ namespace tallixsim {
 // `fallback` when it is unset, empty or not a number.
 long EnvNumber(const char *name, long fallback);
 
+// A forced failure "<iberr>[:<ibcnt>]" from the environment variable `name`
+// (each number decimal or 0x... hex): false when it is unset or not of that
+// form; `count` is 0 when it is not given.
+bool EnvGpibFailure(const char *name, int &error, long &count);
+
 // The primary address of the simulated GPIB instrument: TALLIX_SIM_GPIB_ADDRESS,
 // 0 to 30, default 14.
 int GpibInstrumentAddress();

@@ -41,7 +41,11 @@ std::string StripLineEnd(std::string line)
 
 } // namespace
 
-InstrumentServer::InstrumentServer(ServerOptions options) : m_options(std::move(options)) {}
+InstrumentServer::InstrumentServer(ServerOptions options) : m_options(std::move(options))
+{
+    // Every request line is answered with the latest reply, taken or not.
+    m_model.setKeepLatest(true);
+}
 
 InstrumentServer::~InstrumentServer()
 {
@@ -270,13 +274,14 @@ void InstrumentServer::Serve(int client)
 bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
 {
     const std::string text = StripLineEnd(std::move(line));
-    std::string reply;
+    ScpiReply reply;
     bool answer = false;
     if (m_options.scpi) {
         answer = m_scpi.Command(text, reply);
     } else if (text == REQUEST_LINE) {
         answer = true;
-        reply = m_model.latest().empty() ? std::string("\r\n") : m_model.latest();
+        reply.bytes = m_model.latest().empty() ? std::string("\r\n") : m_model.latest();
+        reply.pace = m_model.pace();
     } else {
         m_model.command(text);
     }
@@ -289,10 +294,13 @@ bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
             if (m_options.replyBytes >= 0) {
                 InstrumentModel pattern;
                 pattern.command("DATA? " + std::to_string(m_options.replyBytes));
-                reply = pattern.take();
+                reply = ScpiReply();
+                reply.bytes = pattern.take();
             }
             if (m_options.resetAfterBytes >= 0) {
-                reply.resize(std::min(reply.size(), static_cast<std::size_t>(m_options.resetAfterBytes)));
+                reply.bytes.resize(
+                    std::min(reply.bytes.size(), static_cast<std::size_t>(m_options.resetAfterBytes)));
+                reply.lateBytes = 0;
                 if (Reply(client, std::move(reply)))
                     ResetAndClose(client);
                 else
@@ -312,20 +320,36 @@ bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
     return true;
 }
 
-bool InstrumentServer::Reply(int client, std::string reply)
+bool InstrumentServer::Reply(int client, ScpiReply reply)
 {
+    std::string &bytes = reply.bytes;
     if (m_options.nul)
-        reply.insert(reply.size() / 2, 1, '\0');
-    const std::size_t pieces = std::max<std::size_t>(
-        1, std::min<std::size_t>(static_cast<std::size_t>(m_options.pieces), reply.size()));
-    const std::size_t pieceSize = (reply.size() + pieces - 1) / pieces;
-    for (std::size_t at = 0; at < reply.size(); at += pieceSize) {
-        if (at > 0 && m_options.pauseMs > 0 && WaitFor(-1, 0, m_options.pauseMs) == Wait::Stopped)
+        bytes.insert(bytes.size() / 2, 1, '\0');
+    // The options' pieces, when given, stand for every reply; otherwise the
+    // reply's own pace.
+    std::size_t pieceSize = bytes.size();
+    int pauseMs = 0;
+    if (m_options.pieces > 1) {
+        const std::size_t pieces = std::max<std::size_t>(
+            1, std::min<std::size_t>(static_cast<std::size_t>(m_options.pieces), bytes.size()));
+        pieceSize = (bytes.size() + pieces - 1) / pieces;
+        pauseMs = m_options.pauseMs;
+    } else if (reply.pace.pieceBytes > 0) {
+        pieceSize = reply.pace.pieceBytes;
+        pauseMs = reply.pace.pauseMs;
+    }
+    const std::size_t lateAt = bytes.size() - std::min(reply.lateBytes, bytes.size());
+    for (std::size_t at = 0; at < lateAt; at += pieceSize) {
+        if (at > 0 && pauseMs > 0 && WaitFor(-1, 0, pauseMs) == Wait::Stopped)
             return false;
-        if (!SendAll(client, reply.data() + at, std::min(pieceSize, reply.size() - at)))
+        if (!SendAll(client, bytes.data() + at, std::min(pieceSize, lateAt - at)))
             return false;
     }
-    return true;
+    if (lateAt == bytes.size())
+        return true;
+    if (reply.lateMs > 0 && WaitFor(-1, 0, reply.lateMs) == Wait::Stopped)
+        return false;
+    return SendAll(client, bytes.data() + lateAt, bytes.size() - lateAt);
 }
 
 bool InstrumentServer::SendAll(int client, const char *data, std::size_t size)

@@ -64,7 +64,7 @@ private:
     bool FillBacklog();
     void Serve(int client);
     bool HandleLine(int client, std::string line, long lineNumber);
-    bool Reply(int client, std::string reply);
+    bool Reply(int client, ScpiReply reply);
     bool SendAll(int client, const char *data, std::size_t size);
     void CloseAfterLines(int client);
     void ResetAndClose(int client);

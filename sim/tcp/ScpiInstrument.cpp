@@ -5,93 +5,65 @@
 #include "sim/model/SimSupport.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 namespace tallixsim {
 
 namespace {
 
-constexpr int QUEUE_OVERFLOW = -350;
-
-const char *ErrorText(int code)
+// The milliseconds of TEST:LATE?, or -1 when the parameter is not a number
+// of them.
+long LateMs(const std::string &parameter)
 {
-    switch (code) {
-    case 0:
-        return "No error";
-    case -113:
-        return "Undefined header";
-    case -222:
-        return "Data out of range";
-    case QUEUE_OVERFLOW:
-        return "Queue overflow";
-    default:
-        return "Error";
-    }
-}
-
-// SYSTem:ERRor? and SYSTem:ERRor:NEXT?, each node in its short or long form,
-// with or without the leading colon. `header` is upper case.
-bool IsErrorQuery(std::string header)
-{
-    if (header.empty() || header.back() != '?')
-        return false;
-    header.pop_back();
-    if (!header.empty() && header.front() == ':')
-        header.erase(0, 1);
-    for (const char *form : {"SYST:ERR", "SYST:ERROR", "SYSTEM:ERR", "SYSTEM:ERROR"}) {
-        const std::string base = form;
-        if (header == base || header == base + ":NEXT")
-            return true;
-    }
-    return false;
+    const std::string text = Trimmed(parameter);
+    if (text.empty() || std::isdigit(static_cast<unsigned char>(text[0])) == 0)
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || ms > ScpiInstrument::MAX_LATE_MS)
+        return -1;
+    return ms;
 }
 
 } // namespace
 
-void ScpiInstrument::Push(int code)
+ScpiInstrument::ScpiInstrument()
 {
-    if (m_errors.size() >= ERROR_QUEUE_DEPTH) {
-        m_errors.back() = QUEUE_OVERFLOW;
-        return;
-    }
-    m_errors.push_back(code);
+    m_model.setLineEnd("\n");
 }
 
-std::string ScpiInstrument::Pop()
-{
-    int code = 0;
-    if (!m_errors.empty()) {
-        code = m_errors.front();
-        m_errors.pop_front();
-    }
-    return std::to_string(code) + ",\"" + ErrorText(code) + "\"";
-}
-
-bool ScpiInstrument::Command(const std::string &line, std::string &reply)
+bool ScpiInstrument::Command(const std::string &line, ScpiReply &reply)
 {
     const std::string text = Trimmed(line);
     if (text.empty())
         return false; // a blank line is no command, and no error either
-    const std::string header = Upper(text.substr(0, text.find_first_of(" \t")));
-    const bool query = header.back() == '?';
-    if (IsErrorQuery(header)) {
-        reply = Pop() + "\n";
+    const std::size_t headerEnd = text.find_first_of(" \t");
+    std::string header = Upper(text.substr(0, headerEnd));
+    if (header.front() == ':')
+        header.erase(0, 1);
+    const bool query = !header.empty() && header.back() == '?';
+
+    reply = ScpiReply();
+    if (header == "TEST:LATE?") {
+        const long ms = LateMs(headerEnd == std::string::npos ? std::string() : text.substr(headerEnd));
+        if (ms < 0) {
+            m_model.pushError(InstrumentModel::DATA_OUT_OF_RANGE);
+            return false;
+        }
+        reply.bytes = "LATE\n";
+        reply.lateBytes = 1;
+        reply.lateMs = static_cast<int>(ms);
         return true;
     }
-    if (header == "*CLS")
-        m_errors.clear();
 
     const bool answered = m_model.command(text);
     // Taken in any case: a command that is no query (ECHO, STATUS) has its
     // answer dropped, as such an instrument never sends unasked.
-    std::string response = m_model.take();
-    if (const int error = m_model.takeError(); error != 0)
-        Push(error);
-    if (!query || !answered)
-        return false;
-    while (!response.empty() && (response.back() == '\n' || response.back() == '\r'))
-        response.pop_back();
-    reply = response + "\n";
-    return true;
+    reply.pace = m_model.pace();
+    reply.bytes = m_model.take();
+    return query && answered;
 }
 
 } // namespace tallixsim

@@ -4,6 +4,22 @@
 // console's TCP/IP link, its tests and its benchmark; with --scpi, a plain
 // SCPI instrument on a raw socket (the demo runs one on port 5025), for
 // clients that send queries and read the answers without asking for them.
+//
+// The instrument is the shared model (sim/model/InstrumentModel.h lists its
+// commands). Besides text replies it has binary ones, each an IEEE 488.2
+// block and then LF, sent byte for byte:
+//   :DISP:DATA?     the screen as a PNG image of about 392 KB (#6...), sent in
+//                   pieces of 64 KiB with 5 ms between them
+//   CURV?           1,048,576 waveform bytes (#71048576...)
+//   WAV:DATA? n     n waveform bytes, 0 to 256 MiB
+//   WAV:INDEF?      an indefinite block: #0, 300 bytes without LF, then LF
+// and in --scpi mode one of its own, TEST:LATE? ms, which answers "LATE" at
+// once and its LF only ms milliseconds later. DATA? n answers n bytes in all,
+// the line end included (LF in --scpi mode, CR LF otherwise).
+//
+// --dump QUERY FILE writes the reply to QUERY into FILE, exactly as the
+// server would send it (with --scpi before it, as the SCPI mode would), and
+// exits: the tests' expected bytes come from here.
 #include "sim/tcp/InstrumentServer.h"
 
 #include <signal.h>
@@ -14,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -55,6 +72,13 @@ constexpr const char *USAGE =
     "  --nul                 put a NUL byte in the middle of every reply\n"
     "  --accept-nothing      fill the backlog and never accept, so that connects wait\n"
     "  --log FILE            append every byte received to FILE\n"
+    "Replies of the instrument besides text lines: :DISP:DATA? (a PNG of the screen),\n"
+    "CURV? (1 MiB of waveform), WAV:DATA? n (n bytes of waveform, up to 256 MiB), each\n"
+    "an IEEE 488.2 definite-length block and LF; WAV:INDEF?, an indefinite block (#0)\n"
+    "ended by LF; with --scpi, TEST:LATE? ms answers LATE and its LF ms later.\n"
+    "  --dump QUERY FILE     write the reply to QUERY into FILE as the server would\n"
+    "                        send it (as the SCPI mode would, after --scpi) and exit;\n"
+    "                        exit status 1 when QUERY gets no reply\n"
     "Prints \"listening on ADDRESS:PORT\" when ready; SIGTERM or SIGINT ends it.\n";
 
 bool ParseNumber(const char *text, long low, long high, long &value)
@@ -74,11 +98,43 @@ int Usage(const char *problem)
     return 1;
 }
 
+// The bytes that one query brings, as the chosen mode sends them.
+int Dump(bool scpi, const std::string &query, const std::string &path)
+{
+    std::string bytes;
+    bool answered = false;
+    if (scpi) {
+        tallixsim::ScpiInstrument instrument;
+        tallixsim::ScpiReply reply;
+        answered = instrument.Command(query, reply);
+        bytes = std::move(reply.bytes);
+    } else {
+        tallixsim::InstrumentModel model;
+        answered = model.command(query);
+        bytes = model.take();
+    }
+    if (!answered) {
+        std::fprintf(stderr, "tallix-instrument-server: %s gets no reply\n", query.c_str());
+        return 1;
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "tallix-instrument-server: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     tallixsim::ServerOptions options;
+    std::string dumpQuery;
+    std::string dumpPath;
+    bool dump = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         auto number = [&](long low, long high, long &value) {
@@ -118,10 +174,16 @@ int main(int argc, char **argv)
             options.acceptNothing = true;
         } else if (option == "--log" && i + 1 < argc) {
             options.logPath = argv[++i];
+        } else if (option == "--dump" && i + 2 < argc) {
+            dump = true;
+            dumpQuery = argv[++i];
+            dumpPath = argv[++i];
         } else {
             return Usage(("bad or incomplete option: " + option).c_str());
         }
     }
+    if (dump)
+        return Dump(options.scpi, dumpQuery, dumpPath);
 
     // The stop signals only get through inside the server's waits, so none is
     // lost between checking the flag and going to sleep.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -107,6 +108,63 @@ private:
 
     static void addBackendColumn() { QTest::addColumn<QString>("backend"); }
 
+    // gpib-32's names as a program other than the console calls them.
+    struct Gpib32
+    {
+        std::unique_ptr<void, int (*)(void *)> handle{nullptr, dlclose};
+        void (*SendIFC)(int) = nullptr;
+        void (*Send)(int, unsigned short, const void *, long, int) = nullptr;
+        void (*Receive)(int, unsigned short, void *, long, int) = nullptr;
+        void (*ReadStatusByte)(int, unsigned short, short *) = nullptr;
+        void (*DevClear)(int, unsigned short) = nullptr;
+        int (*ibdev)(int, int, int, int, int, int) = nullptr;
+        int (*ibclr)(int) = nullptr;
+        int *ibsta = nullptr;
+        int *iberr = nullptr;
+        int *ibcnt = nullptr;
+        long *ibcntl = nullptr;
+
+        template <typename T> void find(T &target, const char *name)
+        {
+            target = reinterpret_cast<T>(dlsym(handle.get(), name));
+        }
+
+        bool open(const QString &path)
+        {
+            handle.reset(dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL));
+            if (!handle)
+                return false;
+            find(SendIFC, "SendIFC");
+            find(Send, "Send");
+            find(Receive, "Receive");
+            find(ReadStatusByte, "ReadStatusByte");
+            find(DevClear, "DevClear");
+            find(ibdev, "ibdev");
+            find(ibclr, "ibclr");
+            find(ibsta, "user_ibsta");
+            find(iberr, "user_iberr");
+            find(ibcnt, "user_ibcnt");
+            find(ibcntl, "user_ibcntl");
+            return SendIFC && Send && Receive && ReadStatusByte && DevClear && ibdev && ibclr && ibsta &&
+                   iberr && ibcnt && ibcntl;
+        }
+
+        QByteArray query(const QByteArray &command)
+        {
+            const QByteArray line = command + "\r\n";
+            Send(0, 14, line.constData(), long(line.size()), 2);
+            char reply[256];
+            Receive(0, 14, reply, sizeof reply, 0x100);
+            return (*ibsta & 0xC000) != 0 ? QByteArray() : QByteArray(reply, *ibcnt);
+        }
+    };
+
+    static void addBackendRows(const std::function<void(const char *, const QString &)> &rows)
+    {
+        rows("linux-gpib", QStringLiteral(TALLIX_SIM_LINUXGPIB));
+        rows("NI-488.2", QStringLiteral(TALLIX_SIM_NI4882));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -121,7 +179,12 @@ private slots:
         qputenv("TALLIX_SIM_BUS_TRACE", QFile::encodeName(m_tracePath));
     }
 
-    void cleanup() { qunsetenv("TALLIX_GPIB_BACKEND"); }
+    void cleanup()
+    {
+        for (const char *name : {"TALLIX_GPIB_BACKEND", "TALLIX_SIM_BUS_BOARD", "TALLIX_SIM_GPIB_RECEIVE_ERR",
+                                 "TALLIX_SIM_GPIB_POLL_ERR"})
+            qunsetenv(name);
+    }
 
     // Without a backend every call fails with ERR and EDVR, so that the
     // console reports its send as failed; one line on standard error says
@@ -357,6 +420,121 @@ private slots:
         char reply[64] = {};
         QCOMPARE(ibrd(device, reply, sizeof reply - 1) & 0x8000, 0);
         QCOMPARE(QByteArray(reply), QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+    }
+
+    // DevClear and ibclr reach the backend's device clear: the waiting reply
+    // is gone, so the next read has nothing, which the instrument notes as
+    // -420; what each call left is published as for every other.
+    void deviceClear_data()
+    {
+        addBackendColumn();
+        QTest::addColumn<bool>("byDescriptor");
+        addBackendRows([](const char *name, const QString &backend) {
+            QTest::addRow("%s, DevClear", name) << backend << false;
+            QTest::addRow("%s, ibclr", name) << backend << true;
+        });
+    }
+
+    void deviceClear()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, byDescriptor);
+        Gpib32 gpib;
+        QVERIFY(gpib.open(freshLibraries(backend)));
+        const int ud = gpib.ibdev(0, 14, 0, 11, 1, 0);
+        QVERIFY(ud >= 0);
+        gpib.Send(0, 14, "*IDN?\r\n", 7, 2);
+        *gpib.ibsta = 0x8000;
+        if (byDescriptor)
+            QCOMPARE(gpib.ibclr(ud) & 0x8000, 0);
+        else
+            gpib.DevClear(0, 14);
+        QCOMPARE(*gpib.ibsta & 0x8000, 0);
+        QCOMPARE(busTrace(QStringLiteral("clear")), QStringList{"clear 14"});
+        char reply[64];
+        gpib.Receive(0, 14, reply, sizeof reply, 0x100);
+        QCOMPARE(*gpib.ibsta & 0xC000, 0xC000);
+        QCOMPARE(gpib.query("SYST:ERR?"), QByteArray("-420,\"Query UNTERMINATED\"\r\n"));
+        gpib.DevClear(0, 15);
+        QCOMPARE(*gpib.ibsta & 0x8000, 0x8000);
+        QCOMPARE(*gpib.iberr, 2); // ENOL
+    }
+
+    // A failure the backend reports comes through gpib-32 whole: status,
+    // error, count and long count, and the buffer as the backend left it.
+    void forcedFailure_data()
+    {
+        addBackendColumn();
+        QTest::addColumn<bool>("poll");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("count");
+        addBackendRows([](const char *name, const QString &backend) {
+            QTest::addRow("%s, driver error on Receive", name)
+                << backend << false << QByteArray("0:5") << 0x8000 << 0 << 5;
+            QTest::addRow("%s, aborted serial poll", name)
+                << backend << true << QByteArray("6") << 0xC000 << 6 << 0;
+        });
+    }
+
+    void forcedFailure()
+    {
+        QFETCH(QString, backend);
+        QFETCH(bool, poll);
+        QFETCH(QByteArray, value);
+        QFETCH(int, status);
+        QFETCH(int, error);
+        QFETCH(int, count);
+        Gpib32 gpib;
+        QVERIFY(gpib.open(freshLibraries(backend)));
+        qputenv(poll ? "TALLIX_SIM_GPIB_POLL_ERR" : "TALLIX_SIM_GPIB_RECEIVE_ERR", value);
+        QByteArray buffer(32, 'x');
+        short result = 0x1234;
+        if (poll)
+            gpib.ReadStatusByte(0, 14, &result);
+        else
+            gpib.Receive(0, 14, buffer.data(), long(buffer.size()), 0x100);
+        QCOMPARE(*gpib.ibsta & 0xC000, status);
+        QCOMPARE(*gpib.iberr, error);
+        QCOMPARE(*gpib.ibcnt, count);
+        QCOMPARE(*gpib.ibcntl, long(count));
+        QCOMPARE(result, short(0x1234));
+        QCOMPARE(buffer, poll ? QByteArray(32, 'x') : QByteArray(32, '\xEE'));
+    }
+
+    // linux-gpib with its board not set up, as gpib-32 publishes it: ERR
+    // alone (the call never reached a board), EDVR with the errno in the
+    // count, or for a gpib.conf it cannot parse EARG on the board and ECNF
+    // where a descriptor is opened; never ENEB.
+    void linuxGpibBoardUnusable_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("boardError");
+        QTest::addColumn<int>("openError");
+        QTest::addColumn<int>("count");
+        QTest::newRow("/dev/gpib0 missing") << QByteArray("missing") << 0 << 0 << 2;
+        QTest::newRow("board not configured") << QByteArray("unconfigured") << 0 << 0 << 22;
+        QTest::newRow("gpib.conf unusable") << QByteArray("badconf") << 4 << 17 << 0;
+    }
+
+    void linuxGpibBoardUnusable()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, boardError);
+        QFETCH(int, openError);
+        QFETCH(int, count);
+        Gpib32 gpib;
+        QVERIFY(gpib.open(freshLibraries(QStringLiteral(TALLIX_SIM_LINUXGPIB))));
+        qputenv("TALLIX_SIM_BUS_BOARD", mode);
+        gpib.SendIFC(0);
+        QCOMPARE(*gpib.ibsta, 0x8000);
+        QCOMPARE(*gpib.iberr, boardError);
+        QCOMPARE(*gpib.ibcnt, count);
+        QCOMPARE(gpib.ibdev(0, 14, 0, 11, 1, 0), -1);
+        QCOMPARE(*gpib.ibsta, 0x8000);
+        QCOMPARE(*gpib.iberr, openError);
+        QVERIFY(busTrace().isEmpty());
     }
 };
 

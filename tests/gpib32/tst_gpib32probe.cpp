@@ -81,10 +81,37 @@ private slots:
         QTest::newRow("no device on the board")
             << QStringList() << QStringList{niChosen, "TALLIX_SIM_GPIB_ADDRESS=0"} << 1 << niBackend
             << "tallix-gpib-probe: board 0: no device answered (listener search)";
-        QTest::newRow("no board 1")
+        // linux-gpib has no descriptor for a board its configuration lacks:
+        // EARG, never ENEB; NI's library says ENEB.
+        QTest::newRow("no board 1, linux-gpib")
             << QStringList{"--board", "1"} << QStringList{lgChosen} << 1 << lgBackend
+            << "tallix-gpib-probe: board 1: interface clear failed with EARG (invalid argument); "
+               "/etc/gpib.conf describes no board 1 (an interface with minor = 1)";
+        QTest::newRow("no board 1, NI")
+            << QStringList{"--board", "1"} << QStringList{niChosen} << 1 << niBackend
             << "tallix-gpib-probe: board 1: interface clear failed with ENEB (no such "
                "board, or it is offline)";
+        // linux-gpib's board not set up: the driver's errno, or ECNF, named
+        // with what to do.
+        QTest::newRow("linux-gpib, /dev/gpib0 missing")
+            << QStringList() << QStringList{lgChosen, "TALLIX_SIM_BUS_BOARD=missing"} << 1 << lgBackend
+            << "tallix-gpib-probe: board 0: interface clear failed with EDVR (driver error: No such file or "
+               "directory); /dev/gpib0 is missing: load the adapter's kernel module, then run sudo "
+               "gpib_config --minor 0";
+        QTest::newRow("linux-gpib, board not configured")
+            << QStringList{"--address", "14"} << QStringList{lgChosen, "TALLIX_SIM_BUS_BOARD=unconfigured"}
+            << 1 << lgBackend
+            << "tallix-gpib-probe: board 0: interface clear failed with EDVR (driver error: Invalid "
+               "argument); board 0 is not configured: run sudo gpib_config --minor 0";
+        // The board-level call says EARG; the probe finds the ECNF behind it.
+        QTest::newRow("linux-gpib, gpib.conf unusable")
+            << QStringList() << QStringList{lgChosen, "TALLIX_SIM_BUS_BOARD=badconf"} << 1 << lgBackend
+            << "tallix-gpib-probe: board 0: interface clear failed with ECNF (the GPIB configuration file "
+               "cannot be used); fix /etc/gpib.conf (or the file IB_CONFIG names)";
+        QTest::newRow("NI, driver error on the reply")
+            << QStringList{"--address", "14"} << QStringList{niChosen, "TALLIX_SIM_GPIB_RECEIVE_ERR=0:5"} << 1
+            << niBackend
+            << "tallix-gpib-probe: address 14: no reply (EDVR (driver error: Input/output error))";
         QTest::newRow("bad address") << QStringList{"--address", "31"} << QStringList{lgChosen} << 2
                                      << QString()
                                      << "tallix-gpib-probe: --address needs a primary address from 0 to 30";
@@ -102,7 +129,9 @@ private slots:
         QFETCH(QString, err);
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"LD_LIBRARY_PATH", "TALLIX_GPIB_BACKEND", "TALLIX_SIM_GPIB_ADDRESS"})
+        for (const char *name :
+             {"LD_LIBRARY_PATH", "TALLIX_GPIB_BACKEND", "TALLIX_SIM_GPIB_ADDRESS", "TALLIX_SIM_BUS_BOARD",
+              "TALLIX_SIM_GPIB_RECEIVE_ERR", "TALLIX_SIM_GPIB_POLL_ERR"})
             env.remove(QString::fromLatin1(name));
         for (const QString &setting : environment)
             env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));

@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // tallix-instrument-server in its SCPI mode as a child process, on 127.0.0.1
 // and a port that the system picks, so that it never meets the demo's server
@@ -42,6 +44,23 @@ public:
     }
 
     QString Errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+    // The bytes the server sends for `query` (in its SCPI mode unless told
+    // otherwise), as its --dump writes them; empty when it gave none.
+    static QByteArray Dump(const QString &query, bool scpi = true)
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("reply.bin"));
+        QStringList arguments{QStringLiteral("--dump"), query, path};
+        if (scpi)
+            arguments.prepend(QStringLiteral("--scpi"));
+        QProcess dump;
+        dump.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"), arguments);
+        if (!dump.waitForFinished(30000) || dump.exitCode() != 0)
+            return {};
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
 private:
     QProcess m_process;
