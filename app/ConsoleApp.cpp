@@ -37,6 +37,8 @@ bool CConsoleApp::InitInstance()
 
     {
         CConsoleDlg dlg;
+        if (!m_startResource.isEmpty())
+            dlg.StartWithResource(m_startResource);
         dlg.exec();
     } // the window goes here, and with it the GPIB library
     return false;

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class QString;
+#include <QString>
 
 // Owns the start-up order: the process-wide services, then the console window
 // run modally until it closes. Holds nothing of its own.
@@ -20,6 +20,10 @@ public:
     // Prepares the sockets layer: a send on a connection that the peer closed
     // must come back as an error, not end the process. False when it failed.
     static bool InitSockets();
+
+    // `--resource`: the resource the window starts with, on the VISA
+    // Resource link; empty for none.
+    QString m_startResource;
 
     // Shows a start-up message (tests replace it).
     std::function<void(const QString &)> m_showMessage;

@@ -50,10 +50,10 @@ bool HaveDisplay()
 
 constexpr int EXIT_USAGE = 2;
 
-const char DESCRIPTION[] = "Sends text commands to a laboratory instrument over one of five links (Zemra\n"
-                           "Automation, Ordal.dll, Remote GPIB, Lumec.dll, TCP/IP) and shows its responses,\n"
-                           "in one window. It takes no arguments besides the options below; the settings\n"
-                           "are kept in ~/.config/Korvane/Tallix.conf. See tallix(1).";
+const char DESCRIPTION[] = "Sends text commands to a laboratory instrument over one of six links (Zemra\n"
+                           "Automation, Ordal.dll, Remote GPIB, Lumec.dll, TCP/IP, VISA Resource) and shows\n"
+                           "its responses, in one window. It takes no arguments besides the options below;\n"
+                           "the settings are kept in ~/.config/Korvane/Tallix.conf. See tallix(1).";
 
 // The options that Qt itself takes from the command line keep working:
 // QApplication removes them before the program sees its arguments. They are
@@ -89,7 +89,7 @@ void AddQtOptions(QCommandLineParser &parser)
 // --help and --version are answered, and a bad option refused, before
 // anything that needs a display. Returns the exit status when the program
 // ends here, -1 when the window is to run.
-int HandleCommandLine(int &argc, char **argv)
+int HandleCommandLine(int &argc, char **argv, QString &resource)
 {
     if (argc <= 1)
         return -1;
@@ -104,12 +104,21 @@ int HandleCommandLine(int &argc, char **argv)
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version and exits."));
+    const QCommandLineOption resourceOption(
+        QStringLiteral("resource"),
+        QStringLiteral(
+            "Starts with the VISA Resource link chosen and RESOURCE (a VISA resource string, such as "
+            "TCPIP::192.168.1.20::5025::SOCKET) in its box."),
+        QStringLiteral("RESOURCE"));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(resourceOption);
     AddQtOptions(parser);
     const bool parsed = parser.parse(arguments);
-    if (parsed && !parser.isSet(help) && !parser.isSet(version))
+    if (parsed && !parser.isSet(help) && !parser.isSet(version)) {
+        resource = parser.value(resourceOption);
         return -1; // what is not an option is ignored, as it always was
+    }
 
     // Only to name the program in the usage line; it needs no display.
     QCoreApplication core(argc, argv);
@@ -129,7 +138,8 @@ int HandleCommandLine(int &argc, char **argv)
 
 int main(int argc, char *argv[])
 {
-    if (const int status = HandleCommandLine(argc, argv); status >= 0)
+    QString resource;
+    if (const int status = HandleCommandLine(argc, argv, resource); status >= 0)
         return status;
     if (!HaveDisplay()) {
         std::fprintf(stderr,
@@ -147,6 +157,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(g_previousHandler);
     QGuiApplication::setDesktopFileName(QStringLiteral("tallix"));
     CConsoleApp theApp;
+    theApp.m_startResource = resource;
     theApp.InitInstance();
     return 0;
 }

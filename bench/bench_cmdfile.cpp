@@ -17,6 +17,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
+#include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -184,12 +185,12 @@ int main()
     CUiHooks hooks;
     hooks.showMessage = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
     CLinkDispatch links(&hooks);
-    links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+    LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
         .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
-    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_linkKind = LINK_ORDAL;
     links.ConnectLinks();
-    if (!links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded()) {
+    if (!LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded()) {
         std::fprintf(stderr, "the simulated ordal library did not load from %s\n", TALLIX_SIM_LIBDIR);
         return 1;
     }

@@ -14,6 +14,7 @@
 #include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
+#include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
 
 #include <QCoreApplication>
@@ -88,12 +89,12 @@ int main(int argc, char **argv)
     CLinkDispatch links(&hooks);
     links.m_linkKind = LINK_GPIB;
     links.m_context.gpibAddress = 14;
-    links.Gpib().SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
+    Gpib(links).SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
 
     const auto loadStart = Clock::now();
     links.ConnectLinks();
     const double loadSeconds = Seconds(loadStart);
-    if (links.Gpib().IsOffline()) {
+    if (Gpib(links).IsOffline()) {
         std::fprintf(stderr, "the simulated library did not load from %s\n", TALLIX_SIM_LIBDIR);
         return 1;
     }

@@ -20,6 +20,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
+#include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -122,8 +123,8 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
     CLinkDispatch links(&hooks);
     CCommandFiles files(&hooks);
     links.m_linkKind = LINK_LUMEC;
-    links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
-    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
+    Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     CCommandSender sender(links, files, &hooks);
 
     const auto t0 = Clock::now();
@@ -146,8 +147,8 @@ double Dispatch(const std::vector<std::string> &lines, const QString &logPath, c
     CCommandFiles logged;
     CResponseLog &log = logged.m_logFile;
     links.m_linkKind = LINK_LUMEC;
-    links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
-    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
+    Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     CCommandSender sender(links, logged, &hooks);
 
     const auto t0 = Clock::now();

@@ -10,6 +10,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
 
 #include <QCoreApplication>
@@ -72,7 +73,7 @@ double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
         wrong += text == EXPECTED ? 0 : 1;
     }
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    links.Tcp().DropSocket(); // the server serves one client at a time
+    Tcp(links).DropSocket(); // the server serves one client at a time
     return queries / seconds;
 }
 
@@ -96,7 +97,7 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
         },
         [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    links.Tcp().DropSocket();
+    Tcp(links).DropSocket();
 
     QFile log(logPath);
     if (log.open(QIODevice::ReadOnly)) {
@@ -232,7 +233,7 @@ int main(int argc, char **argv)
     };
     CLinkDispatch links(&hooks);
     links.m_linkKind = LINK_TCPIP;
-    links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_context.ipAddressText = [&]() { return address; };
     DelayMicroseconds(100); // the one-time calibration, outside the timings
 

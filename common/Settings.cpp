@@ -40,6 +40,16 @@ bool Set(QSettings &store, const QString &name, std::int32_t value)
     return true;
 }
 
+bool SetValue(QSettings &store, const QString &name, const QVariant &value)
+{
+    if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong)
+        return Set(store, name, static_cast<std::int32_t>(value.toLongLong()));
+    if (store.contains(name) && store.value(name) == value)
+        return false;
+    store.setValue(name, value);
+    return true;
+}
+
 } // namespace
 
 void WriteProfileInt(const QString &section, const QString &key, std::int32_t value)
@@ -59,6 +69,37 @@ void WriteProfileInts(std::initializer_list<CProfileValue> values)
     for (const CProfileValue &v : values)
         changed |= Set(store, QString::fromLatin1(v.section) + QLatin1Char('/') + QString::fromLatin1(v.key),
                        v.value);
+    if (changed)
+        store.sync();
+}
+
+QString GetProfileString(const QString &section, const QString &key, const QString &defaultValue)
+{
+    const QVariant value = Store().value(section + QLatin1Char('/') + key);
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+QStringList GetProfileStringList(const QString &section, const QString &key)
+{
+    return Store().value(section + QLatin1Char('/') + key).toStringList();
+}
+
+void WriteProfileString(const QString &section, const QString &key, const QString &value)
+{
+    WriteProfileValues({{section + QLatin1Char('/') + key, value}});
+}
+
+void WriteProfileStringList(const QString &section, const QString &key, const QStringList &value)
+{
+    WriteProfileValues({{section + QLatin1Char('/') + key, value}});
+}
+
+void WriteProfileValues(const std::vector<std::pair<QString, QVariant>> &values)
+{
+    QSettings store = Store();
+    bool changed = false;
+    for (const auto &[name, value] : values)
+        changed |= SetValue(store, name, value);
     if (changed)
         store.sync();
 }

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVariant>
 
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 // The per-user settings store: organisation "Korvane", application "Tallix",
 // native format (on Linux ~/.config/Korvane/Tallix.conf). Values are signed
@@ -22,3 +26,13 @@ struct CProfileValue
     std::int32_t value;
 };
 void WriteProfileInts(std::initializer_list<CProfileValue> values);
+
+// Texts, kept beside the integers: a value that is missing reads as the
+// default. A list is kept as one entry of the store.
+QString GetProfileString(const QString &section, const QString &key, const QString &defaultValue = QString());
+QStringList GetProfileStringList(const QString &section, const QString &key);
+void WriteProfileString(const QString &section, const QString &key, const QString &value);
+void WriteProfileStringList(const QString &section, const QString &key, const QStringList &value);
+
+// Values of either kind at once, by "Section/Key": one rewrite of the store.
+void WriteProfileValues(const std::vector<std::pair<QString, QVariant>> &values);

@@ -6,13 +6,13 @@
 #include "console/AboutDlg.h"
 #include "console/DialogUnitsWidget.h"
 #include "console/FileDialogEx.h"
+#include "console/FindDlg.h"
 #include "console/IpAddressCtrl.h"
 #include "console/LinkSettingsDlg.h"
 #include "console/ReplyFile.h"
 #include "console/ResponseText.h"
 #include "console/WarningDialog.h"
-#include "links/GpibLink.h"
-#include "links/TcpLink.h"
+#include "links/LinkTable.h"
 #include "timing/Delay.h"
 
 #include <QAbstractItemView>
@@ -37,6 +37,27 @@
 namespace {
 
 constexpr int COMMAND_MAX_CHARS = 1023;
+
+// Where each link's radio stands, in dialog units (each 10 high), by the
+// link's place in the table: the first five where they have always been,
+// the sixth at the start of the row below them, beside its resource box.
+struct CRadioSlot
+{
+    int id;
+    const char *name;
+    int x, y, width;
+};
+constexpr CRadioSlot RADIO_SLOTS[] = {
+    {IDC_LINK_AUTOMATION, "IDC_LINK_AUTOMATION", 7, 169, 75},
+    {IDC_LINK_ORDAL, "IDC_LINK_ORDAL", 7, 188, 42},
+    {IDC_LINK_GPIB, "IDC_LINK_GPIB", 7, 207, 59},
+    {IDC_LINK_LUMEC, "IDC_LINK_LUMEC", 95, 169, 40},
+    {IDC_LINK_TCPIP, "IDC_LINK_TCPIP", 95, 188, 40},
+    {IDC_LINK_VISA, "IDC_LINK_VISA", 7, 226, 62},
+};
+// The window: its size of old, one row of 19 units taller.
+constexpr int WINDOW_WIDTH = 320;
+constexpr int WINDOW_HEIGHT = 244;
 
 // Case is ignored for ASCII letters only, as the history has always done.
 bool EqualsIgnoringAsciiCase(const QString &a, const QString &b)
@@ -105,12 +126,18 @@ QString IdName(int id)
         return QStringLiteral("IDC_DELAY");
     case IDC_IP_ADDRESS:
         return QStringLiteral("IDC_IP_ADDRESS");
+    case IDC_RESOURCE:
+        return QStringLiteral("IDC_RESOURCE");
+    case IDC_FIND:
+        return QStringLiteral("IDC_FIND");
+    case IDC_RESOURCE_LABEL:
+        return QStringLiteral("IDC_RESOURCE_LABEL");
     case IDCANCEL:
         return QStringLiteral("IDCANCEL");
     default:
-        for (const CLinkRow &row : LinkTable())
-            if (row.controlId == id)
-                return QString::fromLatin1(row.controlName);
+        for (const CRadioSlot &slot : RADIO_SLOTS)
+            if (slot.id == id)
+                return QString::fromLatin1(slot.name);
         return QStringLiteral("IDC_STATIC_%1").arg(id);
     }
 }
@@ -137,6 +164,10 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
         CAboutDlg about;
         about.exec();
     };
+    m_runFind = [this]() {
+        CFindDlg dialog(m_links.m_context.options, this);
+        return dialog.exec() == QDialog::Accepted ? dialog.ChosenResource() : QString();
+    };
     m_runLinkSettings = [this](CConsoleSettings &settings) {
         CLinkSettingsDlg dialog(settings, this);
         if (dialog.exec() != QDialog::Accepted)
@@ -151,6 +182,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
 
     m_links.m_refreshMembers = [this]() { UpdateData(true); };
     m_links.m_context.ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
+    m_links.m_context.resourceText = [this]() { return m_resourceCombo->currentText(); };
     m_sender.m_logWriteFailed = [this]() { m_outputPath->setText(QString()); };
 
     m_links.m_linkKind =
@@ -237,9 +269,11 @@ void CConsoleDlg::CreateControls()
     m_sendFileButton = button(IDC_SEND_FILE, "Send File", 7, 128);
     m_sendFileButton->setEnabled(false);
 
+    static_assert(std::size(RADIO_SLOTS) >= 6, "a place for every link's radio");
     for (const CLinkRow &row : LinkTable()) {
         auto *radio = new QRadioButton(QString::fromLatin1(row.label), this);
-        place(radio, row.controlId, row.x, row.y, row.width, 10);
+        const CRadioSlot &slot = RADIO_SLOTS[static_cast<std::size_t>(ToInt(row.kind))];
+        place(radio, slot.id, slot.x, slot.y, slot.width, 10);
         radio->setFocusPolicy(Qt::ClickFocus); // no tab stops
         // Yet the keyboard reaches them: Alt with the radio's place in the
         // group.
@@ -272,6 +306,21 @@ void CConsoleDlg::CreateControls()
     m_ipAddressCtrl = new CIpAddressCtrl(this);
     place(m_ipAddressCtrl, IDC_IP_ADDRESS, 141, 185, 70, 12);
 
+    // The row of the VISA Resource link, below all of the above.
+    auto *resourceLabel = new QLabel(QStringLiteral("Resource:"), this);
+    place(resourceLabel, IDC_RESOURCE_LABEL, 72, 229, 34, 8);
+    m_resourceCombo = new QComboBox(this);
+    m_resourceCombo->setEditable(true);
+    m_resourceCombo->setCompleter(nullptr);
+    m_resourceCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_resourceCombo->setMaxVisibleItems(RESOURCE_HISTORY_SIZE);
+    place(m_resourceCombo, IDC_RESOURCE, 108, 226, 149, 14);
+    m_resourceCombo->resize(m_resourceCombo->width(),
+                            qMax(units.Y(12), m_resourceCombo->sizeHint().height()));
+    m_resourceCombo->setAccessibleName(resourceLabel->text());
+    resourceLabel->setBuddy(m_resourceCombo);
+    m_find = button(IDC_FIND, "&Find...", 262, 226);
+
     // What a screen reader says for the boxes: the texts of their labels.
     m_gpibAddressEdit->setAccessibleName(addressLabel->text());
     m_delayEdit->setAccessibleName(delayLabel->text());
@@ -286,12 +335,12 @@ void CConsoleDlg::CreateControls()
     for (QRadioButton *radio : m_linkRadios)
         CDialogUnits::FitText(radio);
 
-    QWidget *tabOrder[] = {m_send,           m_commandCombo, m_readAfterSend,   m_read, m_status,
-                           m_serialPoll,     m_openFile,     m_gpibAddressEdit, m_exit, m_response,
-                           m_sendFileButton, m_delayEdit,    m_ipAddressCtrl};
+    QWidget *tabOrder[] = {m_send,           m_commandCombo, m_readAfterSend,   m_read,          m_status,
+                           m_serialPoll,     m_openFile,     m_gpibAddressEdit, m_exit,          m_response,
+                           m_sendFileButton, m_delayEdit,    m_ipAddressCtrl,   m_resourceCombo, m_find};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    setTabOrder(m_ipAddressCtrl, m_send); // and round again
+    setTabOrder(m_find, m_send); // and round again
 
     connect(m_send, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnSend(); }); });
     connect(m_read, &QPushButton::clicked, this, [this]() { RunHandler([this]() { ShowResponse(); }); });
@@ -304,8 +353,9 @@ void CConsoleDlg::CreateControls()
     connect(m_gpibAddressEdit, &QLineEdit::textChanged, this,
             [this]() { RunHandler([this]() { OnChangeAddress(); }); });
     connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
+    connect(m_find, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnFind(); }); });
 
-    setFixedSize(units.Size(320, 225));
+    setFixedSize(units.Size(WINDOW_WIDTH, WINDOW_HEIGHT));
 }
 
 bool CConsoleDlg::OnInitDialog()
@@ -317,10 +367,14 @@ bool CConsoleDlg::OnInitDialog()
     setWindowIcon(m_icon);
     m_gpibAddressEdit->setText(
         QString::number(GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), 14)));
-    CTcpLink &tcp = m_links.Tcp();
-    tcp.m_ipAddress =
+    const auto ipAddress =
         static_cast<std::uint32_t>(GetProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"), 0));
-    m_ipAddressCtrl->SetAddress(tcp.m_ipAddress);
+    if (CHostAddressUser *host = m_links.HostAddressUser())
+        host->SetHostAddress(ipAddress);
+    m_ipAddressCtrl->SetAddress(ipAddress);
+    m_resourceCombo->addItems(GetProfileStringList(QStringLiteral("VISA"), QStringLiteral("Resources"))
+                                  .mid(0, RESOURCE_HISTORY_SIZE));
+    m_resourceCombo->setEditText(GetProfileString(QStringLiteral("VISA"), QStringLiteral("Resource")));
     // The first delay of the run, which needs the calibration, follows the
     // first paint (paintEvent), so that the window never waits for it.
     m_send->setFocus(Qt::OtherFocusReason);
@@ -365,7 +419,8 @@ void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
     // The address check: a changed address drops an open connection, so the
     // next command connects to the new one.
     if (fromControls)
-        m_links.Tcp().CheckAddress(m_ipAddressCtrl->GetAddress());
+        if (CHostAddressUser *host = m_links.HostAddressUser())
+            host->CheckAddress(m_ipAddressCtrl->GetAddress());
 }
 
 bool CConsoleDlg::UpdateData(bool saveAndValidate)
@@ -400,7 +455,40 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
 
 int CConsoleDlg::ConnectLinks()
 {
-    return m_links.ConnectLinks();
+    const int result = m_links.ConnectLinks();
+    // The resource box offers what was opened, most recent first.
+    if (result != 0 && m_links.m_linkKind == LINK_VISA)
+        RememberResource(m_resourceCombo->currentText().trimmed());
+    return result;
+}
+
+void CConsoleDlg::RememberResource(const QString &resource)
+{
+    if (resource.isEmpty())
+        return;
+    const int at = m_resourceCombo->findText(resource);
+    if (at == 0)
+        return;
+    if (at > 0)
+        m_resourceCombo->removeItem(at);
+    m_resourceCombo->insertItem(0, resource);
+    while (m_resourceCombo->count() > RESOURCE_HISTORY_SIZE)
+        m_resourceCombo->removeItem(m_resourceCombo->count() - 1);
+    m_resourceCombo->setEditText(resource);
+}
+
+void CConsoleDlg::OnFind()
+{
+    const QString resource = m_runFind ? m_runFind() : QString();
+    if (!resource.isEmpty())
+        m_resourceCombo->setEditText(resource);
+}
+
+void CConsoleDlg::StartWithResource(const QString &resource)
+{
+    m_linkRadios[static_cast<std::size_t>(ToInt(LINK_VISA))]->setChecked(true);
+    m_links.m_linkKind = LINK_VISA;
+    m_resourceCombo->setEditText(resource);
 }
 
 int CConsoleDlg::SendCommand(const char *line)
@@ -474,10 +562,11 @@ void CConsoleDlg::OnStatus()
 void CConsoleDlg::OnSerialPoll()
 {
     short result = 0;
-    CGpibLink &gpib = m_links.Gpib();
-    if (gpib.SerialPoll(&result) != 0 && gpib.LastCallFailed()) {
+    QString error;
+    if (!m_links.SerialPoll(result, error)) {
         // A poll that failed has no status byte to show.
-        ShowMessage(QStringLiteral("Serial poll failed: %1").arg(gpib.LastErrorText()));
+        if (!error.isEmpty())
+            ShowMessage(error);
         return;
     }
     // C's alternate form: 64 shows as 0x40, zero as a plain 0 (Qt's own
@@ -495,7 +584,7 @@ void CConsoleDlg::OnChangeAddress()
     std::int32_t &address = m_links.m_context.gpibAddress;
     address = ok ? value : 0;
     if (address > 0) {
-        m_links.Gpib().SetAddress(address);
+        m_links.SetDeviceAddress(address);
         WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), address);
     }
 }
@@ -664,8 +753,18 @@ void CConsoleDlg::OnCancel()
     m_closing = true;
     UpdateData(true); // a bad delay shows its message; the close goes on
     WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(m_links.m_linkKind));
-    WriteProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"),
-                    static_cast<std::int32_t>(m_links.Tcp().m_ipAddress));
+    if (const CHostAddressUser *host = m_links.HostAddressUser())
+        WriteProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"),
+                        static_cast<std::int32_t>(host->HostAddress()));
+    // The resource box, as the user left it; written only once there is
+    // something to keep, so that a first run leaves the store as it was.
+    QStringList resources;
+    for (int i = 0; i < m_resourceCombo->count(); ++i)
+        resources << m_resourceCombo->itemText(i);
+    const QString resource = m_resourceCombo->currentText();
+    if (!resources.isEmpty() || !resource.isEmpty())
+        WriteProfileValues(
+            {{QStringLiteral("VISA/Resource"), resource}, {QStringLiteral("VISA/Resources"), resources}});
     m_files.CloseCommandFiles();
     m_links.ReleaseLinks();
     QDialog::reject();

@@ -40,6 +40,19 @@ constexpr int IDC_SEND_FILE = 1015;
 constexpr int IDC_DELAY = 1025;
 constexpr int IDC_LOG_RESPONSES = 1026;
 constexpr int IDC_IP_ADDRESS = 1028;
+// The link radios, one a row of the link table, in its order.
+constexpr int IDC_LINK_AUTOMATION = 1020;
+constexpr int IDC_LINK_ORDAL = 1021;
+constexpr int IDC_LINK_GPIB = 1022;
+constexpr int IDC_LINK_LUMEC = 1023;
+constexpr int IDC_LINK_TCPIP = 1027;
+constexpr int IDC_LINK_VISA = 1030;
+// The row of the VISA Resource link.
+constexpr int IDC_RESOURCE = 1031;
+constexpr int IDC_FIND = 1032;
+constexpr int IDC_RESOURCE_LABEL = 1033;
+// The resources the box offers, most recent first.
+constexpr int RESOURCE_HISTORY_SIZE = 20;
 constexpr int IDCANCEL = 2;
 constexpr int IDD_CONSOLE = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;
@@ -73,6 +86,9 @@ public:
     // The Link Settings dialog, run modally on `settings`: true and the
     // dialog's values in `settings` when the user says OK (tests replace it).
     std::function<bool(CConsoleSettings &settings)> m_runLinkSettings;
+    // The Find dialog, run modally: the resource the user took, or an empty
+    // text (tests replace it).
+    std::function<QString()> m_runFind;
 
     // Commands (handlers of the buttons and the Enter key).
     void ShowResponse();
@@ -82,6 +98,8 @@ public:
     void OnOpenFile();
     void OnSendFile();
     void OnChangeAddress();
+    // The Find button: a resource found goes into the resource box.
+    void OnFind();
     void OnSysCommand(int id, int param = 0);
     // The window menu's Link Settings: OK stores the settings, which apply
     // from the next command.
@@ -105,6 +123,10 @@ public:
     const CReply &LastReply() const { return m_lastReply; }
 
     QWidget *Control(int id) const;
+
+    // `tallix --resource RESOURCE`: the VISA Resource link chosen, with the
+    // resource in its box (kept, as any choice, at the close).
+    void StartWithResource(const QString &resource);
 
 protected:
     bool OnInitDialog();
@@ -130,6 +152,8 @@ private:
     void ShowReply(bool afterSend);
     void SetFileControls(bool fileSelected);
     void ApplySettings(const CConsoleSettings &settings);
+    // A resource that a command opened goes to the top of the box's list.
+    void RememberResource(const QString &resource);
 
     CUiHooks m_hooks;
     CLinkDispatch m_links;
@@ -157,4 +181,6 @@ private:
     QLabel *m_outputPath = nullptr;
     QLineEdit *m_delayEdit = nullptr;
     CIpAddressCtrl *m_ipAddressCtrl = nullptr;
+    QComboBox *m_resourceCombo = nullptr;
+    QPushButton *m_find = nullptr;
 };

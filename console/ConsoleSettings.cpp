@@ -3,45 +3,91 @@
 #include "console/ConsoleSettings.h"
 
 #include "common/Settings.h"
+#include "links/LinkTable.h"
 
 #include <QString>
 
+#include <climits>
+
 namespace {
 
-int Read(const char *section, const char *key, int defaultValue, int least, int most)
+// What every link shares: the bound of a reply.
+CLinkSettingsGroup RepliesGroup()
 {
-    const int value = GetProfileInt(QString::fromLatin1(section), QString::fromLatin1(key), defaultValue);
-    return value >= least && value <= most ? value : defaultValue;
+    CLinkSettingsGroup group{QStringLiteral("Replies"), {}};
+    group.settings.push_back(
+        {"Replies",
+         "MaxBytes",
+         CLinkSetting::Shown::Mebibytes,
+         QStringLiteral("&Largest reply kept:"),
+         QStringLiteral(
+             "A longer reply is still read to its end, but only its start is kept, shown, logged and "
+             "saved."),
+         MIN_MAX_REPLY_BYTES,
+         MAX_MAX_REPLY_BYTES,
+         {},
+         {},
+         [](const CLinkOptions &o) { return QVariant(static_cast<qlonglong>(o.maxReplyBytes)); },
+         [](CLinkOptions &o, const QVariant &v) { o.maxReplyBytes = v.toLongLong(); }});
+    return group;
 }
 
 } // namespace
 
+const std::vector<CLinkSettingsGroup> &CConsoleSettings::Groups()
+{
+    static const std::vector<CLinkSettingsGroup> groups = [] {
+        std::vector<CLinkSettingsGroup> all = LinkSettingsGroups();
+        all.push_back(RepliesGroup());
+        return all;
+    }();
+    return groups;
+}
+
+const CLinkSetting *CConsoleSettings::Find(const QString &name)
+{
+    for (const CLinkSettingsGroup &group : Groups())
+        for (const CLinkSetting &setting : group.settings)
+            if (setting.Name() == name)
+                return &setting;
+    return nullptr;
+}
+
 CConsoleSettings CConsoleSettings::Load()
 {
     CConsoleSettings settings;
-    CLinkOptions &links = settings.links;
-    links.tcpPort = Read("TCPIP", "Port", TCPIP_PORT, MIN_PORT, MAX_PORT);
-    links.connectTimeoutMs =
-        Read("TCPIP", "ConnectTimeoutMs", CONNECT_TIMEOUT_MS, MIN_CONNECT_TIMEOUT_MS, MAX_CONNECT_TIMEOUT_MS);
-    links.replyTimeoutMs =
-        Read("TCPIP", "ReplyTimeoutMs", RESPONSE_TIMEOUT_MS, MIN_REPLY_TIMEOUT_MS, MAX_REPLY_TIMEOUT_MS);
-    links.askForReply = Read("TCPIP", "RequestLine", 1, 0, 1) == 1;
-    links.gpibTimeout = Read("GPIB", "Timeout", GPIB_LIBRARY_TIMEOUT, GPIB_LIBRARY_TIMEOUT, MAX_GPIB_TIMEOUT);
-    links.maxReplyBytes = Read("Replies", "MaxBytes", static_cast<int>(DEFAULT_MAX_REPLY_BYTES),
-                               MIN_MAX_REPLY_BYTES, MAX_MAX_REPLY_BYTES);
-    settings.showControlCharacters = Read("Console", "ShowControlCharacters", 0, 0, 1) == 1;
+    for (const CLinkSettingsGroup &group : Groups()) {
+        for (const CLinkSetting &setting : group.settings) {
+            const QString section = QString::fromLatin1(setting.section);
+            const QString key = QString::fromLatin1(setting.key);
+            QVariant stored;
+            if (setting.shown == CLinkSetting::Shown::Library) {
+                stored = GetProfileString(section, key);
+            } else {
+                const std::int32_t value = GetProfileInt(section, key, INT32_MIN);
+                if (value != INT32_MIN)
+                    stored = QVariant(static_cast<qlonglong>(value));
+            }
+            if (stored.isValid() && setting.Accepts(stored))
+                setting.set(settings.links, stored);
+        }
+    }
+    const int show = GetProfileInt(QStringLiteral("Console"), QStringLiteral("ShowControlCharacters"), 0);
+    settings.showControlCharacters = show == 1;
     return settings;
 }
 
 void CConsoleSettings::Save() const
 {
-    WriteProfileInts({
-        {"TCPIP", "Port", links.tcpPort},
-        {"TCPIP", "ConnectTimeoutMs", links.connectTimeoutMs},
-        {"TCPIP", "ReplyTimeoutMs", links.replyTimeoutMs},
-        {"TCPIP", "RequestLine", links.askForReply ? 1 : 0},
-        {"GPIB", "Timeout", links.gpibTimeout},
-        {"Replies", "MaxBytes", static_cast<std::int32_t>(links.maxReplyBytes)},
-        {"Console", "ShowControlCharacters", showControlCharacters ? 1 : 0},
-    });
+    std::vector<std::pair<QString, QVariant>> values;
+    for (const CLinkSettingsGroup &group : Groups())
+        for (const CLinkSetting &setting : group.settings) {
+            const QVariant value = setting.get(links);
+            values.emplace_back(setting.Name(), setting.shown == CLinkSetting::Shown::Library
+                                                    ? QVariant(value.toString())
+                                                    : QVariant(value.toLongLong()));
+        }
+    values.emplace_back(QStringLiteral("Console/ShowControlCharacters"),
+                        QVariant(showControlCharacters ? 1 : 0));
+    WriteProfileValues(values);
 }

@@ -2,22 +2,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "console/ConsoleSettings.h"
+
 #include <QDialog>
 
-#include <cstdint>
+#include <vector>
 
-struct CConsoleSettings;
 class QCheckBox;
-class QComboBox;
-class QDoubleSpinBox;
-class QSpinBox;
+class QWidget;
 
-// The Link Settings dialog, opened from the window's menu: the TCP/IP port,
-// its two waits and whether each read asks for the reply, the GPIB I/O
-// time-out, the most of a reply that is kept, and whether the response box
-// shows control characters. The
+// The Link Settings dialog, opened from the window's menu: a group of boxes
+// for each link that has settings, built from the settings the link lists
+// (links/), then the bound of a reply and the view of the response box. The
 // ranges of its boxes are the ranges of the settings, so a bad value cannot
-// be entered.
+// be entered. Each box is named by its setting's "Section/Key".
 class CLinkSettingsDlg : public QDialog
 {
     Q_OBJECT
@@ -29,18 +27,18 @@ public:
     // What the boxes hold now.
     CConsoleSettings Settings() const;
 
-    // The GPIB time-out codes as the dialog names them: the index of an
-    // entry is the code, 0 (no limit) to 17 (1000 s).
-    static QString TimeoutName(int code);
-
 private:
-    int m_storedConnectTimeoutMs;
-    std::int64_t m_storedMaxReplyBytes;
-    QSpinBox *m_port = nullptr;
-    QSpinBox *m_connectTimeout = nullptr;
-    QDoubleSpinBox *m_replyTimeout = nullptr;
-    QCheckBox *m_askForReply = nullptr;
-    QComboBox *m_gpibTimeout = nullptr;
-    QSpinBox *m_maxReply = nullptr;
+    struct Box
+    {
+        const CLinkSetting *setting;
+        QWidget *widget;
+        QVariant stored; // as it came in: kept where the box shows it rounded and was not changed
+    };
+
+    static QWidget *MakeBox(const CLinkSetting &setting, const QVariant &value);
+    static QVariant BoxValue(const Box &box);
+
+    CConsoleSettings m_settings;
+    std::vector<Box> m_boxes;
     QCheckBox *m_showControlCharacters = nullptr;
 };

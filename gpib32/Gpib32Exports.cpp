@@ -97,6 +97,13 @@ GPIB32_EXPORT void DevClear(int board, Addr4882_t address)
         Publish(backend->DevClear(board, address));
 }
 
+// The listeners on the bus, where the library can find them (Find).
+GPIB32_EXPORT void FindLstn(int board, const Addr4882_t *padList, Addr4882_t *results, int limit)
+{
+    if (CGpibBackend *backend = Backend())
+        Publish(backend->FindLstn(board, padList, results, limit));
+}
+
 GPIB32_EXPORT void SendCmds(int board, const void *commands, long count)
 {
     if (CGpibBackend *backend = Backend())

@@ -148,9 +148,9 @@ QByteArray AutomationServer::ReceiveText()
         .toLocal8Bit();
 }
 
-void CAutomationLink::UpdateAutomationLink(LinkKind current)
+void CAutomationLink::UpdateAutomationLink(bool chosen)
 {
-    if (current != LINK_AUTOMATION) {
+    if (!chosen) {
         m_automation.ReleaseDispatch();
         return;
     }
@@ -166,7 +166,7 @@ void CAutomationLink::UpdateAutomationLink(LinkKind current)
     m_automation.SetSetupProperty(1);
 }
 
-int CAutomationLink::Update(LinkKind chosen)
+int CAutomationLink::Update(bool chosen)
 {
     UpdateAutomationLink(chosen);
     return 1;

@@ -59,7 +59,7 @@ class CAutomationLink : public CLink
 public:
     explicit CAutomationLink(const CLinkContext &context) : CLink(context) {}
 
-    int Update(LinkKind chosen) override;
+    int Update(bool chosen) override;
     // SendText(line) when up; nothing otherwise.
     int Send(std::string_view line) override;
     // At most RESPONSE_BUFFER_SIZE bytes of the text; a longer one keeps its
@@ -69,7 +69,7 @@ public:
     void ReadForDisplay(CReply &reply) override;
     void Release() override { m_automation.ReleaseDispatch(); }
 
-    void UpdateAutomationLink(LinkKind current);
+    void UpdateAutomationLink(bool chosen);
     bool IsUp() const { return !m_automation.IsEmpty(); }
 
 private:

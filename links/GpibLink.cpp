@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 
+#include "common/GpibErrors.h"
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
@@ -24,41 +25,6 @@ constexpr int DAB_END = 2;
 constexpr int GPIB_ERR = 0x8000;
 constexpr int GPIB_TIMO = 0x4000;
 constexpr int GPIB_END = 0x2000;
-constexpr int EDVR = 0;
-
-// The error codes as both libraries name them, with what each means.
-QString ErrorName(int code)
-{
-    struct Name
-    {
-        int code;
-        const char *name;
-        const char *meaning;
-    };
-    static constexpr Name NAMES[] = {
-        {0, "EDVR", "driver error"},
-        {1, "ECIC", "the board is not the controller in charge"},
-        {2, "ENOL", "no listener on the bus"},
-        {3, "EADR", "the board is not addressed correctly"},
-        {4, "EARG", "invalid argument"},
-        {5, "ESAC", "the board is not the system controller"},
-        {6, "EABO", "I/O operation aborted: time-out"},
-        {7, "ENEB", "no such GPIB board"},
-        {8, "EDMA", "DMA error"},
-        {10, "EOIP", "asynchronous I/O in progress"},
-        {11, "ECAP", "no capability for the operation"},
-        {12, "EFSO", "file system error"},
-        {14, "EBUS", "GPIB bus error: a command byte was not accepted"},
-        {15, "ESTB", "serial poll status byte queue overflow"},
-        {16, "ESRQ", "SRQ stuck on"},
-        {17, "ECNF", "the configuration file is invalid"},
-        {20, "ETAB", "table problem"},
-    };
-    for (const Name &n : NAMES)
-        if (n.code == code)
-            return QStringLiteral("%1 (%2)").arg(QLatin1String(n.name), QLatin1String(n.meaning));
-    return QStringLiteral("error %1").arg(code);
-}
 
 } // namespace
 
@@ -220,7 +186,7 @@ unsigned CGpibLink::LastCount() const
     return m_ibcnt ? static_cast<unsigned>(*m_ibcnt) & 0xFFFFu : 0u;
 }
 
-int CGpibLink::Update(LinkKind)
+int CGpibLink::Update(bool)
 {
     if (IsOffline()) {
         Initialize(0);
@@ -267,12 +233,7 @@ QString CGpibLink::LastErrorText() const
     const int status = m_ibsta ? *m_ibsta : 0;
     if ((status & GPIB_ERR) == 0)
         return (status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
-    const int error = m_iberr ? *m_iberr : -1;
-    if (error == EDVR && m_ibcnt && *m_ibcnt > 0) {
-        // A driver error carries the system's error number in the count.
-        return QStringLiteral("EDVR (driver error: %1)").arg(SystemErrorText(*m_ibcnt));
-    }
-    return error < 0 ? QStringLiteral("ERR") : ErrorName(error);
+    return m_iberr ? GpibErrorText(*m_iberr, m_ibcnt ? *m_ibcnt : 0) : QStringLiteral("ERR");
 }
 
 bool CGpibLink::ReadReply(CReply &reply)
@@ -361,4 +322,51 @@ void CGpibLink::ReadForLog(CReply &reply)
 void CGpibLink::ReadForDisplay(CReply &reply)
 {
     ReadReply(reply);
+}
+
+bool CGpibLink::PollStatusByte(short &result, QString &error)
+{
+    // A library never loaded has no device to ask: the result stays as it
+    // was, and is shown. A poll that failed has no status byte to show.
+    if (SerialPoll(&result) == 0 || Succeeded())
+        return true;
+    error = QStringLiteral("Serial poll failed: %1").arg(LastErrorText());
+    return false;
+}
+
+CLinkSettingsGroup CGpibLink::SettingsGroup() const
+{
+    // NI-488.2's time-out codes, from TNONE to T1000s.
+    static const QStringList names{QStringLiteral("Library default"),
+                                   QStringLiteral("No limit"),
+                                   QStringLiteral("10 \u00B5s"),
+                                   QStringLiteral("30 \u00B5s"),
+                                   QStringLiteral("100 \u00B5s"),
+                                   QStringLiteral("300 \u00B5s"),
+                                   QStringLiteral("1 ms"),
+                                   QStringLiteral("3 ms"),
+                                   QStringLiteral("10 ms"),
+                                   QStringLiteral("30 ms"),
+                                   QStringLiteral("100 ms"),
+                                   QStringLiteral("300 ms"),
+                                   QStringLiteral("1 s"),
+                                   QStringLiteral("3 s"),
+                                   QStringLiteral("10 s"),
+                                   QStringLiteral("30 s"),
+                                   QStringLiteral("100 s"),
+                                   QStringLiteral("300 s"),
+                                   QStringLiteral("1000 s")};
+    CLinkSettingsGroup group{QStringLiteral("GPIB"), {}};
+    group.settings.push_back({"GPIB",
+                              "Timeout",
+                              CLinkSetting::Shown::Choice,
+                              QStringLiteral("&I/O time-out:"),
+                              QString(),
+                              GPIB_LIBRARY_TIMEOUT,
+                              17,
+                              names,
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.gpibTimeout); },
+                              [](CLinkOptions &o, const QVariant &v) { o.gpibTimeout = v.toInt(); }});
+    return group;
 }

@@ -22,7 +22,7 @@ extern std::int32_t g_gpibReadPauseMs;
 // One instrument on board 0 of a GPIB bus, driven through the NI-488.2 library
 // "gpib-32" loaded at run time. Offline until the library loads; then online
 // for the rest of the run.
-class CGpibLink : public CLink
+class CGpibLink : public CLink, public CDeviceAddressUser, public CStatusByteSource
 {
 public:
     // `libraryName` is what the loader is asked for; "gpib-32" finds
@@ -32,7 +32,7 @@ public:
 
     // Whatever link is chosen, the first command of a run loads the library
     // and clears the bus; while it cannot be loaded every command tries again.
-    int Update(LinkKind chosen) override;
+    int Update(bool chosen) override;
     int Send(std::string_view line) override;
     // Both read the whole reply, piece by piece to its END: the device sends
     // it once.
@@ -43,9 +43,17 @@ public:
     bool AnswersOnce() const override { return m_offline == 0; }
     // The library stays loaded until the link goes.
     void Release() override {}
+    // The I/O time-out.
+    CLinkSettingsGroup SettingsGroup() const override;
+    CDeviceAddressUser *DeviceAddressUser() override { return this; }
+    CStatusByteSource *StatusByteSource() override { return this; }
+    // Serial Poll asks the device at the address box's address, whatever
+    // link is chosen.
+    bool PollStatusByte(short &result, QString &error) override;
+    bool PollsForEveryLink() const override { return true; }
 
     int Initialize(int offline);
-    int SetAddress(int address);
+    int SetAddress(int address) override;
     int WriteString(const char *text);
     int Write(const char *buffer, int count);
     int Read(char *buffer, int count, int clamp, int termination);

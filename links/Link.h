@@ -4,6 +4,7 @@
 
 #include "common/Reply.h"
 #include "links/LinkOptions.h"
+#include "links/LinkSetting.h"
 #include "links/LinkTypes.h"
 
 #include <QString>
@@ -28,6 +29,8 @@ struct CLinkContext
     // The address box's value as last read (0 when it holds no number); the
     // GPIB link takes it when it comes online.
     std::int32_t gpibAddress = 0;
+    // The resource box's text, which the VISA Resource link opens.
+    std::function<QString()> resourceText;
     // The settings of the links; each link takes them at the next command.
     CLinkOptions options;
 };
@@ -44,6 +47,47 @@ public:
 // A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
 using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
 
+// What the window's extras ask of a link that has them: the GPIB address
+// box, the IP address box and Serial Poll. A link that has one gives it
+// through CLink; the window never needs to know which link it is.
+class CDeviceAddressUser
+{
+public:
+    // The address box took a positive value.
+    virtual int SetAddress(int address) = 0;
+
+protected:
+    ~CDeviceAddressUser() = default;
+};
+
+class CHostAddressUser
+{
+public:
+    // The address the IP control showed when last read (the settings keep it).
+    virtual std::uint32_t HostAddress() const = 0;
+    virtual void SetHostAddress(std::uint32_t address) = 0;
+    // The check of the data exchange: take the control's address, and let a
+    // connection to another one go.
+    virtual void CheckAddress(std::uint32_t controlAddress) = 0;
+
+protected:
+    ~CHostAddressUser() = default;
+};
+
+class CStatusByteSource
+{
+public:
+    // The device's status byte into `result` (left alone when there is no
+    // device to ask). false when the poll failed; `error` says why.
+    virtual bool PollStatusByte(short &result, QString &error) = 0;
+    // Whether it answers Serial Poll whatever link is chosen (the GPIB
+    // board), or only while its own link is.
+    virtual bool PollsForEveryLink() const { return false; }
+
+protected:
+    ~CStatusByteSource() = default;
+};
+
 // One of the links to the instrument. The dispatch calls these and never
 // looks at the kind of link behind them.
 class CLink
@@ -54,10 +98,10 @@ public:
     CLink(const CLink &) = delete;
     CLink &operator=(const CLink &) = delete;
 
-    // Before every command, with the kind the window has chosen: the link
-    // comes up, goes down or stays as it is. 0 when the command must be
-    // abandoned (the reason has been shown).
-    virtual int Update(LinkKind chosen) = 0;
+    // Before every command, told whether it is the one the window has
+    // chosen: the link comes up, goes down or stays as it is. 0 when the
+    // command must be abandoned (the reason has been shown).
+    virtual int Update(bool chosen) = 0;
     // Sends one command line, CR LF included. 1 when sent, and also when the
     // link is down and sends nothing; 0 when it failed (shown already).
     virtual int Send(std::string_view line) = 0;
@@ -77,6 +121,14 @@ public:
     virtual bool ExpectsReply() const { return true; }
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;
+
+    // Its settings, as the store keeps them and Link Settings shows them;
+    // none by default.
+    virtual CLinkSettingsGroup SettingsGroup() const { return {}; }
+    // Its extras, where it has them.
+    virtual CDeviceAddressUser *DeviceAddressUser() { return nullptr; }
+    virtual CHostAddressUser *HostAddressUser() { return nullptr; }
+    virtual CStatusByteSource *StatusByteSource() { return nullptr; }
 
 protected:
     // Every failure of a link reaches the user through here.

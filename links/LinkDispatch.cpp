@@ -2,9 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/LinkDispatch.h"
 
-#include "links/GpibLink.h"
 #include "links/LinkTable.h"
-#include "links/TcpLink.h"
 
 #include <algorithm>
 
@@ -43,14 +41,32 @@ CLink &CLinkDispatch::Link(LinkKind kind) const
     return *m_links.at(static_cast<std::size_t>(ToInt(kind)));
 }
 
-CGpibLink &CLinkDispatch::Gpib() const
+void CLinkDispatch::SetDeviceAddress(int address)
 {
-    return LinkAs<CGpibLink>(LINK_GPIB);
+    for (const auto &link : m_links)
+        if (CDeviceAddressUser *user = link->DeviceAddressUser())
+            user->SetAddress(address);
 }
 
-CTcpLink &CLinkDispatch::Tcp() const
+CHostAddressUser *CLinkDispatch::HostAddressUser() const
 {
-    return LinkAs<CTcpLink>(LINK_TCPIP);
+    for (const auto &link : m_links)
+        if (CHostAddressUser *user = link->HostAddressUser())
+            return user;
+    return nullptr;
+}
+
+bool CLinkDispatch::SerialPoll(short &result, QString &error)
+{
+    CStatusByteSource *source = nullptr;
+    if (CLink *chosen = Chosen())
+        source = chosen->StatusByteSource();
+    for (std::size_t i = 0; !source && i < m_links.size(); ++i) {
+        CStatusByteSource *candidate = m_links[i]->StatusByteSource();
+        if (candidate && candidate->PollsForEveryLink())
+            source = candidate;
+    }
+    return !source || source->PollStatusByte(result, error);
 }
 
 CLink *CLinkDispatch::Chosen() const
@@ -69,8 +85,9 @@ int CLinkDispatch::ConnectLinks()
 {
     RefreshMembers();
     int result = 1;
+    const CLink *chosen = Chosen();
     for (CLink *link : m_connectOrder)
-        if (link->Update(m_linkKind) == 0)
+        if (link->Update(link == chosen) == 0)
             result = 0;
     return result;
 }

@@ -10,8 +10,6 @@
 #include <memory>
 #include <vector>
 
-class CGpibLink;
-class CTcpLink;
 class CUiHooks;
 
 // Brings the chosen link up before each command, and sends and reads over it.
@@ -52,11 +50,17 @@ public:
 
     // The link of `kind`, which must name one.
     CLink &Link(LinkKind kind) const;
-    template <typename T> T &LinkAs(LinkKind kind) const { return static_cast<T &>(Link(kind)); }
-    // The two links that the window also reaches directly: the GPIB address
-    // and Serial Poll, and the IP address check.
-    CGpibLink &Gpib() const;
-    CTcpLink &Tcp() const;
+
+    // The window's extras, passed to the links that have them. The GPIB
+    // address box's positive values:
+    void SetDeviceAddress(int address);
+    // The link that uses the IP address box, if one does.
+    CHostAddressUser *HostAddressUser() const;
+    // Serial Poll: the chosen link's device where it has a status byte,
+    // else the board's that answers for every link. false when the poll
+    // failed (`error` says why); `result` is left alone where nothing was
+    // polled.
+    bool SerialPoll(short &result, QString &error);
 
 private:
     void RefreshMembers();

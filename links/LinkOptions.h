@@ -4,12 +4,18 @@
 
 #include "common/Reply.h"
 
+#include <QString>
+
 #include <cstdint>
 
 // The TCP/IP link's fixed values, which are also the defaults of its options.
 constexpr int TCPIP_PORT = 700;
 constexpr int CONNECT_TIMEOUT_MS = 25000;
 constexpr int RESPONSE_TIMEOUT_MS = 10000;
+
+// The VISA Resource link's waits, as its settings start.
+constexpr int VISA_OPEN_TIMEOUT_MS = 5000;
+constexpr int VISA_TIMEOUT_MS = 10000;
 
 // "Library default" for the GPIB time-out: the link never sets one.
 constexpr int GPIB_LIBRARY_TIMEOUT = -1;
@@ -30,6 +36,11 @@ struct CLinkOptions
     // The most of one reply that is kept; longer ones are read to their end
     // and cut.
     std::int64_t maxReplyBytes = DEFAULT_MAX_REPLY_BYTES;
+    // The VISA Resource link: the machine's VISA library to go through
+    // (empty: Tallix's own sessions), and its open and I/O time-outs.
+    QString visaLibrary;
+    int visaOpenTimeoutMs = VISA_OPEN_TIMEOUT_MS;
+    int visaTimeoutMs = VISA_TIMEOUT_MS;
 
     bool operator==(const CLinkOptions &) const = default;
 };

@@ -6,30 +6,34 @@
 #include "links/GpibLink.h"
 #include "links/MessageLibraryLink.h"
 #include "links/TcpLink.h"
+#include "links/VisaLink.h"
 
 namespace {
 
+template <typename T> std::unique_ptr<CLink> Make(const CLinkContext &context)
+{
+    return std::make_unique<T>(context);
+}
+
 // The automation server and the message libraries go first, the GPIB bus is
 // brought up whatever is chosen, and the TCP/IP connect, the one that can
-// stop a command, comes last. At the close the GPIB library stays: it goes
-// with the window.
+// stop a command, comes last of the five; the VISA resource opens after all
+// of them. At the close the GPIB library stays: it goes with the window.
 constexpr CLinkRow TABLE[] = {
-    {LINK_AUTOMATION, "Zemra Automation", IDC_LINK_AUTOMATION, "IDC_LINK_AUTOMATION", 7, 169, 75, 0, 2,
-     [](const CLinkContext &c) -> std::unique_ptr<CLink> { return std::make_unique<CAutomationLink>(c); }},
-    {LINK_ORDAL, "Ordal.dll", IDC_LINK_ORDAL, "IDC_LINK_ORDAL", 7, 188, 42, 1, 0,
+    {LINK_AUTOMATION, "Zemra Automation", 0, 2, Make<CAutomationLink>},
+    {LINK_ORDAL, "Ordal.dll", 1, 0,
      [](const CLinkContext &c) -> std::unique_ptr<CLink> {
-         return std::make_unique<CMessageLibraryLink>(c, LINK_ORDAL, QStringLiteral("ordal"), "OrdalInputMsg",
+         return std::make_unique<CMessageLibraryLink>(c, QStringLiteral("ordal"), "OrdalInputMsg",
                                                       "OrdalOutputMsg");
      }},
-    {LINK_GPIB, "Remote GPIB", IDC_LINK_GPIB, "IDC_LINK_GPIB", 7, 207, 59, 3, 4,
-     [](const CLinkContext &c) -> std::unique_ptr<CLink> { return std::make_unique<CGpibLink>(c); }},
-    {LINK_LUMEC, "Lumec.dll", IDC_LINK_LUMEC, "IDC_LINK_LUMEC", 95, 169, 40, 2, 1,
+    {LINK_GPIB, "Remote GPIB", 3, 4, Make<CGpibLink>},
+    {LINK_LUMEC, "Lumec.dll", 2, 1,
      [](const CLinkContext &c) -> std::unique_ptr<CLink> {
-         return std::make_unique<CMessageLibraryLink>(c, LINK_LUMEC, QStringLiteral("lumec"), "LUMECInputMsg",
+         return std::make_unique<CMessageLibraryLink>(c, QStringLiteral("lumec"), "LUMECInputMsg",
                                                       "LUMECOutputMsg");
      }},
-    {LINK_TCPIP, "TCP/IP", IDC_LINK_TCPIP, "IDC_LINK_TCPIP", 95, 188, 40, 4, 3,
-     [](const CLinkContext &c) -> std::unique_ptr<CLink> { return std::make_unique<CTcpLink>(c); }},
+    {LINK_TCPIP, "TCP/IP", 4, 3, Make<CTcpLink>},
+    {LINK_VISA, "VISA Resource", 5, 5, Make<CVisaLink>},
 };
 
 // A link's kind is where its row stands: the dispatch and the window find it
@@ -48,4 +52,21 @@ static_assert(KindsAreRowIndices(), "each row of the link table stands at its ki
 std::span<const CLinkRow> LinkTable()
 {
     return TABLE;
+}
+
+const std::vector<CLinkSettingsGroup> &LinkSettingsGroups()
+{
+    // Each link knows its own settings; a link made for the asking, and
+    // never brought up, tells them.
+    static const std::vector<CLinkSettingsGroup> groups = [] {
+        std::vector<CLinkSettingsGroup> all;
+        const CLinkContext context;
+        for (const CLinkRow &row : TABLE) {
+            CLinkSettingsGroup group = row.make(context)->SettingsGroup();
+            if (!group.settings.empty())
+                all.push_back(std::move(group));
+        }
+        return all;
+    }();
+    return groups;
 }

@@ -17,6 +17,7 @@ inline constexpr LinkKind LINK_ORDAL{1};
 inline constexpr LinkKind LINK_GPIB{2};
 inline constexpr LinkKind LINK_LUMEC{3};
 inline constexpr LinkKind LINK_TCPIP{4};
+inline constexpr LinkKind LINK_VISA{5};
 
 constexpr std::int32_t ToInt(LinkKind kind)
 {

@@ -17,10 +17,9 @@ constexpr std::size_t COPY_ON_STACK = 256;
 
 } // namespace
 
-CMessageLibraryLink::CMessageLibraryLink(const CLinkContext &context, LinkKind kind, QString libraryName,
+CMessageLibraryLink::CMessageLibraryLink(const CLinkContext &context, QString libraryName,
                                          const char *inputName, const char *outputName)
-    : CLink(context), m_kind(kind), m_libraryName(std::move(libraryName)), m_inputName(inputName),
-      m_outputName(outputName)
+    : CLink(context), m_libraryName(std::move(libraryName)), m_inputName(inputName), m_outputName(outputName)
 {
 }
 
@@ -29,9 +28,9 @@ CMessageLibraryLink::~CMessageLibraryLink()
     Free();
 }
 
-int CMessageLibraryLink::Update(LinkKind chosen)
+int CMessageLibraryLink::Update(bool chosen)
 {
-    if (chosen != m_kind) {
+    if (!chosen) {
         Free();
         return 1;
     }

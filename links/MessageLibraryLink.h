@@ -21,13 +21,12 @@ class CMessageLibraryLink : public CLink
 public:
     // `libraryName` as the loader is asked for it ("ordal" finds libordal.so on
     // the loader's search path); tests may pass a full path.
-    CMessageLibraryLink(const CLinkContext &context, LinkKind kind, QString libraryName,
-                        const char *inputName, const char *outputName);
+    CMessageLibraryLink(const CLinkContext &context, QString libraryName, const char *inputName,
+                        const char *outputName);
     ~CMessageLibraryLink() override;
 
-    // Loads when `chosen` is this link's kind and it is not loaded; frees it
-    // when another kind is chosen.
-    int Update(LinkKind chosen) override;
+    // Loads when chosen and not loaded; frees it when another link is chosen.
+    int Update(bool chosen) override;
     // Calls the input entry point with a copy of the line when loaded and
     // found.
     int Send(std::string_view line) override;
@@ -46,7 +45,6 @@ public:
     void SetLibraryName(const QString &name) { m_libraryName = name; }
 
 private:
-    LinkKind m_kind;
     QString m_libraryName;
     const char *m_inputName;
     const char *m_outputName;

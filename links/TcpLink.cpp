@@ -38,7 +38,7 @@ CTcpLink::~CTcpLink()
     DropSocket();
 }
 
-int CTcpLink::Update(LinkKind chosen)
+int CTcpLink::Update(bool chosen)
 {
     return ConnectSocket(chosen, m_context.ipAddressText ? m_context.ipAddressText() : QString());
 }
@@ -98,9 +98,9 @@ void CTcpLink::CheckAddress(std::uint32_t controlAddress)
         DropSocket();
 }
 
-int CTcpLink::ConnectSocket(LinkKind kind, const QString &ipText)
+int CTcpLink::ConnectSocket(bool chosen, const QString &ipText)
 {
-    if (kind != LINK_TCPIP) {
+    if (!chosen) {
         DropSocket();
         return 1;
     }
@@ -286,4 +286,58 @@ bool CTcpLink::ReadWholeReply(CReply &reply)
         break;
     }
     return false;
+}
+
+CLinkSettingsGroup CTcpLink::SettingsGroup() const
+{
+    using Shown = CLinkSetting::Shown;
+    CLinkSettingsGroup group{QStringLiteral("TCP/IP"), {}};
+    group.settings.push_back({"TCPIP",
+                              "Port",
+                              Shown::Number,
+                              QStringLiteral("&Port:"),
+                              QString(),
+                              1,
+                              65535,
+                              {},
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.tcpPort); },
+                              [](CLinkOptions &o, const QVariant &v) { o.tcpPort = v.toInt(); }});
+    group.settings.push_back({"TCPIP",
+                              "ConnectTimeoutMs",
+                              Shown::WholeSeconds,
+                              QStringLiteral("&Connect time-out:"),
+                              QString(),
+                              1000,
+                              600000,
+                              {},
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.connectTimeoutMs); },
+                              [](CLinkOptions &o, const QVariant &v) { o.connectTimeoutMs = v.toInt(); }});
+    group.settings.push_back({"TCPIP",
+                              "ReplyTimeoutMs",
+                              Shown::Seconds,
+                              QStringLiteral("&Reply time-out:"),
+                              QString(),
+                              100,
+                              600000,
+                              {},
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.replyTimeoutMs); },
+                              [](CLinkOptions &o, const QVariant &v) { o.replyTimeoutMs = v.toInt(); }});
+    group.settings.push_back(
+        {"TCPIP",
+         "RequestLine",
+         Shown::Check,
+         QStringLiteral("As&k for each reply"),
+         QStringLiteral(
+             "Send \"Please respond\" before each read. Turn it off for an instrument that answers its "
+             "queries by itself (SCPI over a raw socket): each reply is then read whole, once."),
+         0,
+         1,
+         {},
+         {},
+         [](const CLinkOptions &o) { return QVariant(o.askForReply ? 1 : 0); },
+         [](CLinkOptions &o, const QVariant &v) { o.askForReply = v.toInt() != 0; }});
+    return group;
 }

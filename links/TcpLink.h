@@ -15,7 +15,7 @@ constexpr char RESPONSE_REQUEST[] = "Please respond\r\n"; // 16 bytes on the wir
 // demand and dropped on any failure so that the next command reconnects.
 // With the request line off it talks to an instrument that answers its
 // queries by itself: each reply is then read whole, once.
-class CTcpLink : public CLink
+class CTcpLink : public CLink, public CHostAddressUser
 {
 public:
     explicit CTcpLink(const CLinkContext &context);
@@ -23,7 +23,7 @@ public:
 
     // Connects when TCP/IP is chosen and there is no connection; drops the
     // connection when another link is chosen.
-    int Update(LinkKind chosen) override;
+    int Update(bool chosen) override;
     int Send(std::string_view line) override { return SendSocketCommand(line); }
     // A read failure earlier in a batch has dropped the connection: nothing
     // is read then, and the next send reports it.
@@ -32,9 +32,14 @@ public:
     bool AnswersOnce() const override { return !m_context.options.askForReply; }
     bool ExpectsReply() const override { return m_context.options.askForReply || m_lastLineWasQuery; }
     void Release() override { DropSocket(); }
+    // The port, the two waits and the request line.
+    CLinkSettingsGroup SettingsGroup() const override;
+    CHostAddressUser *HostAddressUser() override { return this; }
+    std::uint32_t HostAddress() const override { return m_ipAddress; }
+    void SetHostAddress(std::uint32_t address) override { m_ipAddress = address; }
 
     // `ipText`: the IP control's dotted-decimal text.
-    int ConnectSocket(LinkKind kind, const QString &ipText);
+    int ConnectSocket(bool chosen, const QString &ipText);
     int SendSocketCommand(std::string_view line);
     // The request line, then one receive. `buffer` has room for
     // RESPONSE_BUFFER_SIZE bytes and a NUL, and holds an empty text on entry.
@@ -49,7 +54,7 @@ public:
 
     // The address check of the data exchange: remember m_ipAddress, take the
     // control's address, and drop the socket when it changed.
-    void CheckAddress(std::uint32_t controlAddress);
+    void CheckAddress(std::uint32_t controlAddress) override;
 
     bool HasSocket() const { return m_connection.IsOpen(); }
     CTcpConnection &Connection() { return m_connection; }

@@ -5,6 +5,7 @@
 #include "common/Reply.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <string_view>
@@ -58,6 +59,9 @@ public:
     // Device clear: the instrument drops its input and output queues.
     virtual bool Clear(QString &error) = 0;
     virtual void Close() = 0;
+    // What the session has to tell the user once, besides any failure (an
+    // older kernel that lacks a feature, say); each note is given once.
+    virtual QStringList TakeNotes() { return {}; }
 
     const CSessionOptions &Options() const { return m_options; }
     void SetOptions(const CSessionOptions &options) { m_options = options; }

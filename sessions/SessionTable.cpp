@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
+#include "sessions/GpibFinder.h"
+#include "sessions/GpibSession.h"
 #include "sessions/MdnsFinder.h"
 #include "sessions/SocketSession.h"
 #include "sessions/UsbtmcFinder.h"
@@ -22,6 +24,7 @@ const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Socket, &CSocketSession::Make, MakeMdnsFinder},
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
     {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
+    {ResourceInterface::Gpib, ResourceClass::Instr, &CGpibSession::Make, &CGpibFinder::Make},
 };
 
 QString InterfaceName(const CResource &resource)

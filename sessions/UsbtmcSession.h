@@ -40,7 +40,7 @@ public:
     const QString &DevicePath() const { return m_device; }
     // What this kernel's driver cannot do and how Tallix does without it:
     // the notes not yet taken, each given once in the session's life.
-    QStringList TakeNotes();
+    QStringList TakeNotes() override;
 
 private:
     // The resource as the user gave it, for messages.

@@ -449,6 +449,28 @@ GPIBSIM_EXPORT void DevClear(int board, Addr4882_t address)
     DoDeviceClear(board, address);
 }
 
+// The listeners among the addresses of `padList` (ended by NOADDR), at most
+// `limit` of them, into `results`, ended by NOADDR; the count is how many.
+GPIBSIM_EXPORT void FindLstn(int board, const Addr4882_t *padList, Addr4882_t *results, int limit)
+{
+    TraceLine(TRACE_VARIABLE, "FindLstn %d", board);
+    if (!BoardExists(board))
+        return;
+    if (!padList || !results || limit < 0) {
+        Fail(EARG);
+        SetCount(0);
+        return;
+    }
+    int found = 0;
+    for (const Addr4882_t *a = padList; *a != NOADDR; ++a)
+        if (Listens(*a) && found < limit)
+            results[found++] = *a;
+    if (found < limit)
+        results[found] = NOADDR;
+    SetCount(found);
+    Done(0);
+}
+
 GPIBSIM_EXPORT void SendCmds(int board, const void *commands, long count)
 {
     TraceLine(TRACE_VARIABLE, "SendCmds %d %ld", board, count);

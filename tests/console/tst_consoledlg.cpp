@@ -1,8 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConsoleTestSupport.h"
+#include "tests/links/LinkAccess.h"
 
 #include "console/AboutDlg.h"
+#include "console/DialogUnitsWidget.h"
 #include "console/IpAddressCtrl.h"
 #include "console/WarningDialog.h"
 
@@ -91,7 +93,7 @@ private slots:
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QStringLiteral("14"));
         // The set-up's filling of the box is a change: applied and saved at once.
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
-        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(14));
+        QCOMPARE(Gpib(w->Links()).DeviceAddress(), Addr4882_t(14));
         QCOMPARE(w.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->Text(), QStringLiteral("0.0.0.0"));
         QCOMPARE(w.control<QLineEdit>(IDC_DELAY)->text(), QStringLiteral("0"));
         QVERIFY(!Stored(QStringLiteral("GPIB/Connect")).isValid());
@@ -163,6 +165,7 @@ private slots:
         QTest::addColumn<int>("writtenAtClose");
         QTest::newRow("automation") << QVariant(0) << IDC_LINK_AUTOMATION << 0;
         QTest::newRow("tcpip") << QVariant(4) << IDC_LINK_TCPIP << 4;
+        QTest::newRow("VISA Resource") << QVariant(5) << IDC_LINK_VISA << 5;
         QTest::newRow("7 checks none, -1 written") << QVariant(7) << 0 << -1;
         QTest::newRow("-2 checks none") << QVariant(-2) << 0 << -1;
         QTest::newRow("garbage reads as default") << QVariant(QStringLiteral("lumec")) << IDC_LINK_LUMEC << 3;
@@ -177,7 +180,8 @@ private slots:
         QFETCH(int, writtenAtClose);
         Store(QStringLiteral("GPIB/Connect"), connect);
         Window w;
-        for (int id : {IDC_LINK_AUTOMATION, IDC_LINK_ORDAL, IDC_LINK_GPIB, IDC_LINK_LUMEC, IDC_LINK_TCPIP})
+        for (int id : {IDC_LINK_AUTOMATION, IDC_LINK_ORDAL, IDC_LINK_GPIB, IDC_LINK_LUMEC, IDC_LINK_TCPIP,
+                       IDC_LINK_VISA})
             QCOMPARE(w.control<QRadioButton>(id)->isChecked(), id == checkedId);
         w->OnCancel();
         QCOMPARE(Stored(QStringLiteral("GPIB/Connect")).toInt(), writtenAtClose);
@@ -205,7 +209,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("TCPIP/IPAddress")).toLongLong(), qint64(qint32(address)));
         Window again;
         QCOMPARE(again.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->Text(), text);
-        QCOMPARE(again->Links().Tcp().m_ipAddress, address);
+        QCOMPARE(Tcp(again->Links()).m_ipAddress, address);
     }
 
     void storedAddressNotPositive_data()
@@ -222,7 +226,7 @@ private slots:
         Window w;
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QString::number(address));
         QCOMPARE(w->Links().m_context.gpibAddress, address);
-        QCOMPARE(w->Links().Gpib().DeviceAddress(), NOADDR);               // not applied
+        QCOMPARE(Gpib(w->Links()).DeviceAddress(), NOADDR);                // not applied
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), address); // not rewritten
     }
 
@@ -237,12 +241,12 @@ private slots:
         // Cleared: the member reads 0, the link and the store keep 14.
         QCOMPARE(w->Links().m_context.gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
-        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(14));
+        QCOMPARE(Gpib(w->Links()).DeviceAddress(), Addr4882_t(14));
         QTest::keyClick(edit, Qt::Key_1);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 1);
         QTest::keyClick(edit, Qt::Key_2);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
-        QCOMPARE(w->Links().Gpib().DeviceAddress(), Addr4882_t(12));
+        QCOMPARE(Gpib(w->Links()).DeviceAddress(), Addr4882_t(12));
         QTest::keyClick(edit, Qt::Key_X); // "12x" is no number: 0, nothing written
         QCOMPARE(w->Links().m_context.gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
@@ -499,7 +503,7 @@ private slots:
         // three bytes 0x1A CR LF and the display read an empty text.
         QCOMPARE(logOf(log), QByteArray("STATUS\r\n>\x1A\r\n"));
         QCOMPARE(response->toPlainText(), QString());
-        QVERIFY(w->Links().Gpib().IsOffline());
+        QVERIFY(Gpib(w->Links()).IsOffline());
         QVERIFY(w.messages.isEmpty());
     }
 
@@ -562,9 +566,9 @@ private slots:
         Window w;
         show(w);
         QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
-        const int ids[] = {IDC_LINK_AUTOMATION, IDC_LINK_ORDAL, IDC_LINK_GPIB, IDC_LINK_LUMEC,
-                           IDC_LINK_TCPIP};
-        for (int kind = 4; kind >= 0; --kind) {
+        const int ids[] = {IDC_LINK_AUTOMATION, IDC_LINK_ORDAL, IDC_LINK_GPIB,
+                           IDC_LINK_LUMEC,      IDC_LINK_TCPIP, IDC_LINK_VISA};
+        for (int kind = 5; kind >= 0; --kind) {
             auto *radio = w.control<QRadioButton>(ids[kind]);
             QCOMPARE(radio->toolTip(), QStringLiteral("Alt+%1").arg(kind + 1));
             if (keyboard)
@@ -609,6 +613,62 @@ private slots:
         QTest::newRow("gpib") << IDC_LINK_GPIB << QStringLiteral("Remote GPIB") << true;
         QTest::newRow("lumec") << IDC_LINK_LUMEC << QStringLiteral("Lumec.dll") << true;
         QTest::newRow("tcpip") << IDC_LINK_TCPIP << QStringLiteral("TCP/IP") << true;
+        QTest::newRow("visa") << IDC_LINK_VISA << QStringLiteral("VISA Resource") << true;
+        QTest::newRow("Find") << IDC_FIND << QStringLiteral("&Find...") << true;
+    }
+
+    // The controls of old keep their places in dialog units; the row of the
+    // VISA Resource link lies below them, the window grown by that row
+    // alone; and no two controls overlap.
+    void places_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QRect>("place");
+        QTest::newRow("Send") << IDC_SEND << QRect(7, 7, 50, 14);
+        QTest::newRow("response") << IDC_RESPONSE << QRect(69, 30, 243, 111);
+        QTest::newRow("Exit") << IDCANCEL << QRect(262, 171, 50, 14);
+        QTest::newRow("address") << IDC_GPIB_ADDRESS << QRect(139, 204, 40, 14);
+        QTest::newRow("delay") << IDC_DELAY << QRect(244, 204, 40, 14);
+        QTest::newRow("IP") << IDC_IP_ADDRESS << QRect(141, 185, 70, 12);
+        QTest::newRow("automation") << IDC_LINK_AUTOMATION << QRect(7, 169, 75, 10);
+        QTest::newRow("ordal") << IDC_LINK_ORDAL << QRect(7, 188, 42, 10);
+        QTest::newRow("gpib") << IDC_LINK_GPIB << QRect(7, 207, 59, 10);
+        QTest::newRow("lumec") << IDC_LINK_LUMEC << QRect(95, 169, 40, 10);
+        QTest::newRow("tcpip") << IDC_LINK_TCPIP << QRect(95, 188, 40, 10);
+    }
+
+    void places()
+    {
+        QFETCH(int, id);
+        QFETCH(QRect, place);
+        Window w;
+        const CDialogUnits units(w->font());
+        const QRect expected = units.Rect(place.x(), place.y(), place.width(), place.height());
+        const QRect actual = w->Control(id)->geometry();
+        // Where a text needs more room its control only grows to the right.
+        QCOMPARE(actual.topLeft(), expected.topLeft());
+        QVERIFY(actual.width() >= expected.width());
+        QCOMPARE(w->size(), units.Size(320, 244));
+        for (int row : {IDC_LINK_VISA, IDC_RESOURCE_LABEL, IDC_RESOURCE, IDC_FIND})
+            QVERIFY2(w->Control(row)->geometry().top() >= units.Y(222),
+                     qPrintable(w->Control(row)->objectName()));
+    }
+
+    void noControlsOverlap()
+    {
+        Window w;
+        QList<QWidget *> controls;
+        for (QObject *child : w->children())
+            if (auto *widget = qobject_cast<QWidget *>(child); widget && !widget->isWindow())
+                controls << widget;
+        QVERIFY(controls.size() > 20);
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            QVERIFY2(w->rect().contains(controls[i]->geometry()), qPrintable(controls[i]->objectName()));
+            for (qsizetype j = i + 1; j < controls.size(); ++j)
+                QVERIFY2(!controls[i]->geometry().intersects(controls[j]->geometry()),
+                         qPrintable(controls[i]->objectName() + QStringLiteral(" and ") +
+                                    controls[j]->objectName()));
+        }
     }
 
     void controls()
@@ -646,9 +706,9 @@ private slots:
         Window w;
         show(w);
         QCOMPARE(QApplication::focusWidget(), w->Control(IDC_SEND));
-        const int order[] = {IDC_COMMAND,   IDC_READ_AFTER_SEND, IDC_READ, IDC_STATUS,   IDC_SERIAL_POLL,
-                             IDC_OPEN_FILE, IDC_GPIB_ADDRESS,    IDCANCEL, IDC_RESPONSE, IDC_SEND_FILE,
-                             IDC_DELAY,     IDC_IP_ADDRESS,      IDC_SEND};
+        const int order[] = {IDC_COMMAND,   IDC_READ_AFTER_SEND, IDC_READ,     IDC_STATUS,   IDC_SERIAL_POLL,
+                             IDC_OPEN_FILE, IDC_GPIB_ADDRESS,    IDCANCEL,     IDC_RESPONSE, IDC_SEND_FILE,
+                             IDC_DELAY,     IDC_IP_ADDRESS,      IDC_RESOURCE, IDC_FIND,     IDC_SEND};
         // Send File starts disabled and is skipped.
         for (int id : order) {
             if (id == IDC_SEND_FILE)
@@ -669,7 +729,8 @@ private slots:
         auto *ip = w.control<CIpAddressCtrl>(IDC_IP_ADDRESS);
         ip->Field(2)->setFocus();
         QTest::keyClick(ip->Field(2), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), w->Control(IDC_SEND));
+        QVERIFY(w->Control(IDC_RESOURCE)->isAncestorOf(QApplication::focusWidget()) ||
+                QApplication::focusWidget() == w->Control(IDC_RESOURCE));
         ip->Field(1)->setFocus();
         QTest::keyClick(ip->Field(1), Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), w->Control(IDC_DELAY));

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConsoleTestSupport.h"
+#include "tests/links/LinkAccess.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -72,7 +73,7 @@ private slots:
         // Nothing after the failed send ran: no log record, no display.
         QCOMPARE(response->toPlainText(), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n"));
         QVERIFY(w->isVisible());
-        QVERIFY(w->Links().LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(w->Links(), LINK_AUTOMATION).IsUp());
 
         combo->setEditText(QStringLiteral("*idn?"));
         QTest::keyClick(combo->lineEdit(), Qt::Key_Return);

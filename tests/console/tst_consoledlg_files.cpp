@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ConsoleTestSupport.h"
+#include "tests/links/LinkAccess.h"
 
 #include "links/TcpLink.h"
 #include "timing/Delay.h"
@@ -57,7 +58,7 @@ private:
     // The window on the ordal link, by default with a library that is missing.
     void Prepare(Window &w, const QString &library = QStringLiteral("/nonexistent/libordal.so"))
     {
-        w->Links().LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
+        LinkAs<CMessageLibraryLink>(w->Links(), LINK_ORDAL).SetLibraryName(library);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         w->m_askSaveFile = [this](const QString &title) {
             m_saveTitles << title;
@@ -382,7 +383,7 @@ private slots:
     {
         Window w;
         Prepare(w);
-        w->Links().Gpib().SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
+        Gpib(w->Links()).SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
         w.control<QRadioButton>(IDC_LINK_GPIB)->click();
         const QString logPath = m_tmp.filePath(QStringLiteral("gpib.log"));
         Answer(w, WriteFile("meas:volt?\r\n*idn?\r\nmeas:curr?\r\n"), logPath);
@@ -393,7 +394,7 @@ private slots:
         });
         m_pauses.clear();
         Click(w, IDC_SEND_FILE);
-        QVERIFY2(!w->Links().Gpib().IsOffline(), "the simulated GPIB library did not load");
+        QVERIFY2(!Gpib(w->Links()).IsOffline(), "the simulated GPIB library did not load");
         QCOMPARE(w.messages, QStringList{"Error sending GPIB command"});
         QCOMPARE(m_pauses.size(), 1);
         QCOMPARE(Contents(logPath), QByteArray("MEAS:VOLT?\r\n>1.250\r\n"));

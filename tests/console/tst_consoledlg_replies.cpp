@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/IpAddressCtrl.h"
 #include "tests/console/ConsoleTestSupport.h"
+#include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
 
 #include <QCheckBox>
@@ -104,8 +105,8 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QByteArray>("record");
         const QString identity = QString::fromLatin1(tcptest::IDENTITY.chopped(2)) + "\n";
-        QTest::newRow("query, logged") << true << "*IDN?" << identity
-                                       << QByteArray("*IDN?\r\n>" + tcptest::IDENTITY.chopped(2) + "\n");
+        QTest::newRow("query, logged")
+            << true << "*IDN?" << identity << QByteArray("*IDN?\r\n>" + tcptest::IDENTITY.chopped(2) + "\n");
         QTest::newRow("no query, logged") << true << "*RST" << QString() << QByteArray("*RST\r\n");
         QTest::newRow("no query") << false << "*RST" << QString() << QByteArray();
         QTest::newRow("Status") << false << "STATUS" << QString() << QByteArray();
@@ -130,7 +131,7 @@ private slots:
         // dropped the connection.
         QCOMPARE(w->control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(), shown);
         QCOMPARE(w->messages, QStringList());
-        QVERIFY((*w)->Links().Tcp().HasSocket());
+        QVERIFY(Tcp((*w)->Links()).HasSocket());
         // The connection is in step: the next query gets its own reply.
         (*w)->Files().m_logFile.Close();
         QCOMPARE(Send(*w, QStringLiteral("SYST:ERR?")), QStringLiteral("0,\"No error\"\n"));

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -17,16 +18,24 @@ using namespace consoletest;
 
 namespace {
 
-const QStringList KEYS{"TCPIP/Port",        "TCPIP/ConnectTimeoutMs", "TCPIP/ReplyTimeoutMs",
-                       "TCPIP/RequestLine", "GPIB/Timeout",           "Console/ShowControlCharacters"};
+// Every key that Link Settings writes.
+QStringList Keys()
+{
+    QStringList keys;
+    for (const CLinkSettingsGroup &group : CConsoleSettings::Groups())
+        for (const CLinkSetting &setting : group.settings)
+            keys << setting.Name();
+    keys << QStringLiteral("Console/ShowControlCharacters");
+    return keys;
+}
 
 // The value of `key` as the settings hold it.
-int ValueOf(const CConsoleSettings &s, const QString &key)
+QVariant ValueOf(const CConsoleSettings &s, const QString &key)
 {
-    const int values[] = {s.links.tcpPort,        s.links.connectTimeoutMs,
-                          s.links.replyTimeoutMs, s.links.askForReply ? 1 : 0,
-                          s.links.gpibTimeout,    s.showControlCharacters ? 1 : 0};
-    return values[KEYS.indexOf(key)];
+    if (key == QLatin1String("Console/ShowControlCharacters"))
+        return s.showControlCharacters ? 1 : 0;
+    const CLinkSetting *setting = CConsoleSettings::Find(key);
+    return setting ? setting->get(s.links) : QVariant();
 }
 
 } // namespace
@@ -70,7 +79,16 @@ private slots:
     {
         const CConsoleSettings loaded = CConsoleSettings::Load();
         QCOMPARE(loaded, CConsoleSettings());
-        QCOMPARE(loaded.links, (CLinkOptions{700, 25000, 10000, true, -1}));
+        const CLinkOptions &links = loaded.links;
+        QCOMPARE(links.tcpPort, 700);
+        QCOMPARE(links.connectTimeoutMs, 25000);
+        QCOMPARE(links.replyTimeoutMs, 10000);
+        QVERIFY(links.askForReply);
+        QCOMPARE(links.gpibTimeout, -1);
+        QCOMPARE(links.maxReplyBytes, std::int64_t{64} << 20);
+        QCOMPARE(links.visaLibrary, QString());
+        QCOMPARE(links.visaOpenTimeoutMs, 5000);
+        QCOMPARE(links.visaTimeoutMs, 10000);
         QVERIFY(!loaded.showControlCharacters);
     }
 
@@ -78,24 +96,37 @@ private slots:
     {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<int>("read");
-        QTest::newRow("port 5025") << "TCPIP/Port" << QVariant(5025) << 5025;
-        QTest::newRow("port 0") << "TCPIP/Port" << QVariant(0) << 700;
-        QTest::newRow("port 65536") << "TCPIP/Port" << QVariant(65536) << 700;
-        QTest::newRow("port not a number") << "TCPIP/Port" << QVariant("fifty") << 700;
-        QTest::newRow("connect 2.5 s") << "TCPIP/ConnectTimeoutMs" << QVariant(2500) << 2500;
-        QTest::newRow("connect under 1 s") << "TCPIP/ConnectTimeoutMs" << QVariant(999) << 25000;
-        QTest::newRow("connect over 600 s") << "TCPIP/ConnectTimeoutMs" << QVariant(600001) << 25000;
-        QTest::newRow("reply 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(100) << 100;
-        QTest::newRow("reply under 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(99) << 10000;
-        QTest::newRow("request line off") << "TCPIP/RequestLine" << QVariant(0) << 0;
-        QTest::newRow("request line 2") << "TCPIP/RequestLine" << QVariant(2) << 1;
-        QTest::newRow("GPIB no limit") << "GPIB/Timeout" << QVariant(0) << 0;
-        QTest::newRow("GPIB 1000 s") << "GPIB/Timeout" << QVariant(17) << 17;
-        QTest::newRow("GPIB 18") << "GPIB/Timeout" << QVariant(18) << -1;
-        QTest::newRow("GPIB -2") << "GPIB/Timeout" << QVariant(-2) << -1;
-        QTest::newRow("control characters on") << "Console/ShowControlCharacters" << QVariant(1) << 1;
-        QTest::newRow("control characters 2") << "Console/ShowControlCharacters" << QVariant(2) << 0;
+        QTest::addColumn<QVariant>("read");
+        QTest::newRow("port 5025") << "TCPIP/Port" << QVariant(5025) << QVariant(5025);
+        QTest::newRow("port 0") << "TCPIP/Port" << QVariant(0) << QVariant(700);
+        QTest::newRow("port 65536") << "TCPIP/Port" << QVariant(65536) << QVariant(700);
+        QTest::newRow("port not a number") << "TCPIP/Port" << QVariant("fifty") << QVariant(700);
+        QTest::newRow("connect 2.5 s") << "TCPIP/ConnectTimeoutMs" << QVariant(2500) << QVariant(2500);
+        QTest::newRow("connect under 1 s") << "TCPIP/ConnectTimeoutMs" << QVariant(999) << QVariant(25000);
+        QTest::newRow("connect over 600 s") << "TCPIP/ConnectTimeoutMs" << QVariant(600001) << QVariant(25000);
+        QTest::newRow("reply 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(100) << QVariant(100);
+        QTest::newRow("reply under 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(99) << QVariant(10000);
+        QTest::newRow("request line off") << "TCPIP/RequestLine" << QVariant(0) << QVariant(0);
+        QTest::newRow("request line 2") << "TCPIP/RequestLine" << QVariant(2) << QVariant(1);
+        QTest::newRow("GPIB no limit") << "GPIB/Timeout" << QVariant(0) << QVariant(0);
+        QTest::newRow("GPIB 1000 s") << "GPIB/Timeout" << QVariant(17) << QVariant(17);
+        QTest::newRow("GPIB 18") << "GPIB/Timeout" << QVariant(18) << QVariant(-1);
+        QTest::newRow("GPIB -2") << "GPIB/Timeout" << QVariant(-2) << QVariant(-1);
+        QTest::newRow("control characters on") << "Console/ShowControlCharacters" << QVariant(1) << QVariant(1);
+        QTest::newRow("control characters 2") << "Console/ShowControlCharacters" << QVariant(2) << QVariant(0);
+        QTest::newRow("largest reply 1 MiB") << "Replies/MaxBytes" << QVariant(1 << 20) << QVariant(qlonglong(1 << 20));
+        QTest::newRow("largest reply 1.5 MiB") << "Replies/MaxBytes" << QVariant(3 << 19)
+                                               << QVariant(qlonglong(3 << 19));
+        QTest::newRow("largest reply under 1 MiB")
+            << "Replies/MaxBytes" << QVariant(1000) << QVariant(qlonglong(64) << 20);
+        QTest::newRow("largest reply over 1 GiB")
+            << "Replies/MaxBytes" << QVariant(qlonglong(1) << 31) << QVariant(qlonglong(64) << 20);
+        QTest::newRow("VISA library") << "VISA/Library" << QVariant("/opt/visa/libvisa.so")
+                                      << QVariant("/opt/visa/libvisa.so");
+        QTest::newRow("VISA open 0.1 s") << "VISA/OpenTimeoutMs" << QVariant(100) << QVariant(100);
+        QTest::newRow("VISA open 0") << "VISA/OpenTimeoutMs" << QVariant(0) << QVariant(5000);
+        QTest::newRow("VISA time-out 600 s") << "VISA/TimeoutMs" << QVariant(600000) << QVariant(600000);
+        QTest::newRow("VISA time-out garbage") << "VISA/TimeoutMs" << QVariant("soon") << QVariant(10000);
     }
 
     // Read at start-up; then OK in the dialog, untouched, writes back what
@@ -104,17 +135,17 @@ private slots:
     {
         QFETCH(QString, key);
         QFETCH(QVariant, stored);
-        QFETCH(int, read);
+        QFETCH(QVariant, read);
         Store(key, stored);
         Window w;
-        QCOMPARE(ValueOf(w->Settings(), key), read);
+        QCOMPARE(ValueOf(w->Settings(), key).toString(), read.toString());
         WithDialog(w, [](CLinkSettingsDlg *dialog) { Click(dialog, QDialogButtonBox::Ok); });
-        QCOMPARE(Stored(key).toInt(), read);
+        QCOMPARE(Stored(key).toString(), read.toString());
         const CConsoleSettings defaults;
-        for (const QString &other : KEYS)
+        for (const QString &other : Keys())
             if (other != key)
-                QCOMPARE(Stored(other).toInt(), ValueOf(defaults, other));
-        QCOMPARE(ValueOf(w->Settings(), key), read); // the links' own options
+                QCOMPARE(Stored(other).toString(), ValueOf(defaults, other).toString());
+        QCOMPARE(ValueOf(w->Settings(), key).toString(), read.toString()); // the links' own options
     }
 
     // What the user sets goes to the store and to the links; Cancel writes
@@ -131,20 +162,23 @@ private slots:
         QFETCH(bool, ok);
         Window w;
         WithDialog(w, [ok](CLinkSettingsDlg *dialog) {
-            dialog->findChild<QSpinBox *>(QStringLiteral("tcpPort"))->setValue(5025);
-            dialog->findChild<QCheckBox *>(QStringLiteral("askForReply"))->setChecked(false);
+            dialog->findChild<QSpinBox *>(QStringLiteral("TCPIP/Port"))->setValue(5025);
+            dialog->findChild<QCheckBox *>(QStringLiteral("TCPIP/RequestLine"))->setChecked(false);
+            dialog->findChild<QComboBox *>(QStringLiteral("VISA/Library"))->setEditText(QStringLiteral("/x/libvisa.so"));
             Click(dialog, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
         });
         if (!ok) {
-            for (const QString &key : KEYS)
+            for (const QString &key : Keys())
                 QVERIFY2(!Stored(key).isValid(), qPrintable(key));
             QCOMPARE(w->Settings(), CConsoleSettings());
             return;
         }
         QCOMPARE(Stored(QStringLiteral("TCPIP/Port")).toInt(), 5025);
         QCOMPARE(Stored(QStringLiteral("TCPIP/RequestLine")).toInt(), 0);
+        QCOMPARE(Stored(QStringLiteral("VISA/Library")).toString(), QStringLiteral("/x/libvisa.so"));
         QCOMPARE(w->Links().m_context.options.tcpPort, 5025);
         QVERIFY(!w->Links().m_context.options.askForReply);
+        QCOMPARE(w->Links().m_context.options.visaLibrary, QStringLiteral("/x/libvisa.so"));
     }
 };
 

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/IpAddressCtrl.h"
 #include "tests/console/ConsoleTestSupport.h"
+#include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
 
 #include <QCheckBox>
@@ -58,8 +59,7 @@ private slots:
         QFETCH(QString, shown);
         ClearSettings();
         Window w;
-        w->Links()
-            .LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+        LinkAs<CMessageLibraryLink>(w->Links(), LINK_ORDAL)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         QCOMPARE(Shown(w, bytes), shown);

@@ -8,6 +8,7 @@
 // socket kept. Then the same through the dispatch, whose text ends at the
 // reply's first NUL. An empty input is the peer's orderly close of its side.
 #include "FuzzCheck.h"
+#include "tests/links/LinkAccess.h"
 
 #include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
@@ -121,7 +122,8 @@ void CheckLink(const std::uint8_t *data, std::size_t size)
     link.ReadSocketResponse(buffer.get());
 
     const std::size_t taken = std::min(size, READ_SIZE);
-    FUZZ_CHECK(link.Connection().Fd() == pair.link, "the socket was dropped after a reply of %zu bytes", size);
+    FUZZ_CHECK(link.Connection().Fd() == pair.link, "the socket was dropped after a reply of %zu bytes",
+               size);
     FUZZ_CHECK(taken == 0 || std::memcmp(buffer.get(), data, taken) == 0,
                "the buffer does not hold the first %zu reply bytes", taken);
     FUZZ_CHECK(buffer[taken] == '\0', "no NUL after the %zu reply bytes", taken);
@@ -137,7 +139,7 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
     static CLinkDispatch dispatch(&Hooks());
     dispatch.m_linkKind = LINK_TCPIP;
     const Pair pair = Connect(data, size);
-    dispatch.Tcp().Connection().Adopt(pair.link);
+    Tcp(dispatch).Connection().Adopt(pair.link);
 
     QByteArray text;
     FUZZ_CHECK(dispatch.ReadResponse(text) == 1, "ReadResponse did not return 1");
@@ -149,9 +151,10 @@ void CheckDispatch(const std::uint8_t *data, std::size_t size)
                static_cast<long long>(text.size()), static_cast<long long>(expected));
     FUZZ_CHECK(expected == 0 || std::memcmp(text.constData(), data, static_cast<std::size_t>(expected)) == 0,
                "the text is not the reply up to its first NUL");
-    FUZZ_CHECK(dispatch.Tcp().Connection().Fd() == pair.link, "the dispatch dropped the socket after %zu bytes", size);
+    FUZZ_CHECK(Tcp(dispatch).Connection().Fd() == pair.link,
+               "the dispatch dropped the socket after %zu bytes", size);
     CheckPeerAndRest(pair, data, size, taken, "dispatch");
-    dispatch.Tcp().DropSocket();
+    Tcp(dispatch).DropSocket();
     close(pair.peer);
 }
 

@@ -7,6 +7,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "tests/links/LinkAccess.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -188,10 +189,10 @@ public:
         m_hooks.beginWait = [this]() { ++m_waitBegins; };
         m_hooks.endWait = [this]() { ++m_waitEnds; };
         m_links.m_linkKind = LINK_TCPIP;
-        m_links.Gpib().SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+        Gpib(m_links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
         m_links.m_context.ipAddressText = [this]() { return m_address; };
-        m_links.m_refreshMembers = [this]() { m_links.Tcp().CheckAddress(AddressNumber(m_address)); };
-        m_links.Tcp().m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
+        m_links.m_refreshMembers = [this]() { Tcp(m_links).CheckAddress(AddressNumber(m_address)); };
+        Tcp(m_links).m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
     }
 
     QByteArray Read()

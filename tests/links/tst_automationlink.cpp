@@ -7,6 +7,7 @@
 #include "links/AutomationLink.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
+#include "tests/links/LinkAccess.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -119,7 +120,7 @@ private:
         AutomationServer::SetServiceName(service);
         links.m_linkKind = LINK_AUTOMATION;
         // No GPIB library: its step of ConnectLinks stays out of the way.
-        links.Gpib().SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        Gpib(links).SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
 
 private slots:
@@ -153,7 +154,7 @@ private slots:
         prepare(links, service);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(!LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -169,7 +170,7 @@ private slots:
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         log.Close();
         QCOMPARE(readFile(path), QByteArray("*IDN?\r\n"));
-        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(!LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QVERIFY(m_messages.isEmpty());
 
         // The server that turns up later is found by the next command.
@@ -177,7 +178,7 @@ private slots:
             ServerProcess server(service, logPath(service));
             QVERIFY(server.WaitReady());
             QVERIFY(links.ConnectLinks() != 0);
-            QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+            QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
             QCOMPARE(server.Calls(), SETUP_CALLS);
         }
     }
@@ -213,7 +214,7 @@ private slots:
         prepare(links, name);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send(line.constData()), 1);
         QCOMPARE(server.Calls(), SETUP_CALLS + QStringList{logged});
         QByteArray text("left over");
@@ -252,12 +253,12 @@ private slots:
         QCOMPARE(links.Send("ECHO ONE\r\n"), 1);
         links.m_linkKind = LinkKind{other};
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(!LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send("ECHO LOST\r\n"), 1);
 
         links.m_linkKind = LINK_AUTOMATION;
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send("ECHO TWO\r\n"), 1);
         const QStringList calls = SETUP_CALLS + QStringList{R"(SendText "ECHO ONE\r\n")"} + SETUP_CALLS +
                                   QStringList{R"(SendText "ECHO TWO\r\n")"};
@@ -363,7 +364,7 @@ private slots:
         log.Close();
         QVERIFY(thrown);
         QVERIFY2(text.contains(errorText), qPrintable(text));
-        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QVERIFY(m_messages.isEmpty()); // reporting is the window's business
         if (failsAt == QLatin1String("send")) {
             QCOMPARE(readFile(path), QByteArray()); // no log line at all
@@ -385,7 +386,7 @@ private slots:
             ServerProcess successor(name, logPath(name + QStringLiteral("-successor")));
             QVERIFY(successor.WaitReady());
             QVERIFY_THROWS_EXCEPTION(CLinkError, links.Send("ECHO AGAIN\r\n"));
-            QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+            QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
             QCOMPARE(successor.Calls(), QStringList());
             return;
         }
@@ -414,7 +415,7 @@ private slots:
         prepare(links, name);
 
         QVERIFY_THROWS_EXCEPTION(CLinkError, links.ConnectLinks());
-        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(server.Calls(), calls);
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("ECHO ON\r\n"), 1);
@@ -466,7 +467,7 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, service);
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CAutomationLink>(LINK_AUTOMATION).IsUp());
+        QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QVERIFY(hasOwner(service));
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;

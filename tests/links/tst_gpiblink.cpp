@@ -6,6 +6,7 @@
 #include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
+#include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
 
 #include <QDir>
@@ -82,7 +83,7 @@ private:
     {
         links.m_linkKind = LINK_GPIB;
         links.m_context.gpibAddress = address;
-        links.Gpib().SetLibraryName(library);
+        Gpib(links).SetLibraryName(library);
     }
 
 private slots:
@@ -162,7 +163,7 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, path);
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.Gpib().IsOffline());
+        QVERIFY(Gpib(links).IsOffline());
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -177,12 +178,12 @@ private slots:
         QCOMPARE(readLog(logPath), QByteArray("*IDN?\r\n>\x1A\r\n"));
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.Gpib().IsOffline());
+        QVERIFY(Gpib(links).IsOffline());
         QVERIFY(trace().isEmpty());
 
         QVERIFY(QFile::copy(simLibrary(), path));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.Gpib().IsOffline());
+        QVERIFY(!Gpib(links).IsOffline());
         // The failed attempts stored the address, so both enable it.
         QCOMPARE(trace(), QStringList({"SendIFC 0", "EnableRemote 0 14", "EnableRemote 0 14"}));
         QVERIFY(m_messages.isEmpty());
@@ -214,8 +215,8 @@ private slots:
         prepare(links, simLibrary(), address);
         links.m_linkKind = LinkKind{linkKind};
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.Gpib().IsOffline());
-        QCOMPARE(links.Gpib().DeviceAddress(), Addr4882_t(device.toUInt()));
+        QVERIFY(!Gpib(links).IsOffline());
+        QCOMPARE(Gpib(links).DeviceAddress(), Addr4882_t(device.toUInt()));
         const QStringList connect = {"SendIFC 0", "EnableRemote 0", "EnableRemote 0 " + device};
         QCOMPARE(trace(), connect);
 
@@ -437,9 +438,9 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, variant("gpib-no-" + name));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.Gpib().IsOffline());
+        QVERIFY(!Gpib(links).IsOffline());
         QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.Gpib().Initialize(0), 0);
+        QCOMPARE(Gpib(links).Initialize(0), 0);
         QCOMPARE(m_messages, QStringList{"Bad GPIB.dll file."});
 
         QStringList connect;
@@ -450,7 +451,7 @@ private slots:
                     << "EnableRemote 0 14";
         QCOMPARE(trace().mid(0, connect.size()), connect);
 
-        CGpibLink &link = links.Gpib();
+        CGpibLink &link = Gpib(links);
         QCOMPARE(link.WriteString("*IDN?\r\n"), writeOk);
         char buffer[RESPONSE_BUFFER_SIZE + 1];
         std::memset(buffer, 'x', sizeof buffer);
@@ -534,7 +535,7 @@ private slots:
         for (int i = 0; i < counts.size(); ++i)
             receives << "Receive 0 14 4048 256";
         QCOMPARE(trace(), receives);
-        QCOMPARE(QString::number(links.Gpib().LastCount()), counts.last());
+        QCOMPARE(QString::number(Gpib(links).LastCount()), counts.last());
     }
 
     // The view of the raw bytes takes every byte the library counted; as
@@ -563,9 +564,9 @@ private slots:
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         char buffer[RESPONSE_BUFFER_SIZE + 1];
-        QCOMPARE(links.Gpib().Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), 1);
+        QCOMPARE(Gpib(links).Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100), 1);
         QCOMPARE(int(std::strlen(buffer)), RESPONSE_BUFFER_SIZE - 1);
-        QVERIFY(links.Gpib().LastCount() > unsigned(RESPONSE_BUFFER_SIZE));
+        QVERIFY(Gpib(links).LastCount() > unsigned(RESPONSE_BUFFER_SIZE));
 
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         clearTrace();
@@ -588,7 +589,7 @@ private slots:
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
         qunsetenv("TALLIX_SIM_GPIB_COUNT");
-        QCOMPARE(links.Gpib().LastCount(), 5u);
+        QCOMPARE(Gpib(links).LastCount(), 5u);
         QCOMPARE(text, QByteArray("AAAAA"));
     }
 
@@ -666,11 +667,11 @@ private slots:
         QCOMPARE(links.Send("*RST\r\n"), 1);
         QCOMPARE(links.Send(commands.constData()), 1);
         short result = 0;
-        links.Gpib().SerialPoll(&result);
+        Gpib(links).SerialPoll(&result);
         QCOMPARE(int(result), status);
         QCOMPARE(trace().last(), QString("ReadStatusByte 0 14"));
         // The poll clears RQS; MAV stays until the response is read.
-        links.Gpib().SerialPoll(&result);
+        Gpib(links).SerialPoll(&result);
         QCOMPARE(int(result), after);
     }
 

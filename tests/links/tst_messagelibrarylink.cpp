@@ -8,6 +8,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
+#include "tests/links/LinkAccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,12 +90,12 @@ private:
     {
         links.m_linkKind = kind;
         // Keep the other links out of the way: no GPIB library, no server.
-        links.Gpib().SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
+        Gpib(links).SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
 
     CMessageLibraryLink &linkOf(CLinkDispatch &links, LinkKind kind)
     {
-        return links.LinkAs<CMessageLibraryLink>(kind);
+        return LinkAs<CMessageLibraryLink>(links, kind);
     }
 
 private slots:
@@ -170,10 +171,10 @@ private slots:
         QFile::remove(library);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
+        LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(!links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
+        QVERIFY(!LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -192,7 +193,7 @@ private slots:
 
         QVERIFY(QFile::copy(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"), library));
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
+        QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
         links.ReleaseLinks();
     }
 
@@ -207,16 +208,16 @@ private slots:
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(folder));
 
-        CMessageLibraryLink link(m_context, LINK_ORDAL, QStringLiteral("tallixcwdonly"), "OrdalInputMsg",
+        CMessageLibraryLink link(m_context, QStringLiteral("tallixcwdonly"), "OrdalInputMsg",
                                  "OrdalOutputMsg");
-        link.Update(LINK_ORDAL);
+        link.Update(true);
         const bool loadedByName = link.IsLoaded();
         link.SetLibraryName(QStringLiteral("libtallixcwdonly.so"));
-        link.Update(LINK_ORDAL);
+        link.Update(true);
         const bool loadedByFileName = link.IsLoaded();
         // The same file by its full path does load: it is the search, not the file.
         link.SetLibraryName(library);
-        link.Update(LINK_ORDAL);
+        link.Update(true);
         const bool loadedByPath = link.IsLoaded();
         link.Free();
         QVERIFY(QDir::setCurrent(previous));
@@ -258,8 +259,8 @@ private slots:
             const LinkKind kind{kinds[i]};
             links.m_linkKind = kind;
             links.ConnectLinks();
-            QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded(), kind == LINK_ORDAL);
-            QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_LUMEC).IsLoaded(), kind == LINK_LUMEC);
+            QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded(), kind == LINK_ORDAL);
+            QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).IsLoaded(), kind == LINK_LUMEC);
             QCOMPARE(isLoaded("libordal.so"), kind == LINK_ORDAL);
             QCOMPARE(isLoaded("liblumec.so"), kind == LINK_LUMEC);
             if (kind != LINK_ORDAL && kind != LINK_LUMEC)
@@ -298,12 +299,12 @@ private slots:
         QFETCH(int, outputCalls);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
+        LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
 
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).IsLoaded());
-        QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasInput(), hasInput);
-        QCOMPARE(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasOutput(), hasOutput);
+        QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
+        QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasInput(), hasInput);
+        QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasOutput(), hasOutput);
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
@@ -313,12 +314,12 @@ private slots:
 
         links.m_linkKind = LINK_LUMEC;
         QVERIFY(links.ConnectLinks() != 0);
-        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+        LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
         links.m_linkKind = LINK_ORDAL;
         QVERIFY(links.ConnectLinks() != 0);
-        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasInput());
-        QVERIFY(links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).HasOutput());
+        QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasInput());
+        QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasOutput());
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         links.ReadResponse(text);
         QCOMPARE(text, QByteArray(IDENTITY));
@@ -349,7 +350,7 @@ private slots:
         QFETCH(QByteArray, logged);
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
-        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL).SetLibraryName(library);
+        LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
 
@@ -357,7 +358,7 @@ private slots:
         char buffer[RESPONSE_BUFFER_SIZE + 2];
         std::memset(buffer, 'x', sizeof buffer);
         buffer[0] = '\0';
-        links.LinkAs<CMessageLibraryLink>(LINK_ORDAL)
+        LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
             .ReadOutputMsg(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE], '\0');
         QCOMPARE(buffer[RESPONSE_BUFFER_SIZE + 1], 'x');

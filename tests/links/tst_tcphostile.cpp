@@ -5,6 +5,7 @@
 // accepts and stays silent is TestTcpLink::neverAnswered, the one wait on the
 // response deadline; it is not repeated here.
 #include "TcpTestSupport.h"
+#include "tests/links/LinkAccess.h"
 
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
@@ -97,7 +98,7 @@ private slots:
         QCOMPARE(console.m_links.ConnectLinks(), connected);
         if (connected == 0) {
             QCOMPARE(console.m_messages, messages);
-            QVERIFY(!console.m_links.Tcp().HasSocket());
+            QVERIFY(!Tcp(console.m_links).HasSocket());
             return;
         }
         QVERIFY(awaitPeer(0));
@@ -106,7 +107,7 @@ private slots:
         const QByteArray text = console.Read();
         QVERIFY2(console.m_messages == messages, qPrintable(console.m_messages.join(QStringLiteral(" | "))));
         QCOMPARE(text, response);
-        QCOMPARE(console.m_links.Tcp().HasSocket(), upAfterRead);
+        QCOMPARE(Tcp(console.m_links).HasSocket(), upAfterRead);
         QVERIFY(awaitPeer(2));
 
         console.m_messages.clear();
@@ -116,10 +117,10 @@ private slots:
             // send finds out.
             QCOMPARE(console.m_links.Send("*IDN?\r\n"), 0);
             QCOMPARE(console.m_messages, QStringList{nextSendMessage});
-            QVERIFY(!console.m_links.Tcp().HasSocket());
+            QVERIFY(!Tcp(console.m_links).HasSocket());
         } else {
             // The link went down: the next command opens a new connection.
-            QVERIFY(console.m_links.Tcp().HasSocket());
+            QVERIFY(Tcp(console.m_links).HasSocket());
             QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
             QCOMPARE(server.Count(QStringLiteral("connection from")), 2);
             QCOMPARE(console.m_messages, QStringList());
@@ -161,7 +162,7 @@ private slots:
         const QByteArray two = console.Read();
 
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.Tcp().HasSocket());
+        QVERIFY(Tcp(console.m_links).HasSocket());
         QCOMPARE(one, first);
         QCOMPARE(two, second);
     }
@@ -275,7 +276,7 @@ private slots:
                               QStringLiteral("Error sending message: ") + ErrorText(ENOTCONN)}));
         QVERIFY(!files.IsCommandFileOpen());
         QVERIFY(!files.m_logFile.IsOpen());
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
         QCOMPARE(ReadFile(logPath), QByteArray("ECHO ONE\r\n>ONE\r\nECHO TWO\r\n"));
     }
 };

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TcpTestSupport.h"
+#include "tests/links/LinkAccess.h"
 
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
@@ -86,7 +87,7 @@ private slots:
 
         QCOMPARE(result, 0);
         QCOMPARE(console.m_messages, QStringList{SystemErrorText(code)});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
         QCOMPARE(console.m_waitBegins, 1);
         QCOMPARE(console.m_waitEnds, 1);
     }
@@ -102,7 +103,7 @@ private slots:
 
         QCOMPARE(console->m_links.ConnectLinks(), 0);
         QCOMPARE(console->m_messages, QStringList{SystemErrorText(ECONNREFUSED)});
-        QVERIFY(!console->m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console->m_links).HasSocket());
 
         CServer server;
         START_SERVER(server, address, QStringLiteral("--log"), log);
@@ -168,7 +169,7 @@ private slots:
         QCOMPARE(console.Read(), expected);
         QVERIFY(console.Read().startsWith(nextStartsWith));
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.Tcp().HasSocket());
+        QVERIFY(Tcp(console.m_links).HasSocket());
     }
 
     // Server closed its side: the read gets nothing, silently, and the link
@@ -184,7 +185,7 @@ private slots:
         QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray());
         QCOMPARE(console.m_messages, QStringList());
-        QVERIFY(console.m_links.Tcp().HasSocket());
+        QVERIFY(Tcp(console.m_links).HasSocket());
 
         QVERIFY(server.WaitForLine(QStringLiteral("connection reset")));
         QCOMPARE(console.m_links.ConnectLinks(), 1);
@@ -193,7 +194,7 @@ private slots:
                                    QStringLiteral("Error sending message: ") + SystemErrorText(ECONNRESET)};
         QCOMPARE(console.m_messages.size(), 1);
         QVERIFY2(possible.contains(console.m_messages[0]), qPrintable(console.m_messages[0]));
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
     }
 
     void resetDuringWait()
@@ -208,7 +209,7 @@ private slots:
         QCOMPARE(console.Read(), QByteArray());
         QCOMPARE(console.m_messages,
                  QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
@@ -242,7 +243,7 @@ private slots:
         else
             QCOMPARE(console.m_links.Send("*IDN?\r\n"), 0);
         QCOMPARE(console.m_messages, QStringList{prefix + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
     }
 
     void partialSend()
@@ -268,7 +269,7 @@ private slots:
         QCOMPARE(match.captured(1).toLongLong(), line.size());
         QVERIFY(match.captured(2).toLongLong() > 0);
         QVERIFY(match.captured(2).toLongLong() < line.size());
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
     }
 
     void addressChangeReconnects()
@@ -326,7 +327,7 @@ private slots:
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
         console.m_links.m_linkKind = LINK_ORDAL;
         QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
         QVERIFY(server.WaitForLine(QStringLiteral("connection closed by client")));
 
         console.m_links.m_linkKind = LINK_TCPIP;
@@ -354,7 +355,7 @@ private slots:
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         QCOMPARE(console.m_messages,
                  QStringList{QStringLiteral("Error waiting for response: ") + SystemErrorText(ECONNRESET)});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
 
         QCOMPARE(sender.SendCommand("MEAS:VOLT?\r\n"), 0);
         QCOMPARE(console.m_messages.size(), 2);
@@ -383,7 +384,7 @@ private slots:
         const qint64 waited = clock.elapsed();
         QVERIFY2(waited >= 9900 && waited < 11000, qPrintable(QString::number(waited)));
         QCOMPARE(console.m_messages, QStringList{QStringLiteral("Error waiting for response: No response")});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
@@ -405,7 +406,7 @@ private slots:
         const qint64 waited = clock.elapsed();
         QVERIFY2(waited >= 24900 && waited < 26000, qPrintable(QString::number(waited)));
         QCOMPARE(console.m_messages, QStringList{QStringLiteral("Cannot connect to server")});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
         QCOMPARE(console.m_waitBegins, 1);
         QCOMPARE(console.m_waitEnds, 1);
         QCOMPARE(server.Stop(), 0);

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
 #include "console/CommandSender.h"
+#include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
 
 #include <QElapsedTimer>
@@ -80,7 +81,7 @@ private slots:
         const int expected = qMin(connectMs, replyMs);
         QVERIFY2(waited >= expected - 50 && waited <= expected + 50, qPrintable(QString::number(waited)));
         QCOMPARE(console.m_messages, QStringList{message});
-        QVERIFY(!console.m_links.Tcp().HasSocket());
+        QVERIFY(!Tcp(console.m_links).HasSocket());
     }
 
     // An instrument that answers its queries by itself: not asked, it is

@@ -3,6 +3,7 @@
 #include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "tests/links/LinkAccess.h"
 
 #include <QTest>
 
@@ -52,21 +53,21 @@ private slots:
                                              << QByteArray("1.250\r\n") << QString() << true;
         QTest::newRow("block holding LF, CR and NUL, in pieces")
             << QByteArrayList{"#2", "12" + payload.left(4), payload.mid(4) + "\n"} << 20 << false << bound
-            << "#212" + payload + "\n" << QString() << true;
+            << "#212" + payload + "\n"
+            << QString() << true;
         const QByteArray longLine = QByteArray(10000, 'x') + "\n";
-        QTest::newRow("longer than 4048") << QByteArrayList{longLine} << 0 << false << bound << longLine
-                                          << QString() << true;
-        QTest::newRow("indefinite block") << QByteArrayList{"#0abc\n"} << 0 << false << bound
-                                          << QByteArray("#0abc\n") << QString() << true;
+        QTest::newRow("longer than 4048")
+            << QByteArrayList{longLine} << 0 << false << bound << longLine << QString() << true;
+        QTest::newRow("indefinite block")
+            << QByteArrayList{"#0abc\n"} << 0 << false << bound << QByteArray("#0abc\n") << QString() << true;
         // Bytes keep coming, each well within the wait: longer in all than
         // the wait, and still no time-out.
-        QTest::newRow("slow but steady")
-            << QByteArrayList{"#16", "a", "b", "c", "d", "e", "f\n"} << 120 << false << bound
-            << QByteArray("#16abcdef\n") << QString() << true;
+        QTest::newRow("slow but steady") << QByteArrayList{"#16", "a", "b", "c", "d", "e", "f\n"} << 120
+                                         << false << bound << QByteArray("#16abcdef\n") << QString() << true;
         const QByteArray huge = QByteArray((1 << 20) + 500, 'y') + "\n";
-        QTest::newRow("past the bound") << QByteArrayList{huge} << 0 << false << MIN_MAX_REPLY_BYTES
-                                        << huge.left(1 << 20) << QStringLiteral("The reply was cut: it had 1,049,077 bytes")
-                                        << true;
+        QTest::newRow("past the bound")
+            << QByteArrayList{huge} << 0 << false << MIN_MAX_REPLY_BYTES << huge.left(1 << 20)
+            << QStringLiteral("The reply was cut: it had 1,049,077 bytes") << true;
         QTest::newRow("LF after the wait")
             << QByteArrayList{"LATE", "\n"} << 700 << false << bound << QByteArray()
             << QStringLiteral("Error waiting for response: the reply stopped after 4 bytes") << false;
@@ -99,7 +100,7 @@ private slots:
         links.m_context.options.askForReply = false;
         links.m_context.options.replyTimeoutMs = 300;
         links.m_context.options.maxReplyBytes = bound;
-        links.Tcp().Connection().Adopt(fds[0]);
+        Tcp(links).Connection().Adopt(fds[0]);
 
         const int peer = fds[1];
         std::thread instrument([=]() {
@@ -108,7 +109,8 @@ private slots:
                     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
                 const QByteArray &piece = pieces[i];
                 for (qsizetype sent = 0; sent < piece.size();) {
-                    const ssize_t n = ::send(peer, piece.constData() + sent, piece.size() - sent, MSG_NOSIGNAL);
+                    const ssize_t n =
+                        ::send(peer, piece.constData() + sent, piece.size() - sent, MSG_NOSIGNAL);
                     if (n <= 0)
                         return;
                     sent += n;
@@ -130,14 +132,14 @@ private slots:
             QCOMPARE(m_messages.size(), 1);
             QVERIFY2(m_messages[0].startsWith(message), qPrintable(m_messages[0]));
         }
-        QCOMPARE(links.Tcp().HasSocket(), kept);
+        QCOMPARE(Tcp(links).HasSocket(), kept);
         if (kept) {
             // Nothing of the reply was left behind, nor taken from the next.
             QByteArray next;
             links.ReadResponse(next);
             QCOMPARE(next, QByteArray("NEXT\n"));
         }
-        links.Tcp().DropSocket();
+        Tcp(links).DropSocket();
         ::close(peer);
     }
 };

@@ -1,0 +1,167 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/FindDlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+CFindDlg::CFindDlg(const CLinkOptions &options, QWidget *parent) : QDialog(parent), m_options(options)
+{
+    setObjectName(QStringLiteral("IDD_FIND"));
+    setWindowTitle(QStringLiteral("Find Instruments"));
+
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("instruments"));
+    m_list->setAccessibleName(QStringLiteral("Instruments found"));
+    m_list->setHeaderLabels(
+        {QStringLiteral("Resource"), QStringLiteral("*IDN?"), QStringLiteral("Found by")});
+    m_list->setRootIsDecorated(false);
+    m_list->setSortingEnabled(true);
+    m_list->sortByColumn(RESOURCE, Qt::AscendingOrder);
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_list->setMinimumSize(560, 220);
+
+    m_askSerialPorts = new QCheckBox(QStringLiteral("Ask &serial ports"), this);
+    m_askSerialPorts->setObjectName(QStringLiteral("askSerialPorts"));
+    m_askSerialPorts->setToolTip(
+        QStringLiteral("Send \"*IDN?\" to serial ports too: a query can upset a device "
+                       "that speaks no SCPI."));
+
+    m_state = new QLabel(this);
+    m_state->setObjectName(QStringLiteral("state"));
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setAccessibleName(QStringLiteral("Search progress"));
+    m_progress->setTextVisible(false);
+
+    m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
+    connect(m_buttons, &QDialogButtonBox::accepted, this, &CFindDlg::accept);
+    connect(m_buttons, &QDialogButtonBox::rejected, this, &CFindDlg::reject);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this]() {
+        m_buttons->button(QDialogButtonBox::Ok)->setEnabled(!m_list->selectedItems().isEmpty());
+    });
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this]() { accept(); });
+    connect(m_askSerialPorts, &QCheckBox::toggled, this, [this]() {
+        // Asking serial ports changes what a search does: it starts again.
+        StopSearch();
+        m_list->clear();
+        StartSearch();
+    });
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addWidget(m_askSerialPorts);
+    auto *status = new QHBoxLayout;
+    status->addWidget(m_state, 1);
+    status->addWidget(m_progress);
+    layout->addLayout(status);
+    layout->addWidget(m_buttons);
+
+    StartSearch();
+}
+
+CFindDlg::~CFindDlg()
+{
+    StopSearch();
+}
+
+void CFindDlg::StartSearch()
+{
+    m_asked = m_answered = 0;
+    m_search = std::make_unique<CInstrumentSearch>();
+    // Each callback comes from a thread of the search: the widgets are
+    // touched on this one, and not at all once the dialog is gone.
+    m_search->found = [this](const CFoundResource &resource) {
+        QMetaObject::invokeMethod(
+            this, [this, resource]() { AddFound(resource); }, Qt::QueuedConnection);
+    };
+    m_search->identified = [this](const QString &resource, const QString &identity) {
+        QMetaObject::invokeMethod(
+            this, [this, resource, identity]() { SetIdentity(resource, identity); }, Qt::QueuedConnection);
+    };
+    m_search->finished = [this]() {
+        QMetaObject::invokeMethod(
+            this, [this]() { SearchFinished(); }, Qt::QueuedConnection);
+    };
+    m_progress->setRange(0, 0); // busy
+    m_progress->show();
+    m_state->setText(QStringLiteral("Searching..."));
+    m_search->Start(m_options, m_askSerialPorts->isChecked());
+}
+
+void CFindDlg::StopSearch()
+{
+    if (!m_search)
+        return;
+    m_search->Cancel();
+    m_search->Wait();
+    m_search.reset();
+}
+
+QTreeWidgetItem *CFindDlg::Row(const QString &resource) const
+{
+    const QList<QTreeWidgetItem *> rows = m_list->findItems(resource, Qt::MatchExactly, RESOURCE);
+    return rows.isEmpty() ? nullptr : rows.first();
+}
+
+void CFindDlg::AddFound(const CFoundResource &resource)
+{
+    if (!m_search || Row(resource.resource))
+        return;
+    auto *row = new QTreeWidgetItem(m_list);
+    row->setText(RESOURCE, resource.resource);
+    const bool asked = resource.mayAskIdentity || m_askSerialPorts->isChecked();
+    row->setText(IDENTITY, asked ? QStringLiteral("asking...") : QString());
+    row->setText(DESCRIPTION, resource.description);
+    if (asked)
+        ++m_asked;
+    if (m_list->topLevelItemCount() == 1)
+        m_list->setCurrentItem(row);
+}
+
+void CFindDlg::SetIdentity(const QString &resource, const QString &identity)
+{
+    if (!m_search)
+        return;
+    if (QTreeWidgetItem *row = Row(resource))
+        row->setText(IDENTITY, identity);
+    ++m_answered;
+    if (m_asked > 0) {
+        m_progress->setRange(0, m_asked);
+        m_progress->setValue(m_answered);
+    }
+}
+
+void CFindDlg::SearchFinished()
+{
+    if (!m_search)
+        return;
+    m_progress->hide();
+    const int n = m_list->topLevelItemCount();
+    m_state->setText(n == 0   ? QStringLiteral("No instrument found.")
+                     : n == 1 ? QStringLiteral("1 instrument found.")
+                              : QStringLiteral("%1 instruments found.").arg(n));
+}
+
+void CFindDlg::accept()
+{
+    if (QTreeWidgetItem *row = m_list->currentItem())
+        m_chosen = row->text(RESOURCE);
+    if (m_chosen.isEmpty())
+        return;
+    StopSearch();
+    QDialog::accept();
+}
+
+void CFindDlg::reject()
+{
+    StopSearch();
+    QDialog::reject();
+}

@@ -1,0 +1,191 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/VisaLink.h"
+
+#include "common/UiHooks.h"
+#include "sessions/ResourceParser.h"
+#include "sessions/SessionTable.h"
+#include "sessions/VisaLibrary.h"
+#include "sessions/VisaLibrarySession.h"
+
+CVisaLink::CVisaLink(const CLinkContext &context) : CLink(context) {}
+
+CVisaLink::~CVisaLink()
+{
+    Close();
+}
+
+CSessionOptions CVisaLink::Options() const
+{
+    CSessionOptions options;
+    options.openTimeoutMs = m_context.options.visaOpenTimeoutMs;
+    options.ioTimeoutMs = m_context.options.visaTimeoutMs;
+    options.maxReplyBytes = m_context.options.maxReplyBytes;
+    options.hooks = m_context.hooks;
+    return options;
+}
+
+void CVisaLink::Close()
+{
+    if (m_session)
+        m_session->Close();
+    m_session.reset();
+    m_resourceText.clear();
+}
+
+void CVisaLink::ShowNotes()
+{
+    if (!m_session)
+        return;
+    for (const QString &note : m_session->TakeNotes())
+        ReportFailure(note);
+}
+
+bool CVisaLink::OpenSession()
+{
+    const QString text = (m_context.resourceText ? m_context.resourceText() : QString()).trimmed();
+    const QString library = m_context.options.visaLibrary;
+    // Another resource, or another way to it: the session in use goes.
+    if (m_session && (text != m_resourceText || library != m_libraryPath))
+        Close();
+    if (!m_session) {
+        CResource resource;
+        QString error;
+        if (!ParseResource(text, resource, error)) {
+            ReportFailure(error);
+            return false;
+        }
+        if (library.isEmpty())
+            m_session = MakeSession(resource, Options(), error);
+        else
+            m_session = std::make_unique<CVisaLibrarySession>(resource, Options(), library);
+        if (!m_session) {
+            ReportFailure(error);
+            return false;
+        }
+        m_resourceText = text;
+        m_libraryPath = library;
+    }
+    m_session->SetOptions(Options());
+    if (m_session->IsOpen())
+        return true;
+    CWaitScope wait(Hooks());
+    QString error;
+    if (!m_session->Open(error)) {
+        Close();
+        ReportFailure(error);
+        return false;
+    }
+    ShowNotes();
+    return true;
+}
+
+int CVisaLink::Update(bool chosen)
+{
+    if (!chosen) {
+        Close();
+        return 1;
+    }
+    return OpenSession() ? 1 : 0;
+}
+
+int CVisaLink::Send(std::string_view line)
+{
+    m_lastLineWasQuery = line.find('?') != std::string_view::npos;
+    // A batch whose read closed the session still has lines to send: they
+    // open it again, as the next command would.
+    if ((!m_session || !m_session->IsOpen()) && !OpenSession())
+        return 0;
+    QString error;
+    if (m_session->Write(line, error))
+        return 1;
+    ReportFailure(error);
+    return 0;
+}
+
+void CVisaLink::ReadReply(CReply &reply)
+{
+    reply = CReply();
+    if (!m_session || !m_session->IsOpen())
+        return;
+    QString error;
+    CReply got;
+    const bool read = m_session->Read(got, error);
+    ShowNotes();
+    if (!read) {
+        // The session has made sure that nothing of the reply is left to be
+        // taken for the next one; nothing of it is shown.
+        ReportFailure(error);
+        return;
+    }
+    reply = std::move(got);
+    ReportIfCut(reply);
+}
+
+void CVisaLink::ReadForLog(CReply &reply)
+{
+    if (!ExpectsReply()) {
+        reply = CReply();
+        return;
+    }
+    ReadReply(reply);
+}
+
+void CVisaLink::ReadForDisplay(CReply &reply)
+{
+    ReadReply(reply);
+}
+
+bool CVisaLink::PollStatusByte(short &result, QString &error)
+{
+    if ((!m_session || !m_session->IsOpen()) && !OpenSession())
+        return false; // reported already
+    std::uint8_t status = 0;
+    if (!m_session->ReadStatusByte(status, error))
+        return false;
+    result = status;
+    return true;
+}
+
+CLinkSettingsGroup CVisaLink::SettingsGroup() const
+{
+    using Shown = CLinkSetting::Shown;
+    CLinkSettingsGroup group{QStringLiteral("VISA Resource"), {}};
+    CLinkSetting library{"VISA",
+                         "Library",
+                         Shown::Library,
+                         QStringLiteral("VISA &library:"),
+                         QStringLiteral("Tallix's own sessions, or a VISA library that is installed on this "
+                                        "machine, through which every resource is then opened."),
+                         0,
+                         0,
+                         {QStringLiteral("Tallix's own")},
+                         [] { return CVisaLibrary::InstalledLibraries(); },
+                         [](const CLinkOptions &o) { return QVariant(o.visaLibrary); },
+                         [](CLinkOptions &o, const QVariant &v) { o.visaLibrary = v.toString(); }};
+    group.settings.push_back(library);
+    group.settings.push_back({"VISA",
+                              "OpenTimeoutMs",
+                              Shown::Seconds,
+                              QStringLiteral("&Open time-out:"),
+                              QString(),
+                              100,
+                              600000,
+                              {},
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.visaOpenTimeoutMs); },
+                              [](CLinkOptions &o, const QVariant &v) { o.visaOpenTimeoutMs = v.toInt(); }});
+    group.settings.push_back({"VISA",
+                              "TimeoutMs",
+                              Shown::Seconds,
+                              QStringLiteral("I/O &time-out:"),
+                              QStringLiteral("How long a write may take, and how long a read waits for the "
+                                             "next byte of a reply."),
+                              100,
+                              600000,
+                              {},
+                              {},
+                              [](const CLinkOptions &o) { return QVariant(o.visaTimeoutMs); },
+                              [](CLinkOptions &o, const QVariant &v) { o.visaTimeoutMs = v.toInt(); }});
+    return group;
+}

@@ -1,0 +1,61 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "links/Link.h"
+
+#include <QString>
+
+#include <memory>
+
+class CSession;
+struct CSessionOptions;
+
+// The instrument that a VISA resource string names ("TCPIP::scope::INSTR",
+// "GPIB0::14::INSTR" ...), reached through one of Tallix's own sessions or,
+// when the settings name one, through the machine's VISA library. The
+// session opens with the first command that finds this link chosen and the
+// resource box holding a resource, stays open while both stay as they are,
+// and closes when another link is chosen or the resource changes. Every
+// reply is read whole, once.
+class CVisaLink : public CLink, public CStatusByteSource
+{
+public:
+    explicit CVisaLink(const CLinkContext &context);
+    ~CVisaLink() override;
+
+    int Update(bool chosen) override;
+    int Send(std::string_view line) override;
+    void ReadForLog(CReply &reply) override;
+    void ReadForDisplay(CReply &reply) override;
+    bool AnswersOnce() const override { return true; }
+    // An instrument answers its queries only: after any other line there
+    // is nothing to read but for a read the user asks for.
+    bool ExpectsReply() const override { return m_lastLineWasQuery; }
+    void Release() override { Close(); }
+
+    // The library and the two waits.
+    CLinkSettingsGroup SettingsGroup() const override;
+    CStatusByteSource *StatusByteSource() override { return this; }
+    // The status byte of the resource's device, over its session (opened
+    // first when it is not).
+    bool PollStatusByte(short &result, QString &error) override;
+
+    // The session in use, or none.
+    CSession *Session() const { return m_session.get(); }
+
+private:
+    // Parses the resource box, makes the session and opens it; false when
+    // any of that failed (reported).
+    bool OpenSession();
+    void Close();
+    void ReadReply(CReply &reply);
+    CSessionOptions Options() const;
+    // Notes of the session, each shown once.
+    void ShowNotes();
+
+    std::unique_ptr<CSession> m_session;
+    QString m_resourceText; // as the resource box held it when the session was made
+    QString m_libraryPath;  // the VISA library it goes through; empty: Tallix's own
+    bool m_lastLineWasQuery = false;
+};

@@ -1,0 +1,61 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sessions/Resource.h"
+#include "sessions/Session.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+class QLibrary;
+
+// An instrument on a GPIB board (GPIB[n]::primary[::secondary]::INSTR)
+// through the NI-488.2 library "gpib-32", the one the Remote GPIB link loads,
+// with a device descriptor of its own: ibdev, ibwrt, ibrd to END, ibrsp,
+// ibclr. The library's status is process-wide, so its calls go one at a
+// time.
+class CGpibSession : public CSession
+{
+public:
+    // `libraryName` as the loader is asked for it; tests pass a full path.
+    CGpibSession(const CResource &resource, const CSessionOptions &options,
+                 QString libraryName = QStringLiteral("gpib-32"));
+    ~CGpibSession() override;
+
+    static std::unique_ptr<CSession> Make(const CResource &resource, const CSessionOptions &options);
+
+    bool Open(QString &error) override;
+    bool IsOpen() const override { return m_ud > 0; }
+    bool Write(std::string_view data, QString &error) override;
+    bool Read(CReply &reply, QString &error) override;
+    bool ReadStatusByte(std::uint8_t &status, QString &error) override;
+    bool Clear(QString &error) override;
+    void Close() override;
+
+    // The NI-488.2 time-out code that lasts at least `ms` (T1000s at most).
+    static int TimeoutCode(int ms);
+
+    // Held around every call of the library and the reading of its status.
+    static std::mutex &LibraryLock();
+
+    // What one ibrd asks for.
+    static constexpr long READ_CHUNK = 64 * 1024;
+
+private:
+    struct Calls;
+
+    bool Load(QString &error);
+    // "GPIB0::14::INSTR" and the library's word for what went wrong.
+    QString Failure(const QString &what) const;
+    bool Failed() const;
+
+    CResource m_resource;
+    QString m_libraryName;
+    std::unique_ptr<QLibrary> m_library;
+    std::unique_ptr<Calls> m_calls;
+    int m_ud = 0;
+    int m_timeoutCode = -1;
+};
