@@ -16,6 +16,7 @@ void CReplyFramer::Reset()
     m_declared = 0;
     m_payloadLeft = 0;
     m_previous = '\0';
+    m_roomAt = -1;
 }
 
 CReply CReplyFramer::Take()
@@ -36,6 +37,31 @@ std::int64_t CReplyFramer::ExpectedLength() const
     if (!m_reply.block || m_reply.indefinite)
         return -1;
     return m_reply.payloadOffset + m_declared;
+}
+
+char *CReplyFramer::PayloadRoom(std::size_t wanted)
+{
+    if (m_state != State::Payload || wanted == 0 || static_cast<std::int64_t>(wanted) > m_payloadLeft ||
+        m_reply.cut || m_reply.bytes.size() + static_cast<std::int64_t>(wanted) > m_maxBytes)
+        return nullptr;
+    m_roomAt = m_reply.bytes.size();
+    m_reply.bytes.resize(m_roomAt + static_cast<qsizetype>(wanted));
+    return m_reply.bytes.data() + m_roomAt;
+}
+
+void CReplyFramer::CommitPayload(std::size_t n)
+{
+    if (m_roomAt < 0)
+        return;
+    m_reply.bytes.resize(m_roomAt + static_cast<qsizetype>(n));
+    m_roomAt = -1;
+    if (n == 0)
+        return;
+    m_reply.total += static_cast<std::int64_t>(n);
+    m_previous = m_reply.bytes.back();
+    m_payloadLeft -= static_cast<std::int64_t>(n);
+    if (m_payloadLeft == 0)
+        m_state = State::Text;
 }
 
 void CReplyFramer::Keep(const char *data, std::size_t size)

@@ -39,6 +39,13 @@ public:
     // rest of a definite block's payload): a reader may take that many
     // without looking. 0 when the next byte might end the reply.
     std::int64_t KnownRemaining() const;
+    // Inside a block's payload that is kept whole: room for the next
+    // `wanted` of its bytes (at most KnownRemaining()) at the end of the kept
+    // reply, so that a reader can receive them in place; nullptr where they
+    // would not all be kept. CommitPayload() then takes the `n` bytes that
+    // went there.
+    char *PayloadRoom(std::size_t wanted);
+    void CommitPayload(std::size_t n);
     // The reply's whole length when its header declared it (the terminator
     // not counted), else -1: for a progress indication.
     std::int64_t ExpectedLength() const;
@@ -75,4 +82,5 @@ private:
     std::int64_t m_declared = 0;
     std::int64_t m_payloadLeft = 0;
     char m_previous = '\0';
+    qsizetype m_roomAt = -1; // where the room of PayloadRoom() starts
 };

@@ -511,6 +511,9 @@ void CConsoleDlg::ShowReply(bool afterSend)
     CWaitScope wait(m_hooks);
     if (ConnectLinks() == 0)
         return;
+    // The reply shown until now goes before the next comes: a long one need
+    // not be held twice.
+    m_lastReply = CReply();
     CReply reply;
     if (afterSend && m_sender.TakeLoggedReply(reply)) {
         // The instrument sent it once, and the log has it.
