@@ -111,7 +111,11 @@ void CheckPeerAndRest(const Pair &pair, const std::uint8_t *data, std::size_t si
 void CheckLink(const std::uint8_t *data, std::size_t size)
 {
     const Pair pair = Connect(data, size);
-    static const CLinkContext context{&Hooks(), {}, 0, {}};
+    static const CLinkContext context = [] {
+        CLinkContext c;
+        c.hooks = &Hooks();
+        return c;
+    }();
     CTcpLink link(context);
     link.Connection().Adopt(pair.link);
 

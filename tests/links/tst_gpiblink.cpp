@@ -28,7 +28,11 @@ private:
     QString m_tracePath;
     QStringList m_messages;
     CUiHooks m_hooks;
-    CLinkContext m_context{&m_hooks, {}, 0, {}};
+    CLinkContext m_context = [this] {
+        CLinkContext context;
+        context.hooks = &m_hooks;
+        return context;
+    }();
 
     static QString simLibrary() { return QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"); }
     static QString variant(const QString &name)

@@ -84,7 +84,11 @@ private:
     QTemporaryDir m_dir;
     QStringList m_messages;
     CUiHooks m_hooks;
-    CLinkContext m_context{&m_hooks, {}, 0, {}};
+    CLinkContext m_context = [this] {
+        CLinkContext context;
+        context.hooks = &m_hooks;
+        return context;
+    }();
 
     void prepare(CLinkDispatch &links, LinkKind kind)
     {

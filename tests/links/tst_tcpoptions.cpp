@@ -68,7 +68,10 @@ private slots:
         CServer server;
         START_SERVER(server, address, QStringLiteral("--port"), QStringLiteral("5025"), serverOption);
         CConsole console(address);
-        console.m_links.m_context.options = {5025, connectMs, replyMs, true, GPIB_LIBRARY_TIMEOUT};
+        CLinkOptions &options = console.m_links.m_context.options;
+        options.tcpPort = 5025;
+        options.connectTimeoutMs = connectMs;
+        options.replyTimeoutMs = replyMs;
 
         QElapsedTimer clock;
         clock.start();
