@@ -125,6 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Expected e = Reference(mode, mark, data, size);
     CReplyFramer framer(mode, bound);
     std::size_t consumed = 0;
+    // A message of no bytes at all can still carry its end mark.
+    if (size == 0)
+        framer.Feed(nullptr, 0, mark);
     for (std::size_t at = 0; at < size && !framer.Complete(); at += piece) {
         const std::size_t n = std::min(piece, size - at);
         const std::size_t took = framer.Feed(reinterpret_cast<const char *>(data) + at, n, mark && at + n == size);

@@ -1,0 +1,159 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessions/GpibSession.h"
+#include "sessions/ResourceParser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+// GPIB INSTR resources through the library "gpib-32": the simulated one, and
+// Tallix's own over each simulated GPIB library of the machine (linux-gpib's
+// and NI's). Every row works on fresh copies, so that each gpib-32 opens its
+// backend anew.
+class TestGpibSession : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_rows = 0;
+
+    // The library the session loads for `backend` ("" for the simulated
+    // gpib-32 itself).
+    QString Library(const QString &backend)
+    {
+        if (backend.isEmpty())
+            return QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so");
+        const QString folder = m_dir.filePath(QStringLiteral("row%1").arg(++m_rows));
+        QDir().mkpath(folder);
+        const QString gpib32 = folder + QStringLiteral("/libgpib-32.so");
+        const QString copy = folder + QLatin1Char('/') + QFileInfo(backend).fileName();
+        if (!QFile::copy(QStringLiteral(TALLIX_GPIB32_LIBRARY), gpib32) || !QFile::copy(backend, copy))
+            return QString();
+        qputenv("TALLIX_GPIB_BACKEND", QFile::encodeName(copy));
+        return gpib32;
+    }
+
+    static CResource Resource(const QString &text)
+    {
+        CResource resource;
+        QString error;
+        ParseResource(text, resource, error);
+        return resource;
+    }
+
+    static QByteArray Query(CGpibSession &session, const char *command, QString &error)
+    {
+        CReply reply;
+        if (!session.Write(command, error) || !session.Read(reply, error))
+            return QByteArray("(failed)");
+        return reply.bytes;
+    }
+
+private slots:
+    void cleanup() { qunsetenv("TALLIX_GPIB_BACKEND"); }
+
+    void backends_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::newRow("simulated gpib-32") << QString();
+        QTest::newRow("gpib-32 over linux-gpib") << QStringLiteral(TALLIX_SIM_LINUXGPIB);
+        QTest::newRow("gpib-32 over NI-488.2") << QStringLiteral(TALLIX_SIM_NI4882);
+    }
+
+    // A query, a block longer than one read (whole, to its END), the status
+    // byte with a reply waiting, and a device clear that drops the reply.
+    void backends()
+    {
+        QFETCH(QString, backend);
+        const QString library = Library(backend);
+        QVERIFY(!library.isEmpty());
+        CSessionOptions options;
+        options.ioTimeoutMs = 300;
+        CGpibSession session(Resource(QStringLiteral("GPIB0::14::INSTR")), options, library);
+        QString error;
+        QVERIFY2(session.Open(error), qPrintable(error));
+        QCOMPARE(Query(session, "*IDN?\r\n", error), QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+
+        CReply reply;
+        QVERIFY(session.Write("CURV?\r\n", error));
+        QVERIFY2(session.Read(reply, error), qPrintable(error));
+        QVERIFY(reply.block);
+        QCOMPARE(reply.payloadLength, 1048576);
+        QCOMPARE(reply.bytes.size(), 9 + 1048576 + 1);
+
+        QVERIFY(session.Write("*IDN?\r\n", error));
+        std::uint8_t status = 0;
+        QVERIFY2(session.ReadStatusByte(status, error), qPrintable(error));
+        QCOMPARE(status & 0x10, 0x10); // MAV: a reply waits
+        QVERIFY2(session.Clear(error), qPrintable(error));
+        QVERIFY(session.ReadStatusByte(status, error));
+        QCOMPARE(status & 0x10, 0); // gone with the clear
+        QCOMPARE(Query(session, "MEAS:VOLT?\r\n", error), QByteArray("1.250\r\n"));
+        session.Close();
+        QVERIFY(!session.IsOpen());
+    }
+
+    // What goes wrong says where and how, in the library's words; a read that
+    // fails leaves nothing of its reply for the next one.
+    void failures_data()
+    {
+        QTest::addColumn<QString>("resource");
+        QTest::addColumn<QByteArray>("receiveErr");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no listener at a secondary address")
+            << "GPIB0::14::3::INSTR" << QByteArray()
+            << "Resource 'GPIB0::14::3::INSTR': sending failed: ENOL (no listener on the bus)";
+        QTest::newRow("no listener") << "GPIB0::9::INSTR" << QByteArray()
+                                     << "Resource 'GPIB0::9::INSTR': sending failed: ENOL (no listener on the bus)";
+        QTest::newRow("driver error while reading")
+            << "GPIB0::14::INSTR" << QByteArray("0:5")
+            << "Resource 'GPIB0::14::INSTR': reading the reply failed: EDVR (driver error: Input/output error)";
+    }
+
+    void failures()
+    {
+        QFETCH(QString, resource);
+        QFETCH(QByteArray, receiveErr);
+        QFETCH(QString, message);
+        CSessionOptions options;
+        options.ioTimeoutMs = 300;
+        CGpibSession session(Resource(resource), options, Library(QString()));
+        QString error;
+        QVERIFY2(session.Open(error), qPrintable(error));
+        if (!receiveErr.isEmpty())
+            qputenv("TALLIX_SIM_GPIB_RECEIVE_ERR", receiveErr);
+        const QByteArray got = Query(session, "*IDN?\r\n", error);
+        qunsetenv("TALLIX_SIM_GPIB_RECEIVE_ERR");
+        QCOMPARE(got, QByteArray("(failed)"));
+        QCOMPARE(error, message);
+        if (!receiveErr.isEmpty()) {
+            std::uint8_t status = 0xFF;
+            QVERIFY(session.ReadStatusByte(status, error));
+            QCOMPARE(status & 0x10, 0); // cleared
+        }
+    }
+
+    void timeoutCodes_data()
+    {
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<int>("code");
+        QTest::newRow("1 ms") << 1 << 5;
+        QTest::newRow("1.5 ms takes 3 ms") << 2 << 6;
+        QTest::newRow("10 s") << 10000 << 13;
+        QTest::newRow("10.001 s takes 30 s") << 10001 << 14;
+        QTest::newRow("beyond 1000 s") << 2000000 << 17;
+    }
+
+    void timeoutCodes()
+    {
+        QFETCH(int, ms);
+        QFETCH(int, code);
+        QCOMPARE(CGpibSession::TimeoutCode(ms), code);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGpibSession)
+#include "tst_gpibsession.moc"
