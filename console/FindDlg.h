@@ -37,7 +37,6 @@ public:
         DESCRIPTION,
     };
 
-protected:
     void accept() override;
     void reject() override;
 

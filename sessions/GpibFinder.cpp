@@ -4,7 +4,10 @@
 
 #include "sessions/GpibSession.h"
 
+#include <QFile>
 #include <QLibrary>
+
+#include <dlfcn.h>
 
 #include <mutex>
 
@@ -35,6 +38,8 @@ void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
     const auto *count = reinterpret_cast<const int *>(library.resolve("user_ibcnt"));
     if (!findLstn || !status || !count)
         return;
+    // Kept loaded for this search whatever another QLibrary of it does.
+    void *pinned = dlopen(QFile::encodeName(library.fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
     // Every primary address but the board's own 0.
     Addr4882_t asked[31];
     for (int i = 0; i < 30; ++i)
@@ -59,6 +64,8 @@ void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
         resource.description = QStringLiteral("listener on GPIB board 0");
         found(resource);
     }
-    // The library stays loaded: the Remote GPIB link may hold it too, and
-    // QLibrary counts each load.
+    if (pinned)
+        dlclose(pinned);
+    // The QLibrary is not unloaded: Qt would unload the library for the
+    // Remote GPIB link and the sessions that hold it too.
 }

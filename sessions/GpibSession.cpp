@@ -6,7 +6,10 @@
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
 
+#include <QFile>
 #include <QLibrary>
+
+#include <dlfcn.h>
 
 #include <vector>
 
@@ -108,6 +111,11 @@ bool CGpibSession::Load(QString &error)
                     .arg(m_resource.text, library->fileName(), missing.join(QStringLiteral(", ")));
         return false;
     }
+    // Qt unloads a library for every QLibrary that has it when one of them
+    // unloads: the Remote GPIB link's does when the window goes. A load of
+    // the loader's own keeps it there for every session that has its entry
+    // points, for the rest of the run.
+    dlopen(QFile::encodeName(library->fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
     m_library = std::move(library);
     m_calls = std::move(calls);
     return true;

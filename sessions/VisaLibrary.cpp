@@ -9,11 +9,11 @@
 
 CVisaLibrary::CVisaLibrary(const QString &path) : m_path(path), m_library(path) {}
 
-CVisaLibrary::~CVisaLibrary()
-{
-    if (m_loaded)
-        m_library.unload();
-}
+// A VISA library, once loaded, stays for the rest of the run: it may run
+// threads of its own, and Qt unloads a library for every QLibrary that has
+// it when one of them unloads, which would pull it from under the sessions
+// and searches that use it at the same time.
+CVisaLibrary::~CVisaLibrary() = default;
 
 bool CVisaLibrary::Load(QString &error)
 {

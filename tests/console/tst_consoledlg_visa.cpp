@@ -1,0 +1,140 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/FindDlg.h"
+#include "tests/console/ConsoleTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace consoletest;
+
+// The row of the VISA Resource link as a user works it: the resource box
+// with the resources used before, Find..., and --resource; against the
+// simulated GPIB library, which both the GPIB INSTR session and the search
+// of board 0 load by its bare name.
+class TestConsoleDlgVisa : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void Send(Window &w, const QString &command)
+    {
+        w.control<QComboBox>(IDC_COMMAND)->setEditText(command);
+        w->OnSend();
+    }
+
+private slots:
+    void initTestCase() { UseTestSettings(); }
+    void init() { ClearSettings(); }
+
+    // A resource that a command opened goes to the top of the list, at most
+    // twenty are kept, and the box's text and list are there at the next
+    // start.
+    void resourceHistory()
+    {
+        QStringList earlier;
+        for (int i = 1; i <= RESOURCE_HISTORY_SIZE; ++i)
+            earlier << QStringLiteral("GPIB0::%1::INSTR").arg(i);
+        Store(QStringLiteral("VISA/Resources"), earlier);
+        Store(QStringLiteral("VISA/Resource"), QStringLiteral("GPIB0::3::INSTR"));
+        {
+            Window w;
+            auto *box = w.control<QComboBox>(IDC_RESOURCE);
+            QCOMPARE(box->count(), RESOURCE_HISTORY_SIZE);
+            QCOMPARE(box->currentText(), QStringLiteral("GPIB0::3::INSTR"));
+            w.control<QRadioButton>(IDC_LINK_VISA)->click();
+            w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
+            box->setEditText(QStringLiteral("GPIB::14::INSTR"));
+            Send(w, QStringLiteral("*IDN?"));
+            QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(),
+                     QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n"));
+            QCOMPARE(w.messages, QStringList());
+            QCOMPARE(box->itemText(0), QStringLiteral("GPIB::14::INSTR"));
+            QCOMPARE(box->count(), RESOURCE_HISTORY_SIZE);
+            QCOMPARE(box->itemText(RESOURCE_HISTORY_SIZE - 1), QStringLiteral("GPIB0::19::INSTR"));
+            // Used again: it moves to the top, not in twice.
+            box->setEditText(QStringLiteral("GPIB0::5::INSTR"));
+            Send(w, QStringLiteral("*IDN?"));
+            QCOMPARE(w.messages.size(), 1); // nothing listens there
+            box->setEditText(QStringLiteral("GPIB::14::INSTR"));
+            Send(w, QStringLiteral("*IDN?"));
+            QCOMPARE(box->itemText(0), QStringLiteral("GPIB::14::INSTR"));
+            QCOMPARE(box->findText(QStringLiteral("GPIB::14::INSTR"), Qt::MatchExactly), 0);
+            w->OnCancel();
+        }
+        QCOMPARE(Stored(QStringLiteral("GPIB/Connect")).toInt(), 5);
+        QCOMPARE(Stored(QStringLiteral("VISA/Resource")).toString(), QStringLiteral("GPIB::14::INSTR"));
+        QCOMPARE(Stored(QStringLiteral("VISA/Resources")).toStringList().value(0), QStringLiteral("GPIB::14::INSTR"));
+        Window again;
+        QCOMPARE(again.control<QComboBox>(IDC_RESOURCE)->currentText(), QStringLiteral("GPIB::14::INSTR"));
+        QVERIFY(again.control<QRadioButton>(IDC_LINK_VISA)->isChecked());
+    }
+
+    // A first run that never touched the row leaves the store without it.
+    void untouchedRowStoresNothing()
+    {
+        Window w;
+        w->OnCancel();
+        QVERIFY(!Stored(QStringLiteral("VISA/Resource")).isValid());
+        QVERIFY(!Stored(QStringLiteral("VISA/Resources")).isValid());
+    }
+
+    // Find fills in as it finds, asks each instrument its identity, and hands
+    // the chosen resource to the box.
+    void findFillsInAndHandsOver()
+    {
+        Window w;
+        QString chosen;
+        {
+            CFindDlg dialog(CConsoleSettings::Load().links, w.dlg.get());
+            auto *list = dialog.findChild<QTreeWidget *>(QStringLiteral("instruments"));
+            const QString gpib = QStringLiteral("GPIB0::14::INSTR");
+            QTRY_VERIFY_WITH_TIMEOUT(!list->findItems(gpib, Qt::MatchExactly).isEmpty(), 10000);
+            QTreeWidgetItem *row = list->findItems(gpib, Qt::MatchExactly).first();
+            QTRY_COMPARE_WITH_TIMEOUT(row->text(CFindDlg::IDENTITY), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0"),
+                                      10000);
+            QCOMPARE(row->text(CFindDlg::DESCRIPTION), QStringLiteral("listener on GPIB board 0"));
+            list->setCurrentItem(row);
+            dialog.accept();
+            chosen = dialog.ChosenResource();
+        }
+        QCOMPARE(chosen, QStringLiteral("GPIB0::14::INSTR"));
+        w->m_runFind = [&chosen]() { return chosen; };
+        w->OnFind();
+        QCOMPARE(w.control<QComboBox>(IDC_RESOURCE)->currentText(), chosen);
+    }
+
+    // --resource: the link chosen, the resource in its box, and the first
+    // command goes there.
+    void startWithResource()
+    {
+        Window w;
+        w->StartWithResource(QStringLiteral("GPIB0::14::INSTR"));
+        QVERIFY(w.control<QRadioButton>(IDC_LINK_VISA)->isChecked());
+        QCOMPARE(w.control<QComboBox>(IDC_RESOURCE)->currentText(), QStringLiteral("GPIB0::14::INSTR"));
+        w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
+        Send(w, QStringLiteral("MEAS:VOLT?"));
+        QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(), QStringLiteral("1.250\n"));
+        QCOMPARE(w.messages, QStringList());
+    }
+
+    // Serial Poll asks the resource's device while this link is chosen.
+    void serialPollOfTheResource()
+    {
+        Window w;
+        w->StartWithResource(QStringLiteral("GPIB0::14::INSTR"));
+        Send(w, QStringLiteral("*IDN?")); // a reply waits: MAV
+        w->OnSerialPoll();
+        QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(),
+                 QStringLiteral("Serial poll status byte: 0x10"));
+        QCOMPARE(w.messages, QStringList());
+    }
+};
+
+QTEST_MAIN(TestConsoleDlgVisa)
+#include "tst_consoledlg_visa.moc"
