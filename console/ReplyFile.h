@@ -8,7 +8,7 @@
 
 // Writes a reply to a file: a block's payload without its "#" header, or the
 // whole reply when it is no block. The bytes go to a temporary file beside
-// the target, which takes the target's place only when every byte is on
-// disk, so that a failed save leaves no half file. false with the reason in
+// the target, which takes the target's name only once every byte is written,
+// so that a failed save leaves no half file. false with the reason in
 // `error` ("Could not save the reply: ...").
 bool SaveReplyToFile(const CReply &reply, const QString &path, QString &error);
