@@ -3,6 +3,8 @@
 #include "sessions/SessionTable.h"
 
 #include "sessions/MdnsFinder.h"
+#include "sessions/SerialFinder.h"
+#include "sessions/SerialSession.h"
 #include "sessions/SocketSession.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
@@ -22,6 +24,7 @@ const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Socket, &CSocketSession::Make, MakeMdnsFinder},
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
     {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
+    {ResourceInterface::Asrl, ResourceClass::Instr, &CSerialSession::Make, &CSerialFinder::Make},
 };
 
 QString InterfaceName(const CResource &resource)
