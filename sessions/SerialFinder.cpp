@@ -82,9 +82,9 @@ void CSerialFinder::Find(const std::function<void(const CFoundResource &)> &foun
         if (!info.exists())
             continue;
         const QString target = info.canonicalFilePath();
-        report(info.absoluteFilePath(), target == info.absoluteFilePath()
-                                            ? QStringLiteral("serial port named in TALLIX_SERIAL_PORTS")
-                                            : QStringLiteral("serial port named in TALLIX_SERIAL_PORTS, %1")
-                                                  .arg(target));
+        report(info.absoluteFilePath(),
+               target == info.absoluteFilePath()
+                   ? QStringLiteral("serial port named in TALLIX_SERIAL_PORTS")
+                   : QStringLiteral("serial port named in TALLIX_SERIAL_PORTS, %1").arg(target));
     }
 }

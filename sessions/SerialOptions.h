@@ -40,8 +40,8 @@ struct CSerialOptions
     static constexpr int MIN_BAUD = 50;
     static constexpr int MAX_BAUD = 4000000;
     // The rates a list offers.
-    static constexpr std::array<int, 16> STANDARD_BAUDS = {300,   600,    1200,   2400,   4800,   9600,
-                                                           19200, 38400,  57600,  115200, 230400, 460800,
+    static constexpr std::array<int, 16> STANDARD_BAUDS = {300,    600,    1200,    2400,   4800,   9600,
+                                                           19200,  38400,  57600,   115200, 230400, 460800,
                                                            500000, 921600, 1000000, 2000000};
     static constexpr int DEFAULT_DATA_BITS = 8;
     static constexpr int MIN_DATA_BITS = 5;

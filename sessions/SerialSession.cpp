@@ -17,6 +17,7 @@
 
 #include <grp.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,13 +37,16 @@ constexpr int DRAIN_LIMIT_MS = 3000;
 
 int MsUntil(std::chrono::steady_clock::time_point when)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::int64_t>(0, left.count()));
 }
 
 QString GroupOf(const QString &path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     char buffer[1024];
@@ -58,7 +62,9 @@ QString GroupOf(const QString &path)
 // but root).
 QString HolderOf(const QString &path)
 {
-    struct stat device{};
+    struct stat device
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &device) != 0 || !S_ISCHR(device.st_mode))
         return {};
     const QString self = QString::number(::getpid());
@@ -69,12 +75,16 @@ QString HolderOf(const QString &path)
         const QString fdFolder = QStringLiteral("/proc/%1/fd").arg(pid);
         const QStringList fds = QDir(fdFolder).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
         for (const QString &fd : fds) {
-            struct stat open{};
+            struct stat open
+            {
+            };
             const QByteArray link = QFile::encodeName(fdFolder + u'/' + fd);
-            if (::stat(link.constData(), &open) == 0 && S_ISCHR(open.st_mode) && open.st_rdev == device.st_rdev) {
+            if (::stat(link.constData(), &open) == 0 && S_ISCHR(open.st_mode) &&
+                open.st_rdev == device.st_rdev) {
                 QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-                const QString name =
-                    comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+                const QString name = comm.open(QIODevice::ReadOnly)
+                                         ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                                         : QString();
                 return name.isEmpty() ? QStringLiteral("process %1").arg(pid)
                                       : QStringLiteral("%1, process %2").arg(name, pid);
             }
@@ -211,9 +221,10 @@ QString CSerialSession::OpenFailure(int systemError) const
 {
     if (systemError == EACCES || systemError == EPERM) {
         const QString group = GroupOf(m_device);
-        return QStringLiteral("Tallix may not use the serial port %1 (for %2): it belongs to the group %3, "
-                              "and you are not in it. Add yourself to the %3 group: sudo usermod -aG %3 $USER, "
-                              "then log in again.")
+        return QStringLiteral(
+                   "Tallix may not use the serial port %1 (for %2): it belongs to the group %3, "
+                   "and you are not in it. Add yourself to the %3 group: sudo usermod -aG %3 $USER, "
+                   "then log in again.")
             .arg(m_device, Name(), group.isEmpty() ? QStringLiteral("dialout") : group);
     }
     const QString holder = HolderOf(m_device);
@@ -259,21 +270,24 @@ bool CSerialSession::Open(QString &error)
         m_port.reset();
         switch (code) {
         case QSerialPort::DeviceNotFoundError:
-            error = QStringLiteral("The serial port %1 (for %2) went away before it could be opened: plug the "
-                                   "adapter in and try again.")
-                        .arg(m_device, Name());
+            error =
+                QStringLiteral("The serial port %1 (for %2) went away before it could be opened: plug the "
+                               "adapter in and try again.")
+                    .arg(m_device, Name());
             break;
         case QSerialPort::PermissionError:
             // Qt says the same for a port another program has locked.
             error = OpenFailure(EBUSY);
             break;
         case QSerialPort::UnsupportedOperationError:
-            error = QStringLiteral("The serial port %1 does not take these settings (%2): %3. Choose others in "
-                                   "Link Settings.")
-                        .arg(m_device, SettingsText(), why);
+            error =
+                QStringLiteral("The serial port %1 does not take these settings (%2): %3. Choose others in "
+                               "Link Settings.")
+                    .arg(m_device, SettingsText(), why);
             break;
         default:
-            error = QStringLiteral("Could not open the serial port %1 (for %2): %3.").arg(m_device, Name(), why);
+            error =
+                QStringLiteral("Could not open the serial port %1 (for %2): %3.").arg(m_device, Name(), why);
             break;
         }
         return false;
@@ -336,12 +350,14 @@ QString CSerialSession::NewLineErrors()
                               "Settings as the instrument's manual gives them.")
             .arg(m_device, seen.join(QStringLiteral(" and ")), SettingsText());
     if (now.overrun > before.overrun)
-        return QStringLiteral("The serial port %1 lost bytes of the reply (overrun): lower the baud rate or use "
-                              "RTS/CTS flow control.")
+        return QStringLiteral(
+                   "The serial port %1 lost bytes of the reply (overrun): lower the baud rate or use "
+                   "RTS/CTS flow control.")
             .arg(m_device);
     if (now.brk > before.brk)
-        return QStringLiteral("The serial port %1 saw a break (the line held low): check the cable, and that the "
-                              "instrument is switched on.")
+        return QStringLiteral(
+                   "The serial port %1 saw a break (the line held low): check the cable, and that the "
+                   "instrument is switched on.")
             .arg(m_device);
     return {};
 }
@@ -352,8 +368,10 @@ qint64 CSerialSession::Flush(bool bothDirections)
     m_pending.clear();
     if (!IsOpen())
         return discarded;
-    discarded += m_port->bytesAvailable();
-    m_port->clear(bothDirections ? QSerialPort::AllDirections : QSerialPort::Input);
+    if (bothDirections)
+        m_port->clear(QSerialPort::Output);
+    // Read and thrown away rather than flushed, so that the count is true.
+    discarded += m_port->readAll().size();
     const auto limit = Clock::now() + std::chrono::milliseconds(DRAIN_LIMIT_MS);
     auto quiet = Clock::now() + std::chrono::milliseconds(DRAIN_QUIET_MS);
     while (Clock::now() < std::min(limit, quiet)) {
@@ -369,17 +387,27 @@ qint64 CSerialSession::Flush(bool bothDirections)
     return discarded;
 }
 
+bool CSerialSession::DeviceGone() const
+{
+    if (!QFileInfo::exists(m_device))
+        return true;
+    if (!IsOpen())
+        return false;
+    pollfd p{static_cast<int>(m_port->handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 QString CSerialSession::PortFailure(const QString &what, qint64 came)
 {
     const QSerialPort::SerialPortError code = m_port ? m_port->error() : QSerialPort::NotOpenError;
     const QString why = m_port ? m_port->errorString() : QString();
-    if (code == QSerialPort::ResourceError || code == QSerialPort::DeviceNotFoundError) {
+    if (code == QSerialPort::ResourceError || code == QSerialPort::DeviceNotFoundError || DeviceGone()) {
         Close();
         return QStringLiteral("The serial port %1 went away %2: the adapter was unplugged (or the instrument "
                               "switched off). Plug it in and open %3 again.")
             .arg(m_device,
                  came > 0 ? QStringLiteral("after %L1 bytes of the reply").arg(came)
-                          : QStringLiteral("while %1").arg(what),
+                          : QStringLiteral("while Tallix used it"),
                  Name());
     }
     if (m_port)
@@ -403,7 +431,8 @@ bool CSerialSession::Write(std::string_view data, QString &error)
         const CProgress progress{CProgress::Kind::Wait, size - m_port->bytesToWrite(), size};
         if (m_options.hooks && !m_options.hooks->Pulse(progress)) {
             m_port->clear(QSerialPort::Output);
-            error = QStringLiteral("Sending to %1 was stopped; what was not sent yet was discarded.").arg(Name());
+            error =
+                QStringLiteral("Sending to %1 was stopped; what was not sent yet was discarded.").arg(Name());
             return false;
         }
         const int left = MsUntil(deadline);
@@ -412,18 +441,19 @@ bool CSerialSession::Write(std::string_view data, QString &error)
             const qint64 unsent = m_port->bytesToWrite();
             m_port->clear(QSerialPort::Output);
             const int flow = m_options.serial.InRange().flowControl;
-            error = QStringLiteral("The serial port %1 did not send the command within %L2 ms (%L3 bytes were "
-                                   "left and are discarded)%4.")
-                        .arg(m_device)
-                        .arg(m_options.ioTimeoutMs)
-                        .arg(unsent)
-                        .arg(flow == CSerialOptions::FLOW_NONE
-                                 ? QString()
-                                 : QStringLiteral(": the instrument holds it back through %1 flow control; "
-                                                  "check the cable and that the instrument is switched on, or "
-                                                  "set the flow control as the instrument's manual gives it")
-                                       .arg(flow == CSerialOptions::FLOW_RTS_CTS ? QStringLiteral("RTS/CTS")
-                                                                                 : QStringLiteral("XON/XOFF")));
+            error =
+                QStringLiteral("The serial port %1 did not send the command within %L2 ms (%L3 bytes were "
+                               "left and are discarded)%4.")
+                    .arg(m_device)
+                    .arg(m_options.ioTimeoutMs)
+                    .arg(unsent)
+                    .arg(flow == CSerialOptions::FLOW_NONE
+                             ? QString()
+                             : QStringLiteral(": the instrument holds it back through %1 flow control; "
+                                              "check the cable and that the instrument is switched on, or "
+                                              "set the flow control as the instrument's manual gives it")
+                                   .arg(flow == CSerialOptions::FLOW_RTS_CTS ? QStringLiteral("RTS/CTS")
+                                                                             : QStringLiteral("XON/XOFF")));
             return false;
         }
         if (!m_port->waitForBytesWritten(std::min(SLICE_MS, left))) {
@@ -479,44 +509,47 @@ bool CSerialSession::Read(CReply &reply, QString &error)
         const CProgress progress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()};
         if (m_options.hooks && !m_options.hooks->Pulse(progress)) {
             const std::int64_t came = framer.Received();
-            return fail(QStringLiteral("Reading the reply from %1 was stopped after %L2 bytes; what else came of "
-                                       "it was discarded.")
-                            .arg(Name())
-                            .arg(came),
-                        true);
+            return fail(
+                QStringLiteral("Reading the reply from %1 was stopped after %L2 bytes; what else came of "
+                               "it was discarded.")
+                    .arg(Name())
+                    .arg(came),
+                true);
         }
         auto deadline = lastByte + timeout;
         // The silence that ends a reply never cuts into a definite block
         // whose length is still owed.
-        if (silenceEnds && framer.Received() > 0 && framer.KnownRemaining() == 0) {
-            const auto quiet = lastByte + silence;
-            if (Clock::now() >= quiet) {
+        const bool silenceApplies = silenceEnds && framer.Received() > 0 && framer.KnownRemaining() == 0;
+        if (silenceApplies && lastByte + silence <= deadline) {
+            if (MsUntil(lastByte + silence) == 0) {
                 framer.Feed(nullptr, 0, true);
                 break;
             }
-            deadline = std::min(deadline, quiet);
+            deadline = lastByte + silence;
         }
         const int left = MsUntil(deadline);
         if (left == 0) {
             const std::int64_t came = framer.Received();
             if (came == 0)
-                return fail(QStringLiteral("No reply from %1 within %L2 ms (time-out): check that the command "
-                                           "was a query, the cable, and that the port's settings (%3) match "
-                                           "the instrument's.")
-                                .arg(Name())
-                                .arg(m_options.ioTimeoutMs)
-                                .arg(SettingsText()),
-                            true);
-            return fail(QStringLiteral("The reply from %1 broke off after %L2 bytes: nothing more came within %L3 "
-                                       "ms (time-out)%4. What else came of it was discarded.")
-                            .arg(Name())
-                            .arg(came)
-                            .arg(m_options.ioTimeoutMs)
-                            .arg(serial.replyEnd == CSerialOptions::END_SILENCE
-                                     ? QString()
-                                     : QStringLiteral(", and its line end never came: check the reply's "
-                                                      "end in Link Settings")),
-                        true);
+                return fail(
+                    QStringLiteral("No reply from %1 within %L2 ms (time-out): check that the command "
+                                   "was a query, the cable, and that the port's settings (%3) match "
+                                   "the instrument's.")
+                        .arg(Name())
+                        .arg(m_options.ioTimeoutMs)
+                        .arg(SettingsText()),
+                    true);
+            return fail(
+                QStringLiteral("The reply from %1 broke off after %L2 bytes: nothing more came within %L3 "
+                               "ms (time-out)%4. What else came of it was discarded.")
+                    .arg(Name())
+                    .arg(came)
+                    .arg(m_options.ioTimeoutMs)
+                    .arg(serial.replyEnd == CSerialOptions::END_SILENCE
+                             ? QString()
+                             : QStringLiteral(", and its line end never came: check the reply's "
+                                              "end in Link Settings")),
+                true);
         }
         if (m_port->bytesAvailable() > 0 || m_port->waitForReadyRead(std::min(SLICE_MS, left))) {
             chunk = m_port->readAll();
@@ -528,7 +561,7 @@ bool CSerialSession::Read(CReply &reply, QString &error)
         }
         const std::int64_t came = framer.Received();
         reply = framer.Take();
-        error = PortFailure(QStringLiteral("reading the reply"), came);
+        error = PortFailure(QStringLiteral("read from"), came);
         if (IsOpen())
             Flush(false);
         return false;

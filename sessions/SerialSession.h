@@ -79,6 +79,8 @@ private:
     qint64 Flush(bool bothDirections);
     // The line errors since the last look, as a sentence; empty when none.
     QString NewLineErrors();
+    // Whether the device file went away or hung up (an adapter unplugged).
+    bool DeviceGone() const;
     // After the port reported an error: closes it when the device is gone.
     QString PortFailure(const QString &what, qint64 came);
 

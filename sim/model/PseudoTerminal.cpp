@@ -18,8 +18,8 @@ namespace tallixsim {
 std::string LineSettings::Text() const
 {
     char text[160];
-    std::snprintf(text, sizeof text, "baud=%u data=%d parity=%s stop=%d flow=%s", baud, dataBits, parity.c_str(),
-                  stopBits, flow.c_str());
+    std::snprintf(text, sizeof text, "baud=%u data=%d parity=%s stop=%d flow=%s", baud, dataBits,
+                  parity.c_str(), stopBits, flow.c_str());
     return text;
 }
 

@@ -6,8 +6,8 @@
 // ("pty /dev/pts/7"); the client sets the line up as it would a real port.
 //
 // The instrument is the shared model (sim/model/InstrumentModel.h lists its
-// commands). It takes command lines ended by LF, CR or both, and answers each
-// reply with the chosen line end; its block replies end with LF whatever the
+// commands). It takes command lines ended by LF (a CR before it is dropped),
+// and ends each text reply with the chosen line end; its block replies end with LF whatever the
 // line end, as the model has them. One command of its own:
 //   TEST:VANISH? n   sends the first n bytes of a long reply, then closes its
 //                    side of the pair and exits: the adapter unplugged in the
@@ -26,7 +26,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -84,16 +86,13 @@ bool ParseOptions(int argc, char **argv, Options &options)
         if (arg == "--line-end" && value) {
             const std::string end = value;
             ++i;
-            if (end == "lf")
-                options.lineEnd = "\n";
-            else if (end == "cr")
-                options.lineEnd = "\r";
-            else if (end == "crlf")
-                options.lineEnd = "\r\n";
-            else if (end == "none")
-                options.lineEnd.clear();
-            else
+            static const std::pair<const char *, const char *> ENDS[] = {
+                {"lf", "\n"}, {"cr", "\r"}, {"crlf", "\r\n"}, {"none", ""}};
+            const auto known = std::find_if(std::begin(ENDS), std::end(ENDS),
+                                            [&](const auto &pair) { return end == pair.first; });
+            if (known == std::end(ENDS))
                 return false;
+            options.lineEnd.assign(known->second);
         } else if (arg == "--baud") {
             if (!number(1, 100000000, n))
                 return false;
@@ -186,14 +185,16 @@ public:
         }
         for (std::size_t i = 0; i < size; ++i) {
             const char c = data[i];
-            if (c != '\n' && c != '\r') {
+            if (c != '\n') {
                 m_line += c;
                 continue;
             }
-            if (m_line.empty())
-                continue;
-            const std::string line = m_line;
+            std::string line = m_line;
             m_line.clear();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty())
+                continue;
             if (!Run(line))
                 return false;
         }
@@ -251,7 +252,8 @@ int main(int argc, char **argv)
     }
     tallixsim::PseudoTerminal pty;
     if (!pty.Open()) {
-        std::fprintf(stderr, "tallix-serial-instrument: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "tallix-serial-instrument: cannot open a pseudo-terminal: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     if (!options.link.empty() && !pty.Link(options.link)) {
@@ -259,7 +261,9 @@ int main(int argc, char **argv)
                      std::strerror(errno));
         return 1;
     }
-    struct sigaction stop{};
+    struct sigaction stop
+    {
+    };
     stop.sa_handler = OnStopSignal;
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
