@@ -141,6 +141,7 @@ public:
             m_output.clear();
             m_pos = 0;
             m_stalled = false;
+            m_model.drop();
         }
     }
     void nothingToSay() { m_model.queryUnterminated(); }
@@ -167,8 +168,10 @@ private:
             m_stalled = true;
             return;
         }
+        // The reply stays the model's until it is read, so that a serial
+        // poll sees MAV.
         if (m_model.command(line)) {
-            m_output = m_model.take();
+            m_output = m_model.pending();
             m_pos = 0;
             m_stalled = false;
         }
