@@ -23,20 +23,29 @@ private slots:
         QTest::addColumn<QString>("calls");
         QTest::addColumn<QString>("printed");
         QTest::addColumn<QString>("settings");
-        QTest::newRow("LF, 9600 8N1")
-            << "lf" << "read_termination='\\n'" << "print(inst.query('*IDN?'))"
-            << "KORVANE,TALLIX-SIM,SN0001,1.0" << "baud=9600 data=8 parity=none stop=1 flow=none";
+        QTest::newRow("LF, 9600 8N1") << "lf"
+                                      << "read_termination='\\n'"
+                                      << "print(inst.query('*IDN?'))"
+                                      << "KORVANE,TALLIX-SIM,SN0001,1.0"
+                                      << "baud=9600 data=8 parity=none stop=1 flow=none";
         QTest::newRow("CR, 19200, 2 stop bits")
-            << "cr" << "baud_rate=19200, stop_bits=constants.StopBits.two, read_termination='\\r'"
-            << "print(inst.query('MEAS:VOLT?'))" << "1.250" << "baud=19200 data=8 parity=none stop=2 flow=none";
+            << "cr"
+            << "baud_rate=19200, stop_bits=constants.StopBits.two, read_termination='\\r'"
+            << "print(inst.query('MEAS:VOLT?'))"
+            << "1.250"
+            << "baud=19200 data=8 parity=none stop=2 flow=none";
         QTest::newRow("CR LF, RTS/CTS")
             << "crlf"
             << "baud_rate=115200, flow_control=constants.ControlFlow.rts_cts, read_termination='\\r\\n'"
-            << "inst.write('SOUR:VOLT 3.5'); print(inst.query('MEAS:VOLT?'))" << "3.500"
+            << "inst.write('SOUR:VOLT 3.5'); print(inst.query('MEAS:VOLT?'))"
+            << "3.500"
             << "baud=115200 data=8 parity=none stop=1 flow=rtscts";
         QTest::newRow("LF, a binary block read by its header")
-            << "lf" << "read_termination='\\n'" << "print(len(inst.query_binary_values('CURV?', datatype='B')))"
-            << "1048576" << "baud=9600 data=8 parity=none stop=1 flow=none";
+            << "lf"
+            << "read_termination='\\n'"
+            << "print(len(inst.query_binary_values('CURV?', datatype='B')))"
+            << "1048576"
+            << "baud=9600 data=8 parity=none stop=1 flow=none";
     }
 
     void pyvisa()
