@@ -256,30 +256,12 @@ bool CPrologixBackend::UseTimeout(GpibResult &result)
 
 bool CPrologixBackend::EndIncoming(GpibResult &result)
 {
-    if (!m_in.active)
-        return true;
-    if (!m_in.ended) {
-        // The adapter stops at the instrument's EOI (and marks it) or after
-        // its own time-out; either way it falls silent.
-        char buffer[4096];
-        char last = m_in.bytes.empty() ? 0 : m_in.bytes.back();
-        auto quietSince = Clock::now();
-        for (;;) {
-            const int quietNeeded = last == EOT_MARK ? MARK_QUIET_MS : m_adapterTimeout + ADAPTER_GRACE_MS;
-            const auto waited =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quietSince).count();
-            if (waited >= quietNeeded)
-                break;
-            const long n = m_link.ReadSome(buffer, sizeof buffer, static_cast<int>(quietNeeded - waited));
-            if (n < 0) {
-                result = LinkFailure(static_cast<int>(-n));
-                return false;
-            }
-            if (n > 0) {
-                last = buffer[n - 1];
-                quietSince = Clock::now();
-            }
-        }
+    // The adapter stops at the instrument's EOI (and marks it) or after its
+    // own time-out; what it sends until then is thrown away.
+    while (m_in.active && !m_in.ended) {
+        m_in.taken = m_in.bytes.size();
+        if (!Step(Clock::time_point::min(), result))
+            return false;
     }
     m_in = Incoming();
     return true;
@@ -383,7 +365,6 @@ GpibResult CPrologixBackend::ReceiveLocked(Addr4882_t address, void *buffer, lon
     const bool stopOnEos = termination != STOP_END;
     const char eos = static_cast<char>(termination & 0xFF);
     const auto want = static_cast<std::size_t>(count);
-    char piece[4096];
     for (;;) {
         const std::size_t held = m_in.bytes.size() - m_in.taken;
         // Until the adapter has stopped, its last byte may be the EOT it
@@ -400,7 +381,7 @@ GpibResult CPrologixBackend::ReceiveLocked(Addr4882_t address, void *buffer, lon
         }
         // A full buffer whose next byte may only be the end mark waits to
         // learn whether its last byte came with END.
-        const bool markNext = !m_in.ended && n == want && held == want + 1 && m_in.bytes.back() == EOT_MARK;
+        const bool markNext = !m_in.ended && n == want && held == want + 1 && MarkLast();
         if (eosSeen || m_in.ended || (n == want && !markNext)) {
             if (n > 0)
                 std::memcpy(buffer, m_in.bytes.data() + m_in.taken, n);
@@ -420,40 +401,87 @@ GpibResult CPrologixBackend::ReceiveLocked(Addr4882_t address, void *buffer, lon
             return Done(static_cast<long>(n), extra);
         }
         // More is needed: wait for it, for the end mark to stand, or for the
-        // adapter to give up.
-        const bool markLast = held > 0 && m_in.bytes.back() == EOT_MARK;
-        const auto quietUntil =
-            m_in.lastByte +
-            std::chrono::milliseconds(markLast ? MARK_QUIET_MS : m_adapterTimeout + ADAPTER_GRACE_MS);
-        const auto now = Clock::now();
-        if (now >= quietUntil) {
-            if (markLast) {
-                m_in.bytes.pop_back();
-                m_in.ended = true;
-                m_in.eoi = true;
-            } else if (now < deadline) {
-                // The adapter's own time-out is shorter than the call's.
-                if (!ask())
-                    return result;
-            } else {
-                m_in.ended = true;
-                m_in.eoi = false;
-            }
-            continue;
-        }
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(quietUntil - now).count() + 1;
-        const long got = m_link.ReadSome(piece, sizeof piece, static_cast<int>(wait));
-        if (got < 0)
-            return LinkFailure(static_cast<int>(-got));
-        if (got > 0) {
-            if (m_in.taken > 0 && m_in.taken >= m_in.bytes.size() / 2) {
-                m_in.bytes.erase(0, m_in.taken);
-                m_in.taken = 0;
-            }
-            m_in.bytes.append(piece, static_cast<std::size_t>(got));
-            m_in.lastByte = Clock::now();
-        }
+        // adapter to give up (and ask again while the call's time-out lasts).
+        if (!Step(deadline, result))
+            return result;
     }
+}
+
+bool CPrologixBackend::MarkLast() const
+{
+    if (m_in.bytes.size() <= m_in.taken || m_in.bytes.back() != EOT_MARK)
+        return false;
+    // Inside a definite block's payload an EOT is data.
+    const std::size_t last = m_in.dropped + m_in.bytes.size() - 1;
+    return m_in.blockEnd < 0 || static_cast<long long>(last) >= m_in.blockEnd;
+}
+
+void CPrologixBackend::Take(const char *data, std::size_t size)
+{
+    if (m_in.taken > 0 && m_in.taken >= m_in.bytes.size() / 2) {
+        m_in.bytes.erase(0, m_in.taken);
+        m_in.dropped += m_in.taken;
+        m_in.taken = 0;
+    }
+    m_in.bytes.append(data, size);
+    m_in.lastByte = Clock::now();
+    if (m_in.headerKnown || m_in.dropped > 0 || m_in.bytes.size() < 2)
+        return;
+    // #<d><d digits of length>: the block's length is known once its header
+    // has come.
+    const std::string &b = m_in.bytes;
+    if (b[0] != '#' || b[1] < '1' || b[1] > '9') {
+        m_in.headerKnown = true;
+        return;
+    }
+    const std::size_t digits = static_cast<std::size_t>(b[1] - '0');
+    if (b.size() < 2 + digits)
+        return;
+    long long length = 0;
+    for (std::size_t i = 2; i < 2 + digits; ++i) {
+        if (b[i] < '0' || b[i] > '9') {
+            m_in.headerKnown = true;
+            return;
+        }
+        length = length * 10 + (b[i] - '0');
+    }
+    m_in.blockEnd = static_cast<long long>(2 + digits) + length;
+    m_in.headerKnown = true;
+}
+
+bool CPrologixBackend::Step(Clock::time_point deadline, GpibResult &result)
+{
+    const bool markLast = MarkLast();
+    const auto quietUntil =
+        m_in.lastByte +
+        std::chrono::milliseconds(markLast ? MARK_QUIET_MS : m_adapterTimeout + ADAPTER_GRACE_MS);
+    const auto now = Clock::now();
+    if (now >= quietUntil) {
+        if (markLast) {
+            m_in.bytes.pop_back();
+            m_in.ended = true;
+            m_in.eoi = true;
+        } else if (now < deadline) {
+            // The adapter's own time-out is shorter than the call's.
+            if (!UseTimeout(result) || !SetAddress(m_in.address, result) || !Command("++read eoi", result))
+                return false;
+            m_in.lastByte = Clock::now();
+        } else {
+            m_in.ended = true;
+            m_in.eoi = false;
+        }
+        return true;
+    }
+    char piece[4096];
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(quietUntil - now).count() + 1;
+    const long got = m_link.ReadSome(piece, sizeof piece, static_cast<int>(wait));
+    if (got < 0) {
+        result = LinkFailure(static_cast<int>(-got));
+        return false;
+    }
+    if (got > 0)
+        Take(piece, static_cast<std::size_t>(got));
+    return true;
 }
 
 GpibResult CPrologixBackend::ReadStatusByte(int board, Addr4882_t address, short *status)

@@ -30,9 +30,11 @@ namespace gpib32 {
 // EOT; it stopped without END when nothing more comes for read_tmo_ms and a
 // little more without that EOT (then the read is asked again until the
 // time-out of the call has passed, and ends with ERR and TIMO, EABO, the
-// bytes that came counted). An EOT inside binary data followed by a pause of
-// the instrument (longer than MARK_QUIET_MS) would be taken for the end: the
-// one case the adapter's protocol leaves open.
+// bytes that came counted). An EOT inside the payload of a definite block
+// (#<d><length>) is known to be data; one elsewhere (text, an indefinite
+// block) that the instrument follows with a pause longer than MARK_QUIET_MS
+// would be taken for the end: the one case the adapter's protocol leaves
+// open.
 //
 // The adapter cannot tell that no device listens: a write to an empty
 // address succeeds, and the read that follows times out. Serial polls are
@@ -104,6 +106,12 @@ private:
         Addr4882_t address = 0;
         std::string bytes;
         std::size_t taken = 0;
+        // Bytes of the reply dropped from the front of `bytes`.
+        std::size_t dropped = 0;
+        // Whether the reply's start has shown if it is a definite block, and
+        // where its payload ends (counted from the reply's first byte).
+        bool headerKnown = false;
+        long long blockEnd = -1;
         bool ended = false; // the adapter stopped sending
         bool eoi = false;   // ... at the instrument's EOI
         Clock::time_point lastByte;
@@ -122,6 +130,13 @@ private:
     // Reads (and throws away) the rest of a reply still coming, so that the
     // next command's answer is not mixed with it.
     bool EndIncoming(GpibResult &result);
+    // One wait for the reply coming in: takes what comes, or decides that it
+    // ended (the mark stood, or the adapter gave up after `deadline`), or
+    // asks again; false on a link failure.
+    bool Step(Clock::time_point deadline, GpibResult &result);
+    void Take(const char *data, std::size_t size);
+    // Whether the last byte held may be the adapter's end mark.
+    bool MarkLast() const;
     // Drops what comes until the stream has been quiet for `quietMs`.
     bool Drain(int quietMs, GpibResult &result);
     // The NI time-out of the call under way (m_timeoutCode), in ms; 0 none.

@@ -31,7 +31,7 @@ using namespace std::chrono_literals;
 constexpr int SLICE_MS = 100;
 // After a reply that could not be read to its end, the line must stay quiet
 // this long before the rest of the reply counts as gone...
-constexpr int DRAIN_QUIET_MS = 100;
+constexpr int DRAIN_QUIET_MS = 250;
 // ... but the drain gives up after this long, for a device that never stops.
 constexpr int DRAIN_LIMIT_MS = 3000;
 

@@ -19,9 +19,11 @@
 // with CR LF. A read, or a serial poll, of an address where no device talks
 // waits read_tmo_ms and sends nothing.
 //
-// One command of the simulated instrument's own: TEST:STALL? n makes it send
+// Two commands of the simulated instrument's own: TEST:STALL? n makes it send
 // n bytes of a reply and then stop talking, without EOI, as a device that
-// hangs in the middle of a reply.
+// hangs in the middle of a reply; TEST:EOTBLOCK? answers the definite block
+// #16AB<EOT>CD<EOT> and LF, pausing 100 ms after each EOT (ASCII 4), the byte
+// the adapter adds after EOI.
 //
 // --trace FILE appends one line for every line the adapter got, as it came
 // ("host " and the bytes, CR, LF, ESC and others escaped as \r, \n, \x1B),
@@ -133,6 +135,8 @@ public:
     std::size_t position() const { return m_pos; }
     // Whether the output's last byte comes with EOI (a stalled reply never ends).
     bool endsWithEoi() const { return !m_stalled; }
+    // Milliseconds the instrument pauses after each EOT byte of its reply.
+    int pauseAfterEot() const { return m_pauseAfterEot; }
     const tallixsim::InstrumentModel::Pace &pace() const { return m_model.pace(); }
     void advance(std::size_t n)
     {
@@ -141,6 +145,7 @@ public:
             m_output.clear();
             m_pos = 0;
             m_stalled = false;
+            m_pauseAfterEot = 0;
             m_model.drop();
         }
     }
@@ -168,6 +173,14 @@ private:
             m_stalled = true;
             return;
         }
+        if (command == "TEST:EOTBLOCK?") {
+            m_output = std::string("#16AB\x04"
+                                   "CD\x04\n");
+            m_pos = 0;
+            m_stalled = false;
+            m_pauseAfterEot = 100;
+            return;
+        }
         // The reply stays the model's until it is read, so that a serial
         // poll sees MAV.
         if (m_model.command(line)) {
@@ -182,6 +195,7 @@ private:
     std::string m_output;
     std::size_t m_pos = 0;
     bool m_stalled = false;
+    int m_pauseAfterEot = 0;
 };
 
 // One adapter, on one connection.
@@ -377,6 +391,15 @@ private:
         if (eoi && m_eotEnable)
             bytes += static_cast<char>(m_eotChar);
         const tallixsim::InstrumentModel::Pace pace = m_bus.pace();
+        if (const int pause = m_bus.pauseAfterEot()) {
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (!Send(bytes.substr(i, 1)))
+                    return false;
+                if (bytes[i] == 4 && i + 1 < bytes.size())
+                    tallixsim::SleepMs(pause);
+            }
+            return true;
+        }
         const std::size_t piece = pace.pieceBytes ? pace.pieceBytes : bytes.size();
         for (std::size_t at = 0; at < bytes.size(); at += piece) {
             if (at > 0)

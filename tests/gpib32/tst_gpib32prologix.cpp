@@ -212,6 +212,21 @@ private slots:
         QCOMPARE(trace(QStringLiteral("host")).count(QStringLiteral("++read eoi")), 1);
     }
 
+    // The byte the adapter adds after EOI (EOT) inside a definite block's
+    // payload, each followed by a pause of the instrument, is data: the
+    // block is read whole, its end at the mark after its LF.
+    void eotInsideBlock_data() { addTransportRows(); }
+    void eotInsideBlock()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        gpib.send("TEST:EOTBLOCK?\r\n");
+        QCOMPARE(gpib.receive(), QByteArray("#16AB\x04"
+                                            "CD\x04\n"));
+        QCOMPARE(*gpib.ibsta & 0xE000, 0x2000);
+    }
+
     // Data bytes that the adapter would take as its own: CR, LF, ESC and '+'
     // each go out behind an ESC, and reach the device as they were.
     void escaping_data() { addTransportRows(); }
