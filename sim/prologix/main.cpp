@@ -386,17 +386,18 @@ private:
         }
         const bool eoi = m_bus.endsWithEoi() && from + n == output.size();
         std::string bytes = output.substr(from, n);
+        const int eotPause = m_bus.pauseAfterEot();
         m_bus.advance(n);
         Trace("bus read " + std::to_string(pad) + " " + std::to_string(bytes.size()) + (eoi ? " eoi" : ""));
         if (eoi && m_eotEnable)
             bytes += static_cast<char>(m_eotChar);
         const tallixsim::InstrumentModel::Pace pace = m_bus.pace();
-        if (const int pause = m_bus.pauseAfterEot()) {
+        if (eotPause > 0) {
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 if (!Send(bytes.substr(i, 1)))
                     return false;
                 if (bytes[i] == 4 && i + 1 < bytes.size())
-                    tallixsim::SleepMs(pause);
+                    tallixsim::SleepMs(eotPause);
             }
             return true;
         }
