@@ -30,6 +30,8 @@
 
 #include "gpib32/GpibBackend.h"
 
+#include "gpib32/PrologixBackend.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -86,7 +88,11 @@ const int CGpibBackend::LIBRARY_NAME_COUNT = sizeof LIBRARY_NAMES / sizeof LIBRA
 // The backend stays loaded for the rest of the process, also when gpib-32 is
 // unloaded: a driver's library may run threads of its own (or keep per-thread
 // status) that must not lose their code under them.
-CGpibBackend::~CGpibBackend() = default;
+CGpibBackend::~CGpibBackend()
+{
+    // The library is deliberately kept; the adapter is only a connection.
+    m_prologix.reset();
+}
 
 CGpibBackend &CGpibBackend::Instance()
 {
@@ -198,6 +204,18 @@ void CGpibBackend::Load(const char *override)
         m_attempts += m_attempts.empty() ? "tried " : "; ";
         m_attempts += text;
     };
+    if (CPrologixBackend::IsSpec(override)) {
+        // The user chose the adapter: no library is tried in its place.
+        auto adapter = std::make_unique<CPrologixBackend>();
+        if (!adapter->Configure(override + 9, reason)) {
+            note(std::string("TALLIX_GPIB_BACKEND: ") + override + ": " + reason);
+            return;
+        }
+        m_prologix = std::move(adapter);
+        m_family = FAMILY_PROLOGIX;
+        m_path = override;
+        return;
+    }
     if (override && *override) {
         if (TryOpen(override, reason))
             return;
@@ -217,6 +235,8 @@ const char *CGpibBackend::FamilyName() const
         return "linux-gpib";
     case FAMILY_NI:
         return "NI-488.2";
+    case FAMILY_PROLOGIX:
+        return "Prologix adapter";
     case FAMILY_NONE:
         break;
     }
@@ -225,6 +245,8 @@ const char *CGpibBackend::FamilyName() const
 
 std::string CGpibBackend::Version() const
 {
+    if (m_prologix)
+        return m_prologix->Version();
     if (!m_ibvers)
         return {};
     char *version = nullptr;
@@ -266,6 +288,8 @@ GpibResult CGpibBackend::Refused(int error)
 
 GpibResult CGpibBackend::SendIFC(int board)
 {
+    if (m_prologix)
+        return m_prologix->SendIFC(board);
     if (!m_SendIFC)
         return Refused(ECAP);
     CallVoid(m_SendIFC, board);
@@ -274,6 +298,8 @@ GpibResult CGpibBackend::SendIFC(int board)
 
 GpibResult CGpibBackend::EnableRemote(int board, const Addr4882_t *addressList)
 {
+    if (m_prologix)
+        return m_prologix->EnableRemote(board, addressList);
     if (!m_EnableRemote)
         return Refused(ECAP);
     if (m_family == FAMILY_LINUX_GPIB)
@@ -285,6 +311,8 @@ GpibResult CGpibBackend::EnableRemote(int board, const Addr4882_t *addressList)
 
 GpibResult CGpibBackend::Send(int board, Addr4882_t address, const void *buffer, long count, int eotMode)
 {
+    if (m_prologix)
+        return m_prologix->Send(board, address, buffer, count, eotMode);
     // A mode NI does not define has no counterpart to map to.
     if (!ValidEndMode(eotMode) || count < 0)
         return Refused(EARG);
@@ -298,6 +326,8 @@ GpibResult CGpibBackend::Send(int board, Addr4882_t address, const void *buffer,
 
 GpibResult CGpibBackend::Receive(int board, Addr4882_t address, void *buffer, long count, int termination)
 {
+    if (m_prologix)
+        return m_prologix->Receive(board, address, buffer, count, termination);
     if (count < 0)
         return Refused(EARG);
     if (m_family == FAMILY_LINUX_GPIB)
@@ -310,6 +340,8 @@ GpibResult CGpibBackend::Receive(int board, Addr4882_t address, void *buffer, lo
 
 GpibResult CGpibBackend::ReadStatusByte(int board, Addr4882_t address, short *result)
 {
+    if (m_prologix)
+        return m_prologix->ReadStatusByte(board, address, result);
     if (!m_ReadStatusByte)
         return Refused(ECAP);
     if (m_family == FAMILY_LINUX_GPIB)
@@ -321,6 +353,8 @@ GpibResult CGpibBackend::ReadStatusByte(int board, Addr4882_t address, short *re
 
 GpibResult CGpibBackend::DevClear(int board, Addr4882_t address)
 {
+    if (m_prologix)
+        return m_prologix->DevClear(board, address);
     if (!m_DevClear)
         return Refused(ECAP);
     if (m_family == FAMILY_LINUX_GPIB)
@@ -332,6 +366,8 @@ GpibResult CGpibBackend::DevClear(int board, Addr4882_t address)
 
 GpibResult CGpibBackend::SendCmds(int board, const void *commands, long count)
 {
+    if (m_prologix)
+        return m_prologix->SendCmds(board, commands, count);
     if (!m_SendCmds)
         return Refused(ECAP);
     if (count < 0)
@@ -360,6 +396,8 @@ GpibResult CGpibBackend::FindLstn(int board, const Addr4882_t *padList, Addr4882
 
 GpibResult CGpibBackend::IbFind(const char *name, int *ud)
 {
+    if (m_prologix)
+        return m_prologix->IbFind(name, ud);
     *ud = -1;
     if (!m_ibfind)
         return Refused(ECAP);
@@ -369,6 +407,8 @@ GpibResult CGpibBackend::IbFind(const char *name, int *ud)
 
 GpibResult CGpibBackend::IbDev(int board, int pad, int sad, int tmo, int eot, int eos, int *ud)
 {
+    if (m_prologix)
+        return m_prologix->IbDev(board, pad, sad, tmo, eot, eos, ud);
     *ud = -1;
     if (!m_ibdev)
         return Refused(ECAP);
@@ -378,6 +418,8 @@ GpibResult CGpibBackend::IbDev(int board, int pad, int sad, int tmo, int eot, in
 
 GpibResult CGpibBackend::IbConfig(int ud, int option, int value)
 {
+    if (m_prologix)
+        return m_prologix->IbConfig(ud, option, value);
     if (!m_ibconfig)
         return Refused(ECAP);
     Call<unsigned int>(m_ibconfig, ud, option, value);
@@ -386,6 +428,8 @@ GpibResult CGpibBackend::IbConfig(int ud, int option, int value)
 
 GpibResult CGpibBackend::IbAsk(int ud, int option, int *value)
 {
+    if (m_prologix)
+        return m_prologix->IbAsk(ud, option, value);
     if (!m_ibask)
         return Refused(ECAP);
     Call<unsigned int>(m_ibask, ud, option, value);
@@ -394,6 +438,8 @@ GpibResult CGpibBackend::IbAsk(int ud, int option, int *value)
 
 GpibResult CGpibBackend::IbOnl(int ud, int online)
 {
+    if (m_prologix)
+        return m_prologix->IbOnl(ud, online);
     if (!m_ibonl)
         return Refused(ECAP);
     Call<unsigned int>(m_ibonl, ud, online);
@@ -402,6 +448,8 @@ GpibResult CGpibBackend::IbOnl(int ud, int online)
 
 GpibResult CGpibBackend::IbTmo(int ud, int timeout)
 {
+    if (m_prologix)
+        return m_prologix->IbTmo(ud, timeout);
     if (m_ibtmo) {
         Call<unsigned int>(m_ibtmo, ud, timeout);
         return Result();
@@ -411,6 +459,8 @@ GpibResult CGpibBackend::IbTmo(int ud, int timeout)
 
 GpibResult CGpibBackend::IbWait(int ud, int mask)
 {
+    if (m_prologix)
+        return m_prologix->IbWait(ud, mask);
     if (!m_ibwait)
         return Refused(ECAP);
     Call<unsigned int>(m_ibwait, ud, mask);
@@ -419,6 +469,8 @@ GpibResult CGpibBackend::IbWait(int ud, int mask)
 
 GpibResult CGpibBackend::IbRd(int ud, void *buffer, long count)
 {
+    if (m_prologix)
+        return m_prologix->IbRd(ud, buffer, count);
     if (!m_ibrd)
         return Refused(ECAP);
     if (count < 0)
@@ -432,6 +484,8 @@ GpibResult CGpibBackend::IbRd(int ud, void *buffer, long count)
 
 GpibResult CGpibBackend::IbWrt(int ud, const void *buffer, long count)
 {
+    if (m_prologix)
+        return m_prologix->IbWrt(ud, buffer, count);
     if (!m_ibwrt)
         return Refused(ECAP);
     if (count < 0)
@@ -445,6 +499,8 @@ GpibResult CGpibBackend::IbWrt(int ud, const void *buffer, long count)
 
 GpibResult CGpibBackend::IbWrtf(int ud, const char *path)
 {
+    if (m_prologix)
+        return m_prologix->IbWrtf(ud, path);
     if (!m_ibwrtf)
         return Refused(ECAP);
     Call<unsigned int>(m_ibwrtf, ud, path);
@@ -453,6 +509,8 @@ GpibResult CGpibBackend::IbWrtf(int ud, const char *path)
 
 GpibResult CGpibBackend::IbRsp(int ud, char *status)
 {
+    if (m_prologix)
+        return m_prologix->IbRsp(ud, status);
     if (!m_ibrsp)
         return Refused(ECAP);
     Call<unsigned int>(m_ibrsp, ud, status);
@@ -461,6 +519,8 @@ GpibResult CGpibBackend::IbRsp(int ud, char *status)
 
 GpibResult CGpibBackend::IbClr(int ud)
 {
+    if (m_prologix)
+        return m_prologix->IbClr(ud);
     if (!m_ibclr)
         return Refused(ECAP);
     Call<unsigned int>(m_ibclr, ud);

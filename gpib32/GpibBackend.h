@@ -3,6 +3,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 // NI-488.2 device address as the console passes it: primary address in the
@@ -10,6 +11,8 @@
 using Addr4882_t = unsigned short;
 
 namespace gpib32 {
+
+class CPrologixBackend;
 
 // What the console's side means by the values it passes and reads (the
 // NI-488.2 conventions of gpib-32).
@@ -53,6 +56,7 @@ public:
         FAMILY_NONE,
         FAMILY_LINUX_GPIB,
         FAMILY_NI,
+        FAMILY_PROLOGIX, // no library: a Prologix adapter (CPrologixBackend)
     };
 
     // Names tried after TALLIX_GPIB_BACKEND, in this order.
@@ -69,13 +73,16 @@ public:
     static CGpibBackend &Instance();
 
     // Tries `override` (when not empty), then LIBRARY_NAMES; keeps the first
-    // that loads and is a GPIB library. Only the first call does anything.
+    // that loads and is a GPIB library. An override "prologix:serial:DEVICE"
+    // or "prologix:tcp:HOST[:PORT]" takes a Prologix adapter instead, and
+    // nothing else (the adapter is reached at the first call). Only the
+    // first call does anything.
     void Load(const char *override);
 
-    bool IsLoaded() const { return m_library != nullptr; }
+    bool IsLoaded() const { return m_library != nullptr || m_prologix != nullptr; }
     Family GetFamily() const { return m_family; }
     const char *FamilyName() const;
-    // The file the loader opened.
+    // The file the loader opened (for an adapter, where it is).
     const std::string &Path() const { return m_path; }
     // Empty when the backend does not tell its version.
     std::string Version() const;
@@ -127,6 +134,7 @@ private:
     static GpibResult Refused(int error);
 
     void *m_library = nullptr;
+    std::unique_ptr<CPrologixBackend> m_prologix;
     Family m_family = FAMILY_NONE;
     bool m_tried = false;
     std::string m_path;

@@ -25,6 +25,7 @@ constexpr int EXIT_NO_ANSWER = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NO_BACKEND = 3;
 
+constexpr int T100MS = 9;
 constexpr int FIRST_ADDRESS = 1;
 constexpr int LAST_ADDRESS = 30;
 // A reply longer than this is cut: the probe only shows that the device talks.
@@ -33,7 +34,8 @@ constexpr long REPLY_LIMIT = 64 * 1024;
 const char HELP[] = R"(Usage: tallix-gpib-probe [--board N] [--address A [--query TEXT]]
 
 Checks the GPIB library that Tallix's gpib-32 compatibility library loads
-(linux-gpib or NI-488.2 for Linux), and whether a board and a device answer.
+(linux-gpib or NI-488.2 for Linux, or a Prologix adapter), and whether a
+board and a device answer.
 It prints the library it loaded (its file and, where the library tells it,
 its version) or every library it tried and why each failed.
 
@@ -50,7 +52,10 @@ its version) or every library it tried and why each failed.
 
 Environment:
   TALLIX_GPIB_BACKEND  a file or library name tried before libgpib.so.0
-                       (linux-gpib) and NI's libni4882.so and libgpibapi.so.
+                       (linux-gpib) and NI's libni4882.so and libgpibapi.so;
+                       or a Prologix adapter: prologix:serial:/dev/ttyUSB0
+                       or prologix:tcp:HOST[:PORT] (port 1234 by default),
+                       whose ++ver line is printed as its version.
 
 Exit status: 0 when the library loaded and the board (or the device) answered;
 1 when the board or the device did not answer; 2 on a bad command line; 3 when
@@ -174,6 +179,26 @@ std::string Describe(const GpibResult &result)
 // board it has no descriptor for only where the board itself was asked.
 std::string Advice(const CGpibBackend &backend, int board, const GpibResult &result, bool boardCall)
 {
+    if (backend.GetFamily() == CGpibBackend::FAMILY_PROLOGIX && result.error == gpib32::EDVR) {
+        switch (result.longCount) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "the adapter's port is missing: plug the adapter in (ls /dev/serial/by-id)";
+        case EACCES:
+        case EPERM:
+            return "the adapter's port is not yours to open: add yourself to its group (sudo usermod -aG "
+                   "dialout $USER) and log in again";
+        case EBUSY:
+            return "another program has the adapter's port open: close it";
+        case ECONNREFUSED:
+        case EHOSTUNREACH:
+        case ETIMEDOUT:
+            return "no adapter answers there: check the address, the port (1234) and that it is switched on";
+        default:
+            return {};
+        }
+    }
     if (backend.GetFamily() != CGpibBackend::FAMILY_LINUX_GPIB)
         return {};
     const std::string n = std::to_string(board);
@@ -275,6 +300,10 @@ int ListListeners(CGpibBackend &backend, int board)
         found.assign(results.begin(), results.begin() + (n > 0 ? n : 0));
     } else {
         how = "serial poll of 1 to 30";
+        // An adapter waits out its time-out for each address where nobody
+        // answers: 100 ms, not the 10 s a device is given.
+        if (backend.GetFamily() == CGpibBackend::FAMILY_PROLOGIX)
+            backend.IbTmo(board, T100MS);
         for (int a = FIRST_ADDRESS; a <= LAST_ADDRESS; ++a) {
             short status = 0;
             if (!Failed(backend.ReadStatusByte(board, static_cast<Addr4882_t>(a), &status)))

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
+#include "sessions/SerialOptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,8 @@ struct CSessionOptions
     // The window's hooks: its message box, and the progress and Stop of long
     // work (CUiHooks::Pulse). May be empty.
     const CUiHooks *hooks = nullptr;
+    // How a serial port is set up: the "Serial" group.
+    CSerialOptions serial;
 };
 
 // One instrument reached over one interface: the same few calls whatever

@@ -5,6 +5,8 @@
 #include "sessions/GpibFinder.h"
 #include "sessions/GpibSession.h"
 #include "sessions/MdnsFinder.h"
+#include "sessions/SerialFinder.h"
+#include "sessions/SerialSession.h"
 #include "sessions/SocketSession.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
@@ -25,6 +27,7 @@ const CSessionRow TABLE[] = {
     {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
     {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
     {ResourceInterface::Gpib, ResourceClass::Instr, &CGpibSession::Make, &CGpibFinder::Make},
+    {ResourceInterface::Asrl, ResourceClass::Instr, &CSerialSession::Make, &CSerialFinder::Make},
 };
 
 QString InterfaceName(const CResource &resource)

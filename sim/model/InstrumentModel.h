@@ -100,6 +100,8 @@ public:
     // Serial-poll status byte: MAV (0x10) while a response waits, RQS (0x40)
     // after SRQ; reading it clears RQS, as a serial poll does.
     int serialPoll();
+    // Whether the instrument asserts SRQ (RQS is set); a serial poll ends it.
+    bool serviceRequested() const { return m_serviceRequest; }
 
     void reset();
 

@@ -1,0 +1,417 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/GpibLink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <dlfcn.h>
+#include <memory>
+
+// libgpib-32.so over a Prologix adapter, the simulated one
+// (tallix-prologix-adapter) reached through its serial side and through TCP:
+// the exact "++" lines each call sends, as the adapter's trace records them,
+// and what gpib-32 then publishes. Every row loads a fresh copy of gpib-32,
+// so that it reaches the adapter anew.
+class TestGpib32Prologix : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_trace;
+    QProcess m_adapter;
+    QString m_pty;
+    QString m_tcp;
+    int m_rows = 0;
+
+    // What gpib-32 sends when it first reaches the adapter.
+    static QStringList openLines(int timeoutMs = 3000)
+    {
+        return {"++savecfg 0",  "++mode 1",
+                "++auto 0",     "++eoi 1",
+                "++eos 3",      "++eot_enable 1",
+                "++eot_char 4", QStringLiteral("++read_tmo_ms %1").arg(timeoutMs),
+                "++ver"};
+    }
+
+    QStringList trace(const QString &kind) const
+    {
+        QFile file(m_trace);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines;
+        for (const QString &line : QString::fromLatin1(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+            if (line.startsWith(kind + u' '))
+                lines << line.mid(kind.size() + 1);
+        return lines;
+    }
+
+    QString backendFor(const QString &transport) const
+    {
+        return transport == QLatin1String("serial") ? QStringLiteral("prologix:serial:") + m_pty
+                                                    : QStringLiteral("prologix:tcp:") + m_tcp;
+    }
+
+    // A copy of gpib-32 of the row's own, pointed at `backend`.
+    QString freshLibrary(const QString &backend)
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("row%1").arg(++m_rows));
+        QDir().mkpath(folder);
+        const QString copy = folder + QStringLiteral("/libgpib-32.so");
+        QFile::copy(QStringLiteral(TALLIX_GPIB32_LIBRARY), copy);
+        qputenv("TALLIX_GPIB_BACKEND", backend.toLocal8Bit());
+        return copy;
+    }
+
+    struct Gpib32
+    {
+        std::unique_ptr<void, int (*)(void *)> handle{nullptr, dlclose};
+        void (*SendIFC)(int) = nullptr;
+        void (*Send)(int, unsigned short, const void *, long, int) = nullptr;
+        void (*Receive)(int, unsigned short, void *, long, int) = nullptr;
+        void (*ReadStatusByte)(int, unsigned short, short *) = nullptr;
+        void (*DevClear)(int, unsigned short) = nullptr;
+        int (*ibtmo)(int, int) = nullptr;
+        int (*ibdev)(int, int, int, int, int, int) = nullptr;
+        int (*ibwrt)(int, const void *, long) = nullptr;
+        int (*ibrd)(int, void *, long) = nullptr;
+        int (*ibrsp)(int, char *) = nullptr;
+        int (*ibclr)(int) = nullptr;
+        int *ibsta = nullptr;
+        int *iberr = nullptr;
+        int *ibcnt = nullptr;
+        long *ibcntl = nullptr;
+
+        template <typename T> void find(T &target, const char *name)
+        {
+            target = reinterpret_cast<T>(dlsym(handle.get(), name));
+        }
+
+        bool open(const QString &path)
+        {
+            handle.reset(dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL));
+            if (!handle)
+                return false;
+            find(SendIFC, "SendIFC");
+            find(Send, "Send");
+            find(Receive, "Receive");
+            find(ReadStatusByte, "ReadStatusByte");
+            find(DevClear, "DevClear");
+            find(ibtmo, "ibtmo");
+            find(ibdev, "ibdev");
+            find(ibwrt, "ibwrt");
+            find(ibrd, "ibrd");
+            find(ibrsp, "ibrsp");
+            find(ibclr, "ibclr");
+            find(ibsta, "user_ibsta");
+            find(iberr, "user_iberr");
+            find(ibcnt, "user_ibcnt");
+            find(ibcntl, "user_ibcntl");
+            return SendIFC && Send && Receive && ReadStatusByte && DevClear && ibtmo && ibdev && ibwrt &&
+                   ibrd && ibrsp && ibclr && ibsta && iberr && ibcnt && ibcntl;
+        }
+
+        void send(const QByteArray &data) { Send(0, 14, data.constData(), long(data.size()), 2); }
+
+        QByteArray receive(long size = 4096)
+        {
+            QByteArray buffer(int(size), '\0');
+            Receive(0, 14, buffer.data(), size, 0x100);
+            return buffer.left(*ibcnt);
+        }
+    };
+
+    static void addTransportRows(const char *what = "")
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addRow("serial%s", what) << QStringLiteral("serial");
+        QTest::addRow("tcp%s", what) << QStringLiteral("tcp");
+    }
+
+    bool openRow(Gpib32 &gpib, const QString &transport)
+    {
+        QFile::remove(m_trace);
+        return gpib.open(freshLibrary(backendFor(transport)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_trace = m_dir.filePath(QStringLiteral("adapter.txt"));
+        qunsetenv("TALLIX_SIM_GPIB_ADDRESS");
+        m_adapter.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-prologix-adapter"),
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--trace"), m_trace});
+        QVERIFY(m_adapter.waitForStarted(5000));
+        QByteArray out;
+        while (!out.contains("ready\n") && m_adapter.waitForReadyRead(5000))
+            out += m_adapter.readAllStandardOutput();
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith("pty "))
+                m_pty = QString::fromLocal8Bit(line.mid(4));
+            if (line.startsWith("tcp 127.0.0.1:"))
+                m_tcp = QString::fromLocal8Bit(line.mid(4));
+        }
+        QVERIFY2(!m_pty.isEmpty() && !m_tcp.isEmpty(), out.constData());
+    }
+
+    void cleanupTestCase()
+    {
+        m_adapter.terminate();
+        if (!m_adapter.waitForFinished(5000))
+            m_adapter.kill();
+        m_adapter.waitForFinished(5000);
+        qunsetenv("TALLIX_GPIB_BACKEND");
+    }
+
+    // A query as the console makes it: the command escaped, EOI with its last
+    // byte; the reply read to the adapter's mark of EOI, with END.
+    void query_data() { addTransportRows(); }
+    void query()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        gpib.send("*IDN?\r\n");
+        QCOMPARE(*gpib.ibsta & 0xC000, 0);
+        QCOMPARE(gpib.receive(), QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+        QCOMPARE(*gpib.ibsta & 0xE000, 0x2000);
+        QCOMPARE(*gpib.ibcntl, 31L);
+        const QStringList sent{"++addr 14", "*IDN?\\x1B\\r\\x1B\\n", "++addr 14", "++read eoi"};
+        QCOMPARE(trace(QStringLiteral("host")), openLines() + sent);
+        QCOMPARE(trace(QStringLiteral("bus")), (QStringList{"write 14 *IDN?\\r\\n eoi", "read 14 31 eoi"}));
+    }
+
+    // The console reads 4048 bytes at a time: one "++read eoi" for the whole
+    // reply, END only with its last byte.
+    void chunkedRead_data() { addTransportRows(); }
+    void chunkedRead()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        gpib.send("DATA? 10000\r\n");
+        QByteArray all;
+        QList<int> counts;
+        QList<bool> ends;
+        do {
+            all += gpib.receive(4048);
+            counts << *gpib.ibcnt;
+            ends << ((*gpib.ibsta & 0x2000) != 0);
+        } while (*gpib.ibcnt == 4048 && counts.size() < 10);
+        QCOMPARE(counts, (QList<int>{4048, 4048, 1904}));
+        QCOMPARE(ends, (QList<bool>{false, false, true}));
+        QCOMPARE(all.size(), 10000);
+        QVERIFY(all.endsWith("\r\n"));
+        QCOMPARE(trace(QStringLiteral("host")).count(QStringLiteral("++read eoi")), 1);
+    }
+
+    // The byte the adapter adds after EOI (EOT) inside a definite block's
+    // payload, each followed by a pause of the instrument, is data: the
+    // block is read whole, its end at the mark after its LF.
+    void eotInsideBlock_data() { addTransportRows(); }
+    void eotInsideBlock()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        gpib.send("TEST:EOTBLOCK?\r\n");
+        QCOMPARE(gpib.receive(), QByteArray("#16AB\x04"
+                                            "CD\x04\n"));
+        QCOMPARE(*gpib.ibsta & 0xE000, 0x2000);
+    }
+
+    // Data bytes that the adapter would take as its own: CR, LF, ESC and '+'
+    // each go out behind an ESC, and reach the device as they were.
+    void escaping_data() { addTransportRows(); }
+    void escaping()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        const QByteArray data("++ECHO\x1B+\r\x01\xFF\n", 12);
+        gpib.Send(0, 14, data.constData(), long(data.size()), 0);
+        QCOMPARE(*gpib.ibsta & 0xC000, 0);
+        QCOMPARE(*gpib.ibcntl, 12L);
+        // A serial poll's answer means the adapter has taken the data.
+        short status = 0;
+        gpib.ReadStatusByte(0, 14, &status);
+        const QStringList host = trace(QStringLiteral("host")).mid(openLines().size());
+        QCOMPARE(host,
+                 (QStringList{"++addr 14", "++eoi 0",
+                              "\\x1B+\\x1B+ECHO\\x1B\\x1B\\x1B+\\x1B\\r\\x01\\xFF\\x1B\\n", "++spoll 14"}));
+        QCOMPARE(trace(QStringLiteral("bus")).first(),
+                 QStringLiteral("write 14 ++ECHO\\x1B+\\r\\x01\\xFF\\n"));
+    }
+
+    // Serial poll, device clear and interface clear, each as its command.
+    void busCommands_data() { addTransportRows(); }
+    void busCommands()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        gpib.SendIFC(0);
+        gpib.send("SRQ\r\n");
+        gpib.send("*IDN?\r\n");
+        short status = 0;
+        gpib.ReadStatusByte(0, 14, &status);
+        QCOMPARE(*gpib.ibsta & 0xC000, 0);
+        QCOMPARE(int(status), 0x50);
+        gpib.DevClear(0, 14);
+        QCOMPARE(*gpib.ibsta & 0xC000, 0);
+        // The clear dropped the reply.
+        gpib.ibtmo(0, 10);
+        gpib.receive();
+        QCOMPARE(*gpib.ibsta & 0xC000, 0xC000);
+        QCOMPARE(trace(QStringLiteral("host")).mid(openLines().size()),
+                 (QStringList{"++ifc", "++addr 14", "SRQ\\x1B\\r\\x1B\\n", "++addr 14",
+                              "*IDN?\\x1B\\r\\x1B\\n", "++spoll 14", "++addr 14", "++clr",
+                              "++read_tmo_ms 300", "++addr 14", "++read eoi"}));
+        QVERIFY(trace(QStringLiteral("bus")).contains(QStringLiteral("clear 14")));
+    }
+
+    // Nothing to read, or a device that stops in the middle: ERR and TIMO,
+    // EABO, the bytes that came counted; the adapter told the time-out.
+    void timeOuts_data()
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("came");
+        for (const char *transport : {"serial", "tcp"}) {
+            QTest::addRow("%s, nothing to read", transport)
+                << QString::fromLatin1(transport) << QByteArray() << 0;
+            QTest::addRow("%s, stops after 100 bytes", transport)
+                << QString::fromLatin1(transport) << QByteArray("TEST:STALL? 100\r\n") << 100;
+        }
+    }
+    void timeOuts()
+    {
+        QFETCH(QString, transport);
+        QFETCH(QByteArray, command);
+        QFETCH(int, came);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        QCOMPARE(gpib.ibtmo(0, 10) & 0x8000, 0); // T300ms
+        if (!command.isEmpty())
+            gpib.send(command);
+        const QByteArray got = gpib.receive();
+        QCOMPARE(*gpib.ibsta & 0xE000, 0xC000);
+        QCOMPARE(*gpib.iberr, 6);
+        QCOMPARE(*gpib.ibcnt, came);
+        QCOMPARE(got, QByteArray(came, '5'));
+        QVERIFY(trace(QStringLiteral("host")).contains(QStringLiteral("++read_tmo_ms 300")));
+        // The next query is answered whole.
+        gpib.send("MEAS:VOLT?\r\n");
+        QCOMPARE(gpib.receive(), QByteArray("1.250\r\n"));
+    }
+
+    // The traditional calls through a descriptor reach the same commands.
+    void descriptors_data() { addTransportRows(); }
+    void descriptors()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        const int ud = gpib.ibdev(0, 14, 0, 11, 1, 0);
+        QVERIFY(ud >= 0);
+        QCOMPARE(gpib.ibwrt(ud, "SRQ\n", 4) & 0x8000, 0);
+        char status = 0;
+        QCOMPARE(gpib.ibrsp(ud, &status) & 0x8000, 0);
+        QCOMPARE(int(status), 0x40);
+        QCOMPARE(gpib.ibwrt(ud, "MEAS:CURR?\n", 11) & 0x8000, 0);
+        char reply[64] = {};
+        QCOMPARE(gpib.ibrd(ud, reply, sizeof reply - 1) & 0xA000, 0x2000);
+        QCOMPARE(QByteArray(reply), QByteArray("0.010\r\n"));
+        QCOMPARE(gpib.ibclr(ud) & 0x8000, 0);
+        QCOMPARE(gpib.ibrsp(ud, &status) & 0x8000, 0);
+        QVERIFY(trace(QStringLiteral("host")).contains(QStringLiteral("++read_tmo_ms 1000")));
+        QCOMPARE(trace(QStringLiteral("host")).count(QStringLiteral("++clr")), 1);
+    }
+
+    // No adapter where the variable says: every call fails with EDVR and the
+    // system's reason in the counts.
+    void noAdapter_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<int>("code");
+        QTest::newRow("serial port missing")
+            << QStringLiteral("prologix:serial:/nonexistent/ttyUSB7") << ENOENT;
+        QTest::newRow("nothing listens") << QStringLiteral("prologix:tcp:127.0.0.1:1") << ECONNREFUSED;
+    }
+    void noAdapter()
+    {
+        QFETCH(QString, backend);
+        QFETCH(int, code);
+        Gpib32 gpib;
+        QVERIFY(gpib.open(freshLibrary(backend)));
+        gpib.send("*IDN?\r\n");
+        QCOMPARE(*gpib.ibsta & 0xC000, 0x8000);
+        QCOMPARE(*gpib.iberr, 0);
+        QCOMPARE(*gpib.ibcntl, long(code));
+    }
+
+    // The console's GPIB link through gpib-32 and the adapter: a batch of
+    // commands, each query's reply whole, as over a GPIB library.
+    void consoleBatch_data() { addTransportRows(); }
+    void consoleBatch()
+    {
+        QFETCH(QString, transport);
+        QFile::remove(m_trace);
+        CLinkContext context;
+        CGpibLink link(context, freshLibrary(backendFor(transport)));
+        link.SetAddress(14);
+        QCOMPARE(link.Initialize(0), 0);
+        QVERIFY(!link.IsOffline());
+        const QList<QPair<QByteArray, QByteArray>> batch{
+            {"*RST\r\n", {}},          {"*IDN?\r\n", "KORVANE,TALLIX-SIM,SN0001,1.0\r\n"},
+            {"SOUR:VOLT 2.5\r\n", {}}, {"MEAS:VOLT?\r\n", "2.500\r\n"},
+            {"BOGUS\r\n", {}},         {"SYST:ERR?\r\n", "-113,\"Undefined header\"\r\n"},
+            {"CURV?\r\n", {}},
+        };
+        for (const auto &[command, reply] : batch) {
+            QCOMPARE(link.WriteString(command.constData()), 1);
+            if (command.contains('?')) {
+                CReply got;
+                QVERIFY(link.ReadReply(got));
+                if (command.startsWith("CURV?")) {
+                    QVERIFY(got.block);
+                    QCOMPARE(got.payloadLength, qint64(1048576));
+                } else {
+                    QCOMPARE(got.bytes, reply);
+                }
+            }
+        }
+        short status = -1;
+        link.SerialPoll(&status);
+        QCOMPARE(int(status), 0);
+    }
+
+    // The probe prints the adapter's version and reaches the device.
+    void probe_data() { addTransportRows(); }
+    void probe()
+    {
+        QFETCH(QString, transport);
+        QProcess probe;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TALLIX_GPIB_BACKEND"), backendFor(transport));
+        probe.setProcessEnvironment(environment);
+        probe.start(QStringLiteral(TALLIX_GPIB_PROBE), {QStringLiteral("--address"), QStringLiteral("14")});
+        QVERIFY(probe.waitForFinished(30000));
+        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(
+            QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed(),
+            QStringLiteral("backend: %1 (Prologix adapter, version Tallix simulated Prologix GPIB adapter "
+                           "version 6.107)\nreply from 14: KORVANE,TALLIX-SIM,SN0001,1.0")
+                .arg(backendFor(transport)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGpib32Prologix)
+#include "tst_gpib32prologix.moc"
