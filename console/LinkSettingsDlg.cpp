@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QIntValidator>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -74,6 +75,15 @@ QWidget *CLinkSettingsDlg::MakeBox(const CLinkSetting &setting, const QVariant &
         box = spin;
         break;
     }
+    case Shown::NumberList: {
+        auto *combo = new QComboBox;
+        combo->setEditable(true);
+        combo->addItems(setting.choices);
+        combo->setValidator(new QIntValidator(static_cast<int>(setting.least), static_cast<int>(setting.most), combo));
+        combo->setEditText(QString::number(value.toLongLong()));
+        box = combo;
+        break;
+    }
     case Shown::Library: {
         // The first entry stands for the empty value; a typed path is taken
         // as it is.
@@ -129,6 +139,11 @@ QVariant CLinkSettingsDlg::BoxValue(const Box &box)
         const QString text = combo->currentText().trimmed();
         return text == setting.choices.value(0) ? QString() : text;
     }
+    case Shown::NumberList: {
+        bool ok = false;
+        const qlonglong typed = static_cast<QComboBox *>(box.widget)->currentText().trimmed().toLongLong(&ok);
+        return ok && typed >= setting.least && typed <= setting.most ? QVariant(typed) : box.stored;
+    }
     }
     return box.stored;
 }
@@ -141,7 +156,17 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
 
-    auto *layout = new QVBoxLayout(this);
+    // Two columns, filled in the order of the groups so that each holds
+    // about half of the rows: the dialog stays within a small screen.
+    std::size_t rows = 1; // the response box's
+    for (const CLinkSettingsGroup &group : CConsoleSettings::Groups())
+        rows += group.settings.size() + 1;
+    auto *columns = new QHBoxLayout;
+    auto *left = new QVBoxLayout;
+    auto *right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    std::size_t placed = 0;
     for (const CLinkSettingsGroup &group : CConsoleSettings::Groups()) {
         auto *frame = new QGroupBox(group.title);
         auto *form = new QFormLayout(frame);
@@ -154,7 +179,8 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
                 form->addRow(setting.label, box);
             m_boxes.push_back({&setting, box, value});
         }
-        layout->addWidget(frame);
+        (placed < rows / 2 ? left : right)->addWidget(frame);
+        placed += group.settings.size() + 1;
     }
 
     m_showControlCharacters = new QCheckBox(QStringLiteral("Show control &characters"));
@@ -165,8 +191,12 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
     auto *view = new QGroupBox(QStringLiteral("Response box"));
     auto *viewLayout = new QVBoxLayout(view);
     viewLayout->addWidget(m_showControlCharacters);
-    layout->addWidget(view);
+    right->addWidget(view);
+    left->addStretch();
+    right->addStretch();
 
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(columns);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QLibrary>
+#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -188,6 +189,10 @@ unsigned CGpibLink::LastCount() const
 
 int CGpibLink::Update(bool)
 {
+    // gpib-32 reads where board 0 is when it first loads: a Prologix adapter
+    // of the settings goes there before that.
+    if (!m_library && !m_context.options.gpibBoard.isEmpty())
+        qputenv("TALLIX_GPIB_BACKEND", m_context.options.gpibBoard.toLocal8Bit());
     if (IsOffline()) {
         Initialize(0);
         SetAddress(m_context.gpibAddress);
@@ -334,7 +339,7 @@ bool CGpibLink::PollStatusByte(short &result, QString &error)
     return false;
 }
 
-CLinkSettingsGroup CGpibLink::SettingsGroup() const
+std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const
 {
     // NI-488.2's time-out codes, from TNONE to T1000s.
     static const QStringList names{QStringLiteral("Library default"),
@@ -368,5 +373,22 @@ CLinkSettingsGroup CGpibLink::SettingsGroup() const
                               {},
                               [](const CLinkOptions &o) { return QVariant(o.gpibTimeout); },
                               [](CLinkOptions &o, const QVariant &v) { o.gpibTimeout = v.toInt(); }});
-    return group;
+    // Board 0 through a Prologix adapter instead of a GPIB library: gpib-32
+    // takes it from its environment when it first loads.
+    group.settings.push_back(
+        {"GPIB", "Board", CLinkSetting::Shown::Library, QStringLiteral("&Board 0:"),
+         QStringLiteral("The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
+                        "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
+                        "next starts."),
+         0, 0, {QStringLiteral("the machine's GPIB library")},
+         [] {
+             QStringList found;
+             for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+                 found << QStringLiteral("prologix:serial:") + port.systemLocation();
+             found << QStringLiteral("prologix:tcp:HOST:1234");
+             return found;
+         },
+         [](const CLinkOptions &o) { return QVariant(o.gpibBoard); },
+         [](CLinkOptions &o, const QVariant &v) { o.gpibBoard = v.toString(); }});
+    return {group};
 }

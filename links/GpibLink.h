@@ -44,7 +44,7 @@ public:
     // The library stays loaded until the link goes.
     void Release() override {}
     // The I/O time-out.
-    CLinkSettingsGroup SettingsGroup() const override;
+    std::vector<CLinkSettingsGroup> SettingsGroups() const override;
     CDeviceAddressUser *DeviceAddressUser() override { return this; }
     CStatusByteSource *StatusByteSource() override { return this; }
     // Serial Poll asks the device at the address box's address, whatever

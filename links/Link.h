@@ -14,6 +14,7 @@
 #include <span>
 #include <stdexcept>
 #include <string_view>
+#include <vector>
 
 class CUiHooks;
 class QByteArray;
@@ -122,9 +123,9 @@ public:
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;
 
-    // Its settings, as the store keeps them and Link Settings shows them;
-    // none by default.
-    virtual CLinkSettingsGroup SettingsGroup() const { return {}; }
+    // Its settings, as the store keeps them and Link Settings shows them, in
+    // one group or more; none by default.
+    virtual std::vector<CLinkSettingsGroup> SettingsGroups() const { return {}; }
     // Its extras, where it has them.
     virtual CDeviceAddressUser *DeviceAddressUser() { return nullptr; }
     virtual CHostAddressUser *HostAddressUser() { return nullptr; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
+#include "sessions/SerialOptions.h"
 
 #include <QString>
 
@@ -41,6 +42,12 @@ struct CLinkOptions
     QString visaLibrary;
     int visaOpenTimeoutMs = VISA_OPEN_TIMEOUT_MS;
     int visaTimeoutMs = VISA_TIMEOUT_MS;
+    // Serial ports of the VISA Resource link: the "Serial" group.
+    CSerialOptions serial;
+    // GPIB board 0: empty for the machine's GPIB library, or a Prologix
+    // adapter, "prologix:serial:PORT" or "prologix:tcp:HOST[:PORT]" (gpib-32's
+    // own way of naming it).
+    QString gpibBoard;
 
     bool operator==(const CLinkOptions &) const = default;
 };

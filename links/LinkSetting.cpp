@@ -6,6 +6,8 @@ bool CLinkSetting::Accepts(const QVariant &value) const
 {
     if (shown == Shown::Library)
         return value.canConvert<QString>();
+    if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty())
+        return false;
     bool ok = false;
     const qlonglong number = value.toString().trimmed().toLongLong(&ok);
     return ok && number >= least && number <= most;

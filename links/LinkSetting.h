@@ -26,7 +26,8 @@ struct CLinkSetting
         Seconds,      // milliseconds kept, seconds shown to the millisecond
         WholeSeconds, // milliseconds kept, whole seconds shown
         Mebibytes,    // bytes kept, whole MiB shown
-        Library,      // a file's path, offered from `suggestions`; empty is `choices`' one name
+        Library,      // a text, offered from `suggestions`; empty is `choices`' one name
+        NumberList,   // a number in least..most, typed or taken from `choices`
     };
 
     const char *section;

@@ -61,11 +61,10 @@ const std::vector<CLinkSettingsGroup> &LinkSettingsGroups()
     static const std::vector<CLinkSettingsGroup> groups = [] {
         std::vector<CLinkSettingsGroup> all;
         const CLinkContext context;
-        for (const CLinkRow &row : TABLE) {
-            CLinkSettingsGroup group = row.make(context)->SettingsGroup();
-            if (!group.settings.empty())
-                all.push_back(std::move(group));
-        }
+        for (const CLinkRow &row : TABLE)
+            for (CLinkSettingsGroup &group : row.make(context)->SettingsGroups())
+                if (!group.settings.empty())
+                    all.push_back(std::move(group));
         return all;
     }();
     return groups;

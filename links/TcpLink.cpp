@@ -288,7 +288,7 @@ bool CTcpLink::ReadWholeReply(CReply &reply)
     return false;
 }
 
-CLinkSettingsGroup CTcpLink::SettingsGroup() const
+std::vector<CLinkSettingsGroup> CTcpLink::SettingsGroups() const
 {
     using Shown = CLinkSetting::Shown;
     CLinkSettingsGroup group{QStringLiteral("TCP/IP"), {}};
@@ -339,5 +339,5 @@ CLinkSettingsGroup CTcpLink::SettingsGroup() const
          {},
          [](const CLinkOptions &o) { return QVariant(o.askForReply ? 1 : 0); },
          [](CLinkOptions &o, const QVariant &v) { o.askForReply = v.toInt() != 0; }});
-    return group;
+    return {group};
 }

@@ -33,7 +33,7 @@ public:
     bool ExpectsReply() const override { return m_context.options.askForReply || m_lastLineWasQuery; }
     void Release() override { DropSocket(); }
     // The port, the two waits and the request line.
-    CLinkSettingsGroup SettingsGroup() const override;
+    std::vector<CLinkSettingsGroup> SettingsGroups() const override;
     CHostAddressUser *HostAddressUser() override { return this; }
     std::uint32_t HostAddress() const override { return m_ipAddress; }
     void SetHostAddress(std::uint32_t address) override { m_ipAddress = address; }

@@ -35,7 +35,9 @@ public:
     void Release() override { Close(); }
 
     // The library and the two waits.
-    CLinkSettingsGroup SettingsGroup() const override;
+    std::vector<CLinkSettingsGroup> SettingsGroups() const override;
+    // The serial ports' settings, a group of their own.
+    static CLinkSettingsGroup SerialGroup();
     CStatusByteSource *StatusByteSource() override { return this; }
     // The status byte of the resource's device, over its session (opened
     // first when it is not).

@@ -127,6 +127,16 @@ private slots:
         QTest::newRow("VISA open 0") << "VISA/OpenTimeoutMs" << QVariant(0) << QVariant(5000);
         QTest::newRow("VISA time-out 600 s") << "VISA/TimeoutMs" << QVariant(600000) << QVariant(600000);
         QTest::newRow("VISA time-out garbage") << "VISA/TimeoutMs" << QVariant("soon") << QVariant(10000);
+        QTest::newRow("baud typed") << "Serial/Baud" << QVariant(250000) << QVariant(250000);
+        QTest::newRow("baud too high") << "Serial/Baud" << QVariant(5000000) << QVariant(9600);
+        QTest::newRow("4 data bits") << "Serial/DataBits" << QVariant(4) << QVariant(8);
+        QTest::newRow("mark parity") << "Serial/Parity" << QVariant(4) << QVariant(4);
+        QTest::newRow("parity 5") << "Serial/Parity" << QVariant(5) << QVariant(0);
+        QTest::newRow("stop bits 0") << "Serial/StopBits" << QVariant(0) << QVariant(1);
+        QTest::newRow("reply ends in silence") << "Serial/ReplyEnd" << QVariant(3) << QVariant(3);
+        QTest::newRow("DTR low") << "Serial/Dtr" << QVariant(0) << QVariant(0);
+        QTest::newRow("Prologix on TCP") << "GPIB/Board" << QVariant("prologix:tcp:gpib.lab:1234")
+                                         << QVariant("prologix:tcp:gpib.lab:1234");
     }
 
     // Read at start-up; then OK in the dialog, untouched, writes back what
