@@ -19,7 +19,7 @@ CLinkSettingsGroup RepliesGroup()
         {"Replies",
          "MaxBytes",
          CLinkSetting::Shown::Mebibytes,
-         QStringLiteral("&Largest reply kept:"),
+         QStringLiteral("Largest repl&y kept:"),
          QStringLiteral(
              "A longer reply is still read to its end, but only its start is kept, shown, logged and "
              "saved."),

@@ -183,15 +183,15 @@ CLinkSettingsGroup CVisaLink::SerialGroup()
     group.settings.push_back(field("FlowControl", Shown::Choice, QStringLiteral("&Flow control:"), 0,
                                    S::MAX_FLOW_CONTROL, &S::flowControl,
                                    {QStringLiteral("None"), QStringLiteral("RTS/CTS"), QStringLiteral("XON/XOFF")}));
-    group.settings.push_back(field("Dtr", Shown::Check, QStringLiteral("DT&R asserted"), 0, 1, &S::dtr));
-    group.settings.push_back(field("Rts", Shown::Check, QStringLiteral("RT&S asserted"), 0, 1, &S::rts));
-    group.settings.push_back(field("ReplyEnd", Shown::Choice, QStringLiteral("Reply &ends with:"), 0,
+    group.settings.push_back(field("Dtr", Shown::Check, QStringLiteral("DTR &high (asserted)"), 0, 1, &S::dtr));
+    group.settings.push_back(field("Rts", Shown::Check, QStringLiteral("RTS hi&gh (asserted)"), 0, 1, &S::rts));
+    group.settings.push_back(field("ReplyEnd", Shown::Choice, QStringLiteral("Reply e&nds with:"), 0,
                                    S::MAX_REPLY_END, &S::replyEnd,
                                    {QStringLiteral("LF"), QStringLiteral("CR"), QStringLiteral("CR LF"),
                                     QStringLiteral("silence")},
                                    QStringLiteral("\"silence\": for instruments that end a reply with nothing; it "
                                                   "ends when no byte has come for the time below.")));
-    group.settings.push_back(field("SilenceMs", Shown::Number, QStringLiteral("Si&lence (ms):"), S::MIN_SILENCE_MS,
+    group.settings.push_back(field("SilenceMs", Shown::Number, QStringLiteral("Silence (&ms):"), S::MIN_SILENCE_MS,
                                    S::MAX_SILENCE_MS, &S::silenceMs));
     return group;
 }
