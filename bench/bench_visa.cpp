@@ -130,7 +130,9 @@ int main(int argc, char **argv)
     CLinkDispatch links(&hooks);
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     links.m_context.ipAddressText = []() { return QStringLiteral("127.0.0.1"); };
-    links.m_context.resourceText = [port]() { return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port); };
+    links.m_context.resourceText = [port]() {
+        return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port);
+    };
     links.m_context.options.tcpPort = port;
     links.m_context.options.askForReply = false;
     DelayMicroseconds(0);

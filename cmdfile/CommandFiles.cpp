@@ -5,6 +5,7 @@
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -129,6 +130,10 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
         m_commandFile->Seek(m_resumePosition);
     }
 
+    // Only where someone watches the progress: the lines the run will send.
+    const bool watched = m_hooks && m_hooks->Pulses();
+    const std::int64_t total = watched ? CountLinesToSend(m_commandFile->Position()) : -1;
+    std::int64_t sent = 0;
     char buffer[COMMAND_LINE_BUFFER_SIZE];
     int result = ReadCommandLine(buffer);
     while (result > 0) {
@@ -136,9 +141,32 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
             if (sendCommand(buffer) == 0)
                 break;
             delay(m_delay);
+            ++sent;
+            // Stop takes effect before the next line: every line sent has
+            // its whole record, and the run ends as a finished one does.
+            if (watched && !m_hooks->Pulse({CProgress::Kind::Batch, sent, total})) {
+                CloseCommandFiles();
+                Message(QStringLiteral("Batch stopped after %L1 of %L2 lines")
+                            .arg(sent)
+                            .arg(std::max(total, sent)));
+                return true;
+            }
         }
         result = ReadCommandLine(buffer);
     }
     CloseAndReport(result);
     return true;
+}
+
+std::int64_t CCommandFiles::CountLinesToSend(std::int64_t from) const
+{
+    CCommandFileReader reader;
+    if (!reader.Open(m_commandFilePath) || !reader.Seek(from))
+        return -1;
+    char buffer[COMMAND_LINE_BUFFER_SIZE];
+    std::int64_t lines = 0;
+    while (reader.ReadCommandLine(buffer) > 0)
+        if (buffer[0] != '\r')
+            ++lines;
+    return lines;
 }

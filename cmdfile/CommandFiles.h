@@ -75,6 +75,9 @@ private:
     // (a bad line, a read error, or `atEnd` at the end of the file).
     void CloseAndReport(int result, const QString &atEnd = QString());
     void Message(const QString &text) const;
+    // The lines that a run from `from` sends (those that are not empty, up
+    // to a bad one or the end); -1 when the file cannot be read again.
+    std::int64_t CountLinesToSend(std::int64_t from) const;
 
     const CUiHooks *m_hooks;
 };

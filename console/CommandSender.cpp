@@ -7,6 +7,8 @@
 #include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks)
@@ -14,9 +16,52 @@ CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const
 {
 }
 
+QByteArray CCommandSender::StampLine(const QDateTime &sent, double replyMs, bool replyRead)
+{
+    const int offset = sent.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    QByteArray stamp = "# " + sent.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")).toLatin1();
+    stamp += QStringLiteral("%1%2:%3")
+                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'))
+                 .toLatin1();
+    if (replyRead)
+        stamp += " reply " + QByteArray::number(replyMs, 'f', 1) + " ms\r\n";
+    else
+        stamp += " no reply read\r\n";
+    return stamp;
+}
+
+int CCommandSender::SendStamped(const char *line)
+{
+    const QDateTime sent = QDateTime::currentDateTime();
+    const auto start = std::chrono::steady_clock::now();
+    if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
+        return 0;
+    CResponseLog &log = m_files.m_logFile;
+    if (!log.IsOpen())
+        return 1;
+    const bool replyRead = m_links.ChosenExpectsReply();
+    CReply reply;
+    m_links.ReadForLog(reply);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const QByteArray stamp = StampLine(sent, ms, replyRead);
+    if (log.WriteCommand(stamp.constData()) == 0 || log.WriteCommand(line) == 0 ||
+        log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
+                          reply.whole) == 0)
+        return LogWriteFailed();
+    if (m_links.ChosenAnswersOnce())
+        m_loggedReply = std::move(reply);
+    return 1;
+}
+
 int CCommandSender::SendCommand(const char *line)
 {
     m_loggedReply.reset();
+    if (m_timeStamps)
+        return SendStamped(line);
     if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
         return 0;
     CResponseLog &log = m_files.m_logFile;

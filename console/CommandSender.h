@@ -4,6 +4,9 @@
 
 #include "common/Reply.h"
 
+#include <QByteArray>
+#include <QDateTime>
+
 #include <functional>
 #include <optional>
 
@@ -32,9 +35,19 @@ public:
 
     // After a failed log write: the window empties its label.
     std::function<void()> m_logWriteFailed;
+    // "Log"/"TimeStamps": each record preceded by a line that says when the
+    // command went and how long its reply took. Off, the log is as it has
+    // always been.
+    bool m_timeStamps = false;
+
+    // The line that precedes a record: "# 2026-12-08T18:30:01.123+01:00
+    // reply 12.4 ms", or "... no reply read" when none was, with CR LF.
+    static QByteArray StampLine(const QDateTime &sent, double replyMs, bool replyRead);
 
 private:
     int LogWriteFailed();
+    // The record with its time stamp: written once the reply is in.
+    int SendStamped(const char *line);
 
     CLinkDispatch &m_links;
     CCommandFiles &m_files;

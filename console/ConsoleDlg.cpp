@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -132,6 +133,10 @@ QString IdName(int id)
         return QStringLiteral("IDC_FIND");
     case IDC_RESOURCE_LABEL:
         return QStringLiteral("IDC_RESOURCE_LABEL");
+    case IDC_PROGRESS:
+        return QStringLiteral("IDC_PROGRESS");
+    case IDC_STOP:
+        return QStringLiteral("IDC_STOP");
     case IDCANCEL:
         return QStringLiteral("IDCANCEL");
     default:
@@ -179,6 +184,12 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     m_hooks.showMessage = [this](const QString &text) { ShowMessage(text); };
     m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
     m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
+    m_hooks.pulse = [this](const CProgress &progress) { return m_work.Pulse(progress); };
+    m_work.show = [this](const CProgress &progress) { ShowProgress(progress); };
+    m_work.hide = [this]() { HideProgress(); };
+    // Input reaches only Stop and Exit meanwhile: every other control that
+    // could start work is disabled.
+    m_work.processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); };
 
     m_links.m_refreshMembers = [this]() { UpdateData(true); };
     m_links.m_context.ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
@@ -321,6 +332,17 @@ void CConsoleDlg::CreateControls()
     resourceLabel->setBuddy(m_resourceCombo);
     m_find = button(IDC_FIND, "&Find...", 262, 226);
 
+    // Long work: hidden until it has run for a while.
+    m_progress = new QProgressBar(this);
+    place(m_progress, IDC_PROGRESS, 7, 147, 248, 12);
+    m_progress->setAccessibleName(QStringLiteral("Progress"));
+    m_progress->setTextVisible(true);
+    m_progress->hide();
+    m_stop = button(IDC_STOP, "&Stop", 262, 146);
+    m_stop->setAccessibleName(QStringLiteral("Stop"));
+    m_stop->setToolTip(QStringLiteral("Stops the work that runs (Escape)"));
+    m_stop->hide();
+
     // What a screen reader says for the boxes: the texts of their labels.
     m_gpibAddressEdit->setAccessibleName(addressLabel->text());
     m_delayEdit->setAccessibleName(delayLabel->text());
@@ -354,6 +376,7 @@ void CConsoleDlg::CreateControls()
             [this]() { RunHandler([this]() { OnChangeAddress(); }); });
     connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
     connect(m_find, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnFind(); }); });
+    connect(m_stop, &QPushButton::clicked, this, [this]() { m_work.Stop(); });
 
     setFixedSize(units.Size(WINDOW_WIDTH, WINDOW_HEIGHT));
 }
@@ -444,6 +467,7 @@ void CConsoleDlg::ShowMessage(const QString &text)
 
 void CConsoleDlg::RunHandler(const std::function<void()> &handler)
 {
+    m_work.Begin();
     try {
         handler();
     } catch (const CLinkError &error) {
@@ -451,6 +475,81 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
     } catch (const std::exception &error) {
         ShowMessage(QString::fromLocal8Bit(error.what()));
     }
+    m_work.End();
+    // A close asked for while the work ran: now that it has stopped.
+    if (m_closeAfterWork && !m_work.Busy()) {
+        m_closeAfterWork = false;
+        reject();
+    }
+}
+
+void CConsoleDlg::ShowProgress(const CProgress &progress)
+{
+    if (m_progress->isHidden()) {
+        // Everything that would start other work waits; Exit stays, and
+        // stops the work before it closes.
+        for (QWidget *w : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (w == m_exit || w == m_response || w == m_progress || w == m_stop || !w->isEnabled() ||
+                qobject_cast<QLabel *>(w))
+                continue;
+            w->setEnabled(false);
+            m_disabledForWork.emplace_back(w, true);
+        }
+        m_inputPath->hide();
+        m_outputPath->hide();
+        m_progress->show();
+        m_stop->show();
+        m_stop->setFocus(Qt::OtherFocusReason);
+    }
+    QString text;
+    switch (progress.kind) {
+    case CProgress::Kind::Batch:
+        text = progress.total >= 0
+                   ? QStringLiteral("Line %L1 of %L2 sent").arg(progress.done).arg(progress.total)
+                   : QStringLiteral("Line %L1 sent").arg(progress.done);
+        break;
+    case CProgress::Kind::Reply:
+        text = progress.total >= 0
+                   ? QStringLiteral("%L1 of %L2 bytes received").arg(progress.done).arg(progress.total)
+                   : QStringLiteral("%L1 bytes received").arg(progress.done);
+        break;
+    case CProgress::Kind::Wait:
+        text = QStringLiteral("Waited %L1 s of %L2 s")
+                   .arg(progress.done / 1000.0, 0, 'f', 1)
+                   .arg(progress.total / 1000.0, 0, 'f', 1);
+        break;
+    }
+    // Large counts in a range the bar can hold.
+    if (progress.total > 0) {
+        m_progress->setRange(0, 1000);
+        m_progress->setValue(
+            static_cast<int>(std::min<std::int64_t>(1000, progress.done * 1000 / progress.total)));
+    } else {
+        m_progress->setRange(0, 0);
+    }
+    m_progress->setFormat(text);
+    m_progress->setAccessibleDescription(text);
+}
+
+void CConsoleDlg::HideProgress()
+{
+    m_progress->hide();
+    m_stop->hide();
+    m_inputPath->show();
+    m_outputPath->show();
+    for (const auto &[w, enabled] : m_disabledForWork)
+        w->setEnabled(enabled);
+    m_disabledForWork.clear();
+}
+
+void CConsoleDlg::EnableControl(QWidget *control, bool enabled)
+{
+    for (auto &[w, state] : m_disabledForWork)
+        if (w == control) {
+            state = enabled;
+            return;
+        }
+    control->setEnabled(enabled);
 }
 
 int CConsoleDlg::ConnectLinks()
@@ -631,13 +730,14 @@ void CConsoleDlg::OnSaveReply()
 
 CConsoleSettings CConsoleDlg::Settings() const
 {
-    return {m_links.m_context.options, m_showControlCharacters};
+    return {m_links.m_context.options, m_showControlCharacters, m_sender.m_timeStamps};
 }
 
 void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
 {
     m_links.m_context.options = settings.links;
     m_showControlCharacters = settings.showControlCharacters;
+    m_sender.m_timeStamps = settings.logTimeStamps;
 }
 
 void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
@@ -667,6 +767,8 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
 
 void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
 {
+    if (m_work.Busy())
+        return;
     // The window background, labels included (they take no clicks of their
     // own); controls keep their own menus.
     QWidget *under = childAt(event->pos());
@@ -707,6 +809,15 @@ bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
         return false;
     if (widget != this && !isAncestorOf(widget))
         return false;
+    // While work runs, Escape stops it and Stop takes its keys; nothing else
+    // starts anything.
+    if (m_work.Busy()) {
+        if (key->key() == Qt::Key_Escape) {
+            m_work.Stop();
+            return true;
+        }
+        return widget != m_stop;
+    }
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -746,6 +857,12 @@ bool CConsoleDlg::eventFilter(QObject *watched, QEvent *event)
 
 void CConsoleDlg::reject()
 {
+    // During work, the close stops it first, and comes when it has ended.
+    if (m_work.Busy()) {
+        m_work.Stop();
+        m_closeAfterWork = true;
+        return;
+    }
     RunHandler([this]() { OnCancel(); });
 }
 

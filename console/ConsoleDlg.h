@@ -6,6 +6,7 @@
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
 #include "console/ConsoleSettings.h"
+#include "console/WorkMonitor.h"
 #include "links/LinkDispatch.h"
 #include "links/LinkTable.h"
 
@@ -21,6 +22,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
@@ -51,6 +53,10 @@ constexpr int IDC_LINK_VISA = 1030;
 constexpr int IDC_RESOURCE = 1031;
 constexpr int IDC_FIND = 1032;
 constexpr int IDC_RESOURCE_LABEL = 1033;
+// The progress of long work and its Stop, over the two path labels while
+// work runs.
+constexpr int IDC_PROGRESS = 1034;
+constexpr int IDC_STOP = 1035;
 // The resources the box offers, most recent first.
 constexpr int RESOURCE_HISTORY_SIZE = 20;
 constexpr int IDCANCEL = 2;
@@ -121,6 +127,8 @@ public:
     CConsoleSettings Settings() const;
     // The reply the response box shows, whole (Save Reply As writes it).
     const CReply &LastReply() const { return m_lastReply; }
+    // Long work: its progress, Stop, and whether it runs.
+    CWorkMonitor &Work() { return m_work; }
 
     QWidget *Control(int id) const;
 
@@ -146,6 +154,13 @@ private:
     // here, for every handler alike.
     void RunHandler(const std::function<void()> &handler);
     void StepCommandFile(char *buffer);
+    // The progress indication of long work: shown (the controls that would
+    // start other work disabled meanwhile), updated, taken down.
+    void ShowProgress(const CProgress &progress);
+    void HideProgress();
+    // Enables or disables a control as a command leaves it: while long work
+    // has every control disabled, the state waits for its end.
+    void EnableControl(QWidget *control, bool enabled);
     // Reads and shows one reply. After a send, the reply that the log read
     // took is shown rather than read again, and an instrument that answers
     // only queries is not read after a line that asks nothing.
@@ -161,6 +176,10 @@ private:
     CCommandSender m_sender;
     bool m_showControlCharacters = false; // the links keep their own options
     CReply m_lastReply;
+    CWorkMonitor m_work;
+    bool m_closeAfterWork = false;
+    // The controls that long work disabled, with the state each takes back.
+    std::vector<std::pair<QWidget *, bool>> m_disabledForWork;
     QIcon m_icon;
     bool m_closing = false;
     bool m_setUpDelayPosted = false;
@@ -183,4 +202,6 @@ private:
     CIpAddressCtrl *m_ipAddressCtrl = nullptr;
     QComboBox *m_resourceCombo = nullptr;
     QPushButton *m_find = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_stop = nullptr;
 };

@@ -21,12 +21,12 @@ void CConsoleDlg::CloseCommandFiles()
 // Read box are left alone on the way in: every way into No file enabled them.
 void CConsoleDlg::SetFileControls(bool fileSelected)
 {
-    m_sendFileButton->setEnabled(fileSelected);
+    EnableControl(m_sendFileButton, fileSelected);
     m_openFile->setText(fileSelected ? QStringLiteral("Close File") : QStringLiteral("Open File"));
-    m_commandCombo->setEnabled(!fileSelected);
+    EnableControl(m_commandCombo, !fileSelected);
     if (!fileSelected) {
-        m_send->setEnabled(true);
-        m_readAfterSend->setEnabled(true);
+        EnableControl(m_send, true);
+        EnableControl(m_readAfterSend, true);
         setWindowTitle(QStringLiteral("Tallix"));
         m_commandCombo->setEditText(QString());
     }
@@ -79,8 +79,8 @@ void CConsoleDlg::StepCommandFile(char *buffer)
     }
     // Used up: the last line sent stays in the box; Send File runs the file
     // again from its start.
-    m_send->setEnabled(false);
-    m_readAfterSend->setEnabled(false);
+    EnableControl(m_send, false);
+    EnableControl(m_readAfterSend, false);
 }
 
 void CConsoleDlg::OnSendFile()
@@ -95,7 +95,7 @@ void CConsoleDlg::OnSendFile()
     const bool usedUp = m_files.RunBatch([this](const char *line) { return SendCommand(line); },
                                          [](std::uint32_t us) { DelayMicroseconds(us); });
     if (usedUp) {
-        m_send->setEnabled(false);
-        m_readAfterSend->setEnabled(false);
+        EnableControl(m_send, false);
+        EnableControl(m_readAfterSend, false);
     }
 }

@@ -74,6 +74,7 @@ CConsoleSettings CConsoleSettings::Load()
     }
     const int show = GetProfileInt(QStringLiteral("Console"), QStringLiteral("ShowControlCharacters"), 0);
     settings.showControlCharacters = show == 1;
+    settings.logTimeStamps = GetProfileInt(QStringLiteral("Log"), QStringLiteral("TimeStamps"), 0) == 1;
     return settings;
 }
 
@@ -89,5 +90,6 @@ void CConsoleSettings::Save() const
         }
     values.emplace_back(QStringLiteral("Console/ShowControlCharacters"),
                         QVariant(showControlCharacters ? 1 : 0));
+    values.emplace_back(QStringLiteral("Log/TimeStamps"), QVariant(logTimeStamps ? 1 : 0));
     WriteProfileValues(values);
 }

@@ -17,6 +17,8 @@ struct CConsoleSettings
 {
     CLinkOptions links;
     bool showControlCharacters = false;
+    // "Log"/"TimeStamps": a line before each record of the log.
+    bool logTimeStamps = false;
 
     // Every setting of the links, in the groups the dialog shows: the links'
     // own, then those that all links share.

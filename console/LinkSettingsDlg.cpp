@@ -79,7 +79,8 @@ QWidget *CLinkSettingsDlg::MakeBox(const CLinkSetting &setting, const QVariant &
         auto *combo = new QComboBox;
         combo->setEditable(true);
         combo->addItems(setting.choices);
-        combo->setValidator(new QIntValidator(static_cast<int>(setting.least), static_cast<int>(setting.most), combo));
+        combo->setValidator(
+            new QIntValidator(static_cast<int>(setting.least), static_cast<int>(setting.most), combo));
         combo->setEditText(QString::number(value.toLongLong()));
         box = combo;
         break;
@@ -192,6 +193,17 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
     auto *viewLayout = new QVBoxLayout(view);
     viewLayout->addWidget(m_showControlCharacters);
     right->addWidget(view);
+
+    m_logTimeStamps = new QCheckBox(QStringLiteral("Tim&e stamps in the log"));
+    m_logTimeStamps->setObjectName(QStringLiteral("Log/TimeStamps"));
+    m_logTimeStamps->setChecked(settings.logTimeStamps);
+    m_logTimeStamps->setToolTip(
+        QStringLiteral("Before each record of the log, a line with the moment the command "
+                       "went and how long its reply took."));
+    auto *log = new QGroupBox(QStringLiteral("Response log"));
+    auto *logLayout = new QVBoxLayout(log);
+    logLayout->addWidget(m_logTimeStamps);
+    right->addWidget(log);
     left->addStretch();
     right->addStretch();
 
@@ -212,5 +224,6 @@ CConsoleSettings CLinkSettingsDlg::Settings() const
     for (const Box &box : m_boxes)
         box.setting->set(settings.links, BoxValue(box));
     settings.showControlCharacters = m_showControlCharacters->isChecked();
+    settings.logTimeStamps = m_logTimeStamps->isChecked();
     return settings;
 }

@@ -41,4 +41,5 @@ private:
     CConsoleSettings m_settings;
     std::vector<Box> m_boxes;
     QCheckBox *m_showControlCharacters = nullptr;
+    QCheckBox *m_logTimeStamps = nullptr;
 };

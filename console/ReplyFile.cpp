@@ -40,7 +40,8 @@ bool SaveReplyToFile(const CReply &reply, const QString &path, QString &error)
     if (target.exists() && !target.isDir())
         ::unlink(to.constData());
     if (fchmod(file.handle(), 0666 & ~mask) != 0 || std::rename(from.constData(), to.constData()) != 0) {
-        error = QStringLiteral("Could not save the reply: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        error =
+            QStringLiteral("Could not save the reply: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false; // the temporary file goes with `file`
     }
     file.setAutoRemove(false);

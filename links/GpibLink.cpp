@@ -6,6 +6,7 @@
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
+#include "links/GpibReadWorker.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -13,7 +14,10 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 std::int32_t g_gpibReadPauseMs = 1;
 
@@ -42,6 +46,8 @@ CGpibLink::CGpibLink(const CLinkContext &context, QString libraryName)
 
 CGpibLink::~CGpibLink()
 {
+    // A transfer still running ends before the library goes.
+    m_worker.reset();
     // Nothing goes over the bus at the end: the device keeps its state.
     if (m_library)
         m_library->unload();
@@ -108,6 +114,7 @@ int CGpibLink::Initialize(int offline)
         return m_offline;
 
     CalibrateSpinLoops();
+    FinishStoppedTransfer();
     // A library that lacks these has been reported above; the link goes on
     // without the interface clear or the remote state.
     if (m_SendIFC)
@@ -121,6 +128,7 @@ int CGpibLink::SetAddress(int address)
 {
     m_board = 0;
     m_addressList[0] = static_cast<Addr4882_t>(static_cast<unsigned>(address) & 0xFFFFu);
+    FinishStoppedTransfer();
     if (m_EnableRemote)
         m_EnableRemote(0, m_addressList);
     return 1;
@@ -144,6 +152,7 @@ int CGpibLink::Write(const char *buffer, int count)
     // A write that sent nothing must not count as sent.
     if (!m_Send)
         return 0;
+    FinishStoppedTransfer();
     m_Send(m_board, m_addressList[0], buffer, count, DAB_END);
     return Succeeded() ? 1 : 0;
 }
@@ -156,13 +165,20 @@ int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
         return 0;
     }
     buffer[0] = '\0';
+    m_readStopped = false;
     if (!m_Receive)
         return 0;
+    FinishStoppedTransfer();
 
     SpinPause(
         static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(g_gpibReadPauseMs)),
         static_cast<std::uint32_t>(std::max<std::int32_t>(g_gpibReadPauseMs, 0)));
-    m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
+    if (Hooks().Pulses())
+        ReceiveWatched(buffer, count, termination & 0xFFFF);
+    else
+        m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
+    if (m_readStopped)
+        return 0;
 
     // Unclamped, the caller ends the text at LastCount() itself.
     if (clamp != 0 && count > 0) {
@@ -174,10 +190,54 @@ int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
     return Succeeded() ? 1 : 0;
 }
 
+void CGpibLink::ReceiveWatched(char *buffer, int count, int termination)
+{
+    if (!m_worker)
+        m_worker = std::make_unique<CGpibReadWorker>();
+    // The transfer writes into a buffer of its own, which outlives this call
+    // when the user stops waiting for it.
+    auto data = std::make_shared<std::vector<char>>(static_cast<std::size_t>(std::max(count, 0)));
+    const ReceiveFn receive = m_Receive;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    m_worker->Start([=]() { receive(board, address, data->data(), count, termination); });
+    CProgress progress;
+    progress.done = m_replyBytes;
+    while (!m_worker->Wait(std::chrono::milliseconds(40))) {
+        if (!Hooks().Pulse(progress)) {
+            m_readStopped = true;
+            m_clearAfterTransfer = true;
+            return;
+        }
+    }
+    if (count > 0)
+        std::memcpy(buffer, data->data(), static_cast<std::size_t>(count));
+}
+
+void CGpibLink::FinishStoppedTransfer()
+{
+    if (!m_worker)
+        return;
+    // The library cannot be asked anything while its transfer runs: the
+    // wait goes on, the window alive, whatever the user presses.
+    CProgress progress;
+    progress.kind = CProgress::Kind::Reply;
+    while (!m_worker->Wait(std::chrono::milliseconds(40)))
+        Hooks().Pulse(progress);
+    if (m_clearAfterTransfer) {
+        m_clearAfterTransfer = false;
+        // What the device still holds of the stopped reply must not answer
+        // the next command.
+        if (m_DevClear)
+            m_DevClear(m_board, m_addressList[0]);
+    }
+}
+
 int CGpibLink::SerialPoll(short *result)
 {
     if (!m_ReadStatusByte)
         return 0;
+    FinishStoppedTransfer();
     m_ReadStatusByte(m_board, m_addressList[0], result);
     return 1;
 }
@@ -208,6 +268,7 @@ void CGpibLink::ApplyTimeout()
     const int wanted = m_context.options.gpibTimeout;
     if (wanted == m_timeout || !m_ibtmo)
         return;
+    FinishStoppedTransfer();
     if (wanted == GPIB_LIBRARY_TIMEOUT) {
         // Back to the library's own, as it was before the first change.
         if (m_libraryTimeout != GPIB_LIBRARY_TIMEOUT)
@@ -256,7 +317,17 @@ bool CGpibLink::ReadReply(CReply &reply)
     bool failed = false;
     while (!framer.Complete()) {
         buffer[0] = '\0';
+        m_replyBytes = framer.Received();
         Read(buffer, RESPONSE_BUFFER_SIZE, 0, 0x100);
+        if (m_readStopped) {
+            // The transfer goes on until the library returns; the device is
+            // cleared then, before anything else reaches the bus.
+            ReportFailure(
+                QStringLiteral("Error reading GPIB response: stopped after %L1 bytes of the reply; the "
+                               "device is cleared as soon as its transfer ends")
+                    .arg(framer.Received()));
+            return false;
+        }
         if (!Succeeded()) {
             failed = true;
             break;
@@ -376,11 +447,17 @@ std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const
     // Board 0 through a Prologix adapter instead of a GPIB library: gpib-32
     // takes it from its environment when it first loads.
     group.settings.push_back(
-        {"GPIB", "Board", CLinkSetting::Shown::Library, QStringLiteral("&Board 0:"),
-         QStringLiteral("The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
-                        "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
-                        "next starts."),
-         0, 0, {QStringLiteral("the machine's GPIB library")},
+        {"GPIB",
+         "Board",
+         CLinkSetting::Shown::Library,
+         QStringLiteral("&Board 0:"),
+         QStringLiteral(
+             "The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
+             "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
+             "next starts."),
+         0,
+         0,
+         {QStringLiteral("the machine's GPIB library")},
          [] {
              QStringList found;
              for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+class CGpibReadWorker;
 class QLibrary;
 
 // NI-488.2 device address: primary address in the low byte, secondary in the
@@ -89,6 +90,11 @@ private:
     bool Succeeded() const;
     // Clears the device after a reply that could not be read to its end.
     void ClearAfterFailure();
+    // Before any call of the library: a transfer that the user stopped
+    // waiting for ends first, and the device is cleared after it.
+    void FinishStoppedTransfer();
+    // Receive, on the worker's thread while the window watches the work.
+    void ReceiveWatched(char *buffer, int count, int termination);
     // Sets the I/O time-out that the settings ask for, once it differs from
     // the one set; "Library default" gives the library back its own.
     void ApplyTimeout();
@@ -130,4 +136,8 @@ private:
     std::int32_t m_offline = 1;
     int m_timeout = GPIB_LIBRARY_TIMEOUT;        // the code set, or the library's own
     int m_libraryTimeout = GPIB_LIBRARY_TIMEOUT; // the library's own, once asked
+    std::unique_ptr<CGpibReadWorker> m_worker;   // made with the first watched read
+    bool m_readStopped = false;                  // the last Read was stopped by the user
+    bool m_clearAfterTransfer = false;           // a stopped transfer still runs on the worker
+    std::int64_t m_replyBytes = 0;               // of the reply being read, for the progress
 };

@@ -153,8 +153,8 @@ CLinkSettingsGroup CVisaLink::SerialGroup()
     using Shown = CLinkSetting::Shown;
     using S = CSerialOptions;
     // One option of the serial options, as a setting.
-    const auto field = [](const char *key, Shown shown, const QString &label, int least, int most, int S::*member,
-                          QStringList choices = {}, QString toolTip = {}) {
+    const auto field = [](const char *key, Shown shown, const QString &label, int least, int most,
+                          int S::*member, QStringList choices = {}, QString toolTip = {}) {
         return CLinkSetting{"Serial",
                             key,
                             shown,
@@ -171,28 +171,32 @@ CLinkSettingsGroup CVisaLink::SerialGroup()
     for (const int rate : S::STANDARD_BAUDS)
         rates << QString::number(rate);
     CLinkSettingsGroup group{QStringLiteral("Serial"), {}};
-    group.settings.push_back(field("Baud", Shown::NumberList, QStringLiteral("Ba&ud rate:"), S::MIN_BAUD, S::MAX_BAUD,
-                                   &S::baud, rates, QStringLiteral("Any standard rate, or type another.")));
+    group.settings.push_back(field("Baud", Shown::NumberList, QStringLiteral("Ba&ud rate:"), S::MIN_BAUD,
+                                   S::MAX_BAUD, &S::baud, rates,
+                                   QStringLiteral("Any standard rate, or type another.")));
     group.settings.push_back(field("DataBits", Shown::Number, QStringLiteral("&Data bits:"), S::MIN_DATA_BITS,
                                    S::MAX_DATA_BITS, &S::dataBits));
-    group.settings.push_back(field("Parity", Shown::Choice, QStringLiteral("P&arity:"), 0, S::MAX_PARITY, &S::parity,
+    group.settings.push_back(field("Parity", Shown::Choice, QStringLiteral("P&arity:"), 0, S::MAX_PARITY,
+                                   &S::parity,
                                    {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
                                     QStringLiteral("Space"), QStringLiteral("Mark")}));
     group.settings.push_back(field("StopBits", Shown::Choice, QStringLiteral("&Stop bits:"), S::MIN_STOP_BITS,
-                                   S::MAX_STOP_BITS, &S::stopBits, {QStringLiteral("1"), QStringLiteral("2")}));
-    group.settings.push_back(field("FlowControl", Shown::Choice, QStringLiteral("&Flow control:"), 0,
-                                   S::MAX_FLOW_CONTROL, &S::flowControl,
-                                   {QStringLiteral("None"), QStringLiteral("RTS/CTS"), QStringLiteral("XON/XOFF")}));
-    group.settings.push_back(field("Dtr", Shown::Check, QStringLiteral("DTR &high (asserted)"), 0, 1, &S::dtr));
-    group.settings.push_back(field("Rts", Shown::Check, QStringLiteral("RTS hi&gh (asserted)"), 0, 1, &S::rts));
-    group.settings.push_back(field("ReplyEnd", Shown::Choice, QStringLiteral("Reply e&nds with:"), 0,
-                                   S::MAX_REPLY_END, &S::replyEnd,
-                                   {QStringLiteral("LF"), QStringLiteral("CR"), QStringLiteral("CR LF"),
-                                    QStringLiteral("silence")},
-                                   QStringLiteral("\"silence\": for instruments that end a reply with nothing; it "
-                                                  "ends when no byte has come for the time below.")));
-    group.settings.push_back(field("SilenceMs", Shown::Number, QStringLiteral("Silence (&ms):"), S::MIN_SILENCE_MS,
-                                   S::MAX_SILENCE_MS, &S::silenceMs));
+                                   S::MAX_STOP_BITS, &S::stopBits,
+                                   {QStringLiteral("1"), QStringLiteral("2")}));
+    group.settings.push_back(field(
+        "FlowControl", Shown::Choice, QStringLiteral("&Flow control:"), 0, S::MAX_FLOW_CONTROL,
+        &S::flowControl, {QStringLiteral("None"), QStringLiteral("RTS/CTS"), QStringLiteral("XON/XOFF")}));
+    group.settings.push_back(
+        field("Dtr", Shown::Check, QStringLiteral("DTR &high (asserted)"), 0, 1, &S::dtr));
+    group.settings.push_back(
+        field("Rts", Shown::Check, QStringLiteral("RTS hi&gh (asserted)"), 0, 1, &S::rts));
+    group.settings.push_back(field(
+        "ReplyEnd", Shown::Choice, QStringLiteral("Reply e&nds with:"), 0, S::MAX_REPLY_END, &S::replyEnd,
+        {QStringLiteral("LF"), QStringLiteral("CR"), QStringLiteral("CR LF"), QStringLiteral("silence")},
+        QStringLiteral("\"silence\": for instruments that end a reply with nothing; it "
+                       "ends when no byte has come for the time below.")));
+    group.settings.push_back(field("SilenceMs", Shown::Number, QStringLiteral("Silence (&ms):"),
+                                   S::MIN_SILENCE_MS, S::MAX_SILENCE_MS, &S::silenceMs));
     return group;
 }
 

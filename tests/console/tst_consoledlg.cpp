@@ -658,8 +658,11 @@ private slots:
     {
         Window w;
         QList<QWidget *> controls;
+        // The progress of long work takes the path labels' place only while
+        // the labels are hidden.
         for (QObject *child : w->children())
-            if (auto *widget = qobject_cast<QWidget *>(child); widget && !widget->isWindow())
+            if (auto *widget = qobject_cast<QWidget *>(child);
+                widget && !widget->isWindow() && !widget->isHidden())
                 controls << widget;
         QVERIFY(controls.size() > 20);
         for (qsizetype i = 0; i < controls.size(); ++i) {

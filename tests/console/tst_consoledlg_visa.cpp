@@ -69,7 +69,8 @@ private slots:
         }
         QCOMPARE(Stored(QStringLiteral("GPIB/Connect")).toInt(), 5);
         QCOMPARE(Stored(QStringLiteral("VISA/Resource")).toString(), QStringLiteral("GPIB::14::INSTR"));
-        QCOMPARE(Stored(QStringLiteral("VISA/Resources")).toStringList().value(0), QStringLiteral("GPIB::14::INSTR"));
+        QCOMPARE(Stored(QStringLiteral("VISA/Resources")).toStringList().value(0),
+                 QStringLiteral("GPIB::14::INSTR"));
         Window again;
         QCOMPARE(again.control<QComboBox>(IDC_RESOURCE)->currentText(), QStringLiteral("GPIB::14::INSTR"));
         QVERIFY(again.control<QRadioButton>(IDC_LINK_VISA)->isChecked());
@@ -96,8 +97,8 @@ private slots:
             const QString gpib = QStringLiteral("GPIB0::14::INSTR");
             QTRY_VERIFY_WITH_TIMEOUT(!list->findItems(gpib, Qt::MatchExactly).isEmpty(), 10000);
             QTreeWidgetItem *row = list->findItems(gpib, Qt::MatchExactly).first();
-            QTRY_COMPARE_WITH_TIMEOUT(row->text(CFindDlg::IDENTITY), QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0"),
-                                      10000);
+            QTRY_COMPARE_WITH_TIMEOUT(row->text(CFindDlg::IDENTITY),
+                                      QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0"), 10000);
             QCOMPARE(row->text(CFindDlg::DESCRIPTION), QStringLiteral("listener on GPIB board 0"));
             list->setCurrentItem(row);
             dialog.accept();

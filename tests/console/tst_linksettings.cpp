@@ -25,7 +25,7 @@ QStringList Keys()
     for (const CLinkSettingsGroup &group : CConsoleSettings::Groups())
         for (const CLinkSetting &setting : group.settings)
             keys << setting.Name();
-    keys << QStringLiteral("Console/ShowControlCharacters");
+    keys << QStringLiteral("Console/ShowControlCharacters") << QStringLiteral("Log/TimeStamps");
     return keys;
 }
 
@@ -34,6 +34,8 @@ QVariant ValueOf(const CConsoleSettings &s, const QString &key)
 {
     if (key == QLatin1String("Console/ShowControlCharacters"))
         return s.showControlCharacters ? 1 : 0;
+    if (key == QLatin1String("Log/TimeStamps"))
+        return s.logTimeStamps ? 1 : 0;
     const CLinkSetting *setting = CConsoleSettings::Find(key);
     return setting ? setting->get(s.links) : QVariant();
 }
@@ -103,7 +105,8 @@ private slots:
         QTest::newRow("port not a number") << "TCPIP/Port" << QVariant("fifty") << QVariant(700);
         QTest::newRow("connect 2.5 s") << "TCPIP/ConnectTimeoutMs" << QVariant(2500) << QVariant(2500);
         QTest::newRow("connect under 1 s") << "TCPIP/ConnectTimeoutMs" << QVariant(999) << QVariant(25000);
-        QTest::newRow("connect over 600 s") << "TCPIP/ConnectTimeoutMs" << QVariant(600001) << QVariant(25000);
+        QTest::newRow("connect over 600 s")
+            << "TCPIP/ConnectTimeoutMs" << QVariant(600001) << QVariant(25000);
         QTest::newRow("reply 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(100) << QVariant(100);
         QTest::newRow("reply under 0.1 s") << "TCPIP/ReplyTimeoutMs" << QVariant(99) << QVariant(10000);
         QTest::newRow("request line off") << "TCPIP/RequestLine" << QVariant(0) << QVariant(0);
@@ -112,21 +115,26 @@ private slots:
         QTest::newRow("GPIB 1000 s") << "GPIB/Timeout" << QVariant(17) << QVariant(17);
         QTest::newRow("GPIB 18") << "GPIB/Timeout" << QVariant(18) << QVariant(-1);
         QTest::newRow("GPIB -2") << "GPIB/Timeout" << QVariant(-2) << QVariant(-1);
-        QTest::newRow("control characters on") << "Console/ShowControlCharacters" << QVariant(1) << QVariant(1);
-        QTest::newRow("control characters 2") << "Console/ShowControlCharacters" << QVariant(2) << QVariant(0);
-        QTest::newRow("largest reply 1 MiB") << "Replies/MaxBytes" << QVariant(1 << 20) << QVariant(qlonglong(1 << 20));
-        QTest::newRow("largest reply 1.5 MiB") << "Replies/MaxBytes" << QVariant(3 << 19)
-                                               << QVariant(qlonglong(3 << 19));
+        QTest::newRow("control characters on")
+            << "Console/ShowControlCharacters" << QVariant(1) << QVariant(1);
+        QTest::newRow("control characters 2")
+            << "Console/ShowControlCharacters" << QVariant(2) << QVariant(0);
+        QTest::newRow("largest reply 1 MiB")
+            << "Replies/MaxBytes" << QVariant(1 << 20) << QVariant(qlonglong(1 << 20));
+        QTest::newRow("largest reply 1.5 MiB")
+            << "Replies/MaxBytes" << QVariant(3 << 19) << QVariant(qlonglong(3 << 19));
         QTest::newRow("largest reply under 1 MiB")
             << "Replies/MaxBytes" << QVariant(1000) << QVariant(qlonglong(64) << 20);
         QTest::newRow("largest reply over 1 GiB")
             << "Replies/MaxBytes" << QVariant(qlonglong(1) << 31) << QVariant(qlonglong(64) << 20);
-        QTest::newRow("VISA library") << "VISA/Library" << QVariant("/opt/visa/libvisa.so")
-                                      << QVariant("/opt/visa/libvisa.so");
+        QTest::newRow("VISA library")
+            << "VISA/Library" << QVariant("/opt/visa/libvisa.so") << QVariant("/opt/visa/libvisa.so");
         QTest::newRow("VISA open 0.1 s") << "VISA/OpenTimeoutMs" << QVariant(100) << QVariant(100);
         QTest::newRow("VISA open 0") << "VISA/OpenTimeoutMs" << QVariant(0) << QVariant(5000);
         QTest::newRow("VISA time-out 600 s") << "VISA/TimeoutMs" << QVariant(600000) << QVariant(600000);
         QTest::newRow("VISA time-out garbage") << "VISA/TimeoutMs" << QVariant("soon") << QVariant(10000);
+        QTest::newRow("time stamps on") << "Log/TimeStamps" << QVariant(1) << QVariant(1);
+        QTest::newRow("time stamps 2") << "Log/TimeStamps" << QVariant(2) << QVariant(0);
         QTest::newRow("baud typed") << "Serial/Baud" << QVariant(250000) << QVariant(250000);
         QTest::newRow("baud too high") << "Serial/Baud" << QVariant(5000000) << QVariant(9600);
         QTest::newRow("4 data bits") << "Serial/DataBits" << QVariant(4) << QVariant(8);
@@ -174,7 +182,8 @@ private slots:
         WithDialog(w, [ok](CLinkSettingsDlg *dialog) {
             dialog->findChild<QSpinBox *>(QStringLiteral("TCPIP/Port"))->setValue(5025);
             dialog->findChild<QCheckBox *>(QStringLiteral("TCPIP/RequestLine"))->setChecked(false);
-            dialog->findChild<QComboBox *>(QStringLiteral("VISA/Library"))->setEditText(QStringLiteral("/x/libvisa.so"));
+            dialog->findChild<QComboBox *>(QStringLiteral("VISA/Library"))
+                ->setEditText(QStringLiteral("/x/libvisa.so"));
             Click(dialog, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
         });
         if (!ok) {

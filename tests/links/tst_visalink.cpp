@@ -71,8 +71,8 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
         QTest::newRow("SOCKET") << "%SOCKET%" << QByteArray(IDENTITY.chopped(2) + "\n") << QString();
-        QTest::newRow("SOCKET in lower case, no board") << "%socket%" << QByteArray(IDENTITY.chopped(2) + "\n")
-                                                        << QString();
+        QTest::newRow("SOCKET in lower case, no board")
+            << "%socket%" << QByteArray(IDENTITY.chopped(2) + "\n") << QString();
         QTest::newRow("SOCKET without a port")
             << "TCPIP::host::SOCKET" << QByteArray("(failed)")
             << "Resource 'TCPIP::host::SOCKET': a SOCKET resource needs a port";
@@ -156,7 +156,8 @@ private slots:
     void throughVisaLibrary()
     {
         Console console;
-        console.links.m_context.options.visaLibrary = QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so");
+        console.links.m_context.options.visaLibrary =
+            QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so");
         console.resource = QStringLiteral("GPIB0::14::INSTR");
         QCOMPARE(console.Query("*IDN?\r\n"), IDENTITY);
         QCOMPARE(console.links.Send("*IDN?\r\n"), 1);
@@ -167,7 +168,8 @@ private slots:
         console.resource = QStringLiteral("GPIB0::9::INSTR");
         QCOMPARE(console.Query("*IDN?\r\n"), QByteArray("(failed)"));
         QCOMPARE(console.messages.size(), 1);
-        QVERIFY2(console.messages[0].startsWith(QLatin1String("VISA error 0x")), qPrintable(console.messages[0]));
+        QVERIFY2(console.messages[0].startsWith(QLatin1String("VISA error 0x")),
+                 qPrintable(console.messages[0]));
         console.links.ReleaseLinks();
     }
 
@@ -180,12 +182,13 @@ private slots:
         const QByteArray ours = console.Query("*IDN?\r\n");
         console.links.ReleaseLinks();
         QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral("-c"), QStringLiteral("import pyvisa\n"
-                                                           "rm = pyvisa.ResourceManager('@py')\n"
-                                                           "i = rm.open_resource('%1', read_termination='\\n')\n"
-                                                           "print(i.query('*IDN?'))\n")
-                                                .arg(Socket())});
+        python.start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"), QStringLiteral("import pyvisa\n"
+                                                  "rm = pyvisa.ResourceManager('@py')\n"
+                                                  "i = rm.open_resource('%1', read_termination='\\n')\n"
+                                                  "print(i.query('*IDN?'))\n")
+                                       .arg(Socket())});
         QVERIFY(python.waitForFinished(20000));
         QCOMPARE(python.readAllStandardOutput(), ours);
     }

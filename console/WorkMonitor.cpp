@@ -1,0 +1,42 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console/WorkMonitor.h"
+
+void CWorkMonitor::Begin()
+{
+    if (m_depth++ > 0)
+        return;
+    m_start = now();
+    m_shown = false;
+    m_stopped = false;
+}
+
+void CWorkMonitor::End()
+{
+    if (m_depth == 0 || --m_depth > 0)
+        return;
+    if (m_shown && hide)
+        hide();
+    m_shown = false;
+    m_stopped = false;
+}
+
+bool CWorkMonitor::Pulse(const CProgress &progress)
+{
+    if (m_depth == 0)
+        return true;
+    if (m_stopped)
+        return false;
+    const Clock::time_point t = now();
+    if (t - m_start < SHOW_AFTER)
+        return true;
+    if (m_shown && t - m_lastEvents < EVENTS_EVERY)
+        return true;
+    m_lastEvents = t;
+    m_shown = true;
+    if (show)
+        show(progress);
+    if (processEvents)
+        processEvents();
+    return !m_stopped;
+}

@@ -1,0 +1,52 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "common/UiHooks.h"
+
+#include <chrono>
+#include <functional>
+
+// Keeps the window alive during long work: a command that has run for half
+// a second shows a progress indication with Stop, and from then on, between
+// slices of its waits (the pulses of CUiHooks), the window's events are
+// processed, so that it repaints, moves and hears Stop. A command that ends
+// sooner costs a look at the clock per pulse and nothing else.
+class CWorkMonitor
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // How long work runs before the indication shows, and how often its
+    // events are processed from then on.
+    static constexpr std::chrono::milliseconds SHOW_AFTER{500};
+    static constexpr std::chrono::milliseconds EVENTS_EVERY{40};
+
+    // The window's side: show or update the indication, take it down, and
+    // process the events that have come.
+    std::function<void(const CProgress &)> show;
+    std::function<void()> hide;
+    std::function<void()> processEvents;
+    // The clock (tests put one of their own in).
+    std::function<Clock::time_point()> now = [] { return Clock::now(); };
+
+    // A command starts and ends; commands that run inside one (Send's read)
+    // are part of it.
+    void Begin();
+    void End();
+    bool Busy() const { return m_depth > 0; }
+    bool Shown() const { return m_shown; }
+
+    // From the work, between slices: false once the user has stopped it.
+    bool Pulse(const CProgress &progress);
+    // Stop, Escape, or closing the window during work.
+    void Stop() { m_stopped = m_depth > 0; }
+    bool Stopped() const { return m_stopped; }
+
+private:
+    int m_depth = 0;
+    bool m_shown = false;
+    bool m_stopped = false;
+    Clock::time_point m_start;
+    Clock::time_point m_lastEvents;
+};

@@ -1,0 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Korvane
+# SPDX-License-Identifier: GPL-3.0-or-later
+add_dependencies(${TEST_NAME} tallix-instrument-server tallixsim_gpib)
+set_tests_properties(${TEST_NAME} PROPERTIES LABELS "network"
+  ENVIRONMENT_MODIFICATION "LD_LIBRARY_PATH=set:${TALLIX_SIM_LIBDIR}")
