@@ -6,6 +6,7 @@
 #include "common/UiHooks.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -130,9 +131,12 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
         m_commandFile->Seek(m_resumePosition);
     }
 
-    // Only where someone watches the progress: the lines the run will send.
+    // Only where someone watches the progress, and only once the run is long
+    // enough for it to show: the lines the run will send.
     const bool watched = m_hooks && m_hooks->Pulses();
-    const std::int64_t total = watched ? CountLinesToSend(m_commandFile->Position()) : -1;
+    const std::int64_t from = m_commandFile->Position();
+    const auto start = std::chrono::steady_clock::now();
+    std::int64_t total = -1;
     std::int64_t sent = 0;
     char buffer[COMMAND_LINE_BUFFER_SIZE];
     int result = ReadCommandLine(buffer);
@@ -142,14 +146,20 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
                 break;
             delay(m_delay);
             ++sent;
-            // Stop takes effect before the next line: every line sent has
-            // its whole record, and the run ends as a finished one does.
-            if (watched && !m_hooks->Pulse({CProgress::Kind::Batch, sent, total})) {
-                CloseCommandFiles();
-                Message(QStringLiteral("Batch stopped after %L1 of %L2 lines")
-                            .arg(sent)
-                            .arg(std::max(total, sent)));
-                return true;
+            if (watched) {
+                // (A look at the clock every so many lines is enough here.)
+                if (total < 0 && sent % 64 == 0 && std::chrono::steady_clock::now() - start >= COUNT_LINES_AFTER)
+                    total = CountLinesToSend(from);
+                // Stop takes effect before the next line: every line sent
+                // has its whole record, and the run ends as a finished one
+                // does.
+                if (!m_hooks->Pulse({CProgress::Kind::Batch, sent, total})) {
+                    CloseCommandFiles();
+                    Message(QStringLiteral("Batch stopped after %L1 of %L2 lines")
+                                .arg(sent)
+                                .arg(std::max(total < 0 ? CountLinesToSend(from) : total, sent)));
+                    return true;
+                }
             }
         }
         result = ReadCommandLine(buffer);

@@ -8,11 +8,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 class CUiHooks;
+
+// A batch that has run this long counts the lines it will send, for the
+// progress that shows soon after.
+constexpr std::chrono::milliseconds COUNT_LINES_AFTER{250};
 
 // What the open-file dialog returned.
 struct COpenFileChoice
