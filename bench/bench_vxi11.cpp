@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A large block read over VXI-11 from the simulated instrument, in a private
-// network: through CVxi11Session (open, query, read, close), against
+// network: through the console's VISA Resource link and its VXI-11 session
+// (open, query, read, close), against
 // `lxi scpi` (one run of the program, which does the same) and PyVISA with
 // pyvisa-py (timed inside the interpreter, from open to close). The three
 // take turns round by round; the figures are medians over the rounds.
@@ -13,7 +14,9 @@
 // takes a last piece that fills its count as "more to come" even when it
 // carries END, and then waits out its time-out.)
 #include "BenchResult.h"
-#include "sessions/SessionTable.h"
+#include "common/UiHooks.h"
+#include "links/LinkDispatch.h"
+#include "tests/links/LinkAccess.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/Vxi11ServerProcess.h"
 
@@ -37,29 +40,30 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// Seconds for one open, query, read and close; 0 when the reply was wrong.
+// Seconds for one open, query, read and close through the console's VISA
+// Resource link (the link opens its session, sends, reads the reply whole,
+// and closes it when another link is chosen); 0 when the reply was wrong.
 double SessionRound(qint64 bytes)
 {
-    CResource resource;
-    resource.text = QStringLiteral("TCPIP::127.0.0.1::INSTR");
-    resource.interfaceType = ResourceInterface::Tcpip;
-    resource.resourceClass = ResourceClass::Instr;
-    resource.host = QStringLiteral("127.0.0.1");
-    CSessionOptions options;
-    QString error;
+    QStringList messages;
+    CUiHooks hooks;
+    hooks.showMessage = [&messages](const QString &text) { messages << text; };
+    CLinkDispatch links(&hooks);
+    Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
+    links.m_context.resourceText = []() { return QStringLiteral("TCPIP::127.0.0.1::INSTR"); };
+    links.m_context.options.maxReplyBytes = MAX_MAX_REPLY_BYTES;
+    links.m_linkKind = LINK_VISA;
     const QByteArray command = QByteArray("DATA? ") + QByteArray::number(bytes) + "\r\n";
     QElapsedTimer clock;
     clock.start();
-    auto session = MakeSession(resource, options, error);
     CReply reply;
-    const bool ok = session && session->Open(error) &&
-                    session->Write(std::string_view(command.constData(), command.size()), error) &&
-                    session->Read(reply, error);
-    if (session)
-        session->Close();
+    const bool ok =
+        links.ConnectLinks() != 0 && links.Send(command.constData()) != 0 && links.ReadResponse(reply);
+    links.m_linkKind = LINK_LUMEC;
+    links.ConnectLinks();
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (!ok || reply.total != bytes) {
-        std::fprintf(stderr, "session: %s (%lld bytes)\n", qPrintable(error),
+        std::fprintf(stderr, "console: %s (%lld bytes)\n", qPrintable(messages.join(QStringLiteral("; "))),
                      static_cast<long long>(reply.total));
         return 0;
     }
@@ -142,7 +146,7 @@ CRates Measure(qint64 bytes, int rounds)
     rates.session = Median(session);
     rates.lxi = Median(lxi);
     rates.pyvisa = Median(pyvisa);
-    std::printf("reply of %lld bytes, %d rounds: session %.1f MiB/s, lxi scpi %.1f MiB/s (read %lld bytes), "
+    std::printf("reply of %lld bytes, %d rounds: console %.1f MiB/s, lxi scpi %.1f MiB/s (read %lld bytes), "
                 "PyVISA %.1f MiB/s\n",
                 static_cast<long long>(bytes), rounds, rates.session, rates.lxi,
                 static_cast<long long>(rates.lxiBytes), rates.pyvisa);
@@ -178,9 +182,9 @@ int main(int argc, char **argv)
     const CRates same = Measure(5000000, rounds);
     if (large.session <= 0 || large.lxi <= 0 || large.pyvisa <= 0 || same.lxi <= 0 || same.pyvisa <= 0)
         return 1;
-    ReportRatio("VXI-11 16 MiB block: session rate / lxi scpi rate", large.session / large.lxi, 1.0, true);
-    Report("VXI-11 16 MiB block: session rate / PyVISA (pyvisa-py) rate", large.session / large.pyvisa);
-    Report("VXI-11 5,000,000-byte block: session rate / lxi scpi rate", same.session / same.lxi);
-    Report("VXI-11 5,000,000-byte block: session rate / PyVISA (pyvisa-py) rate", same.session / same.pyvisa);
+    ReportRatio("VXI-11 16 MiB block: console rate / lxi scpi rate", large.session / large.lxi, 1.0, true);
+    Report("VXI-11 16 MiB block: console rate / PyVISA (pyvisa-py) rate", large.session / large.pyvisa);
+    Report("VXI-11 5,000,000-byte block: console rate / lxi scpi rate", same.session / same.lxi);
+    Report("VXI-11 5,000,000-byte block: console rate / PyVISA (pyvisa-py) rate", same.session / same.pyvisa);
     return 0;
 }

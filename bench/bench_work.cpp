@@ -86,7 +86,8 @@ int main(int argc, char **argv)
     for (CLinkDispatch *links : {&plainLinks, &watchedLinks}) {
         links->m_linkKind = LINK_LUMEC;
         Gpib(*links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-        LinkAs<CMessageLibraryLink>(*links, LINK_LUMEC).SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/liblumec.so"));
+        LinkAs<CMessageLibraryLink>(*links, LINK_LUMEC)
+            .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/liblumec.so"));
     }
     DelayMicroseconds(0);
 
@@ -98,10 +99,11 @@ int main(int argc, char **argv)
         with.push_back(b);
         ratios.push_back(b / a);
     }
-    std::printf("logged batch of %d lines over the lumec library (median of %d rounds, lines/s):\n", LINES, ROUNDS);
+    std::printf("logged batch of %d lines over the lumec library (median of %d rounds, lines/s):\n", LINES,
+                ROUNDS);
     std::printf("  nothing watching:                  %.0f\n", Median(without));
-    std::printf("  watched as the window watches it:  %.0f (the indication shown %d times in all)\n", Median(with),
-                shown);
+    std::printf("  watched as the window watches it:  %.0f (the indication shown %d times in all)\n",
+                Median(with), shown);
     ReportRatio("logged batch with the progress indication / without", Median(ratios), 0.98, true);
     return 0;
 }
