@@ -36,6 +36,7 @@ QString CInstrumentSearch::AskIdentity(const QString &text, const CLinkOptions &
     sessionOptions.openTimeoutMs = timeoutMs;
     sessionOptions.ioTimeoutMs = timeoutMs;
     sessionOptions.maxReplyBytes = MIN_MAX_REPLY_BYTES;
+    sessionOptions.serial = options.serial.InRange();
     std::unique_ptr<CSession> session =
         options.visaLibrary.isEmpty()
             ? MakeSession(resource, sessionOptions, error)
