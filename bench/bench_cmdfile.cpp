@@ -11,6 +11,7 @@
 // writev() and read() in front of the C library's and times the calls made on the log's
 // descriptor (counts those on the command file's).
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
@@ -48,11 +49,6 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The descriptor that the process holds open on `path`.
 int DescriptorOf(const QString &path)

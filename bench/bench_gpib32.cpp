@@ -11,6 +11,7 @@
 //   bench_gpib32 [queries]      (default 4000)
 
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "links/GpibLink.h"
 
 #include <QCoreApplication>
@@ -30,11 +31,6 @@ constexpr char QUERY[] = "MEAS:VOLT?\r\n";
 constexpr char ANSWER[] = "1.250\r\n";
 constexpr int BLOCK = 250;
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // `count` queries; the seconds they took. Counts wrong answers in `bad`.
 double RunBlock(CGpibLink &link, int count, int &bad)

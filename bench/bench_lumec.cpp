@@ -14,6 +14,7 @@
 // logs of the ways are compared byte for byte. The log is written at once,
 // record by record, so the figures are mostly those of the write calls.
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
@@ -204,11 +205,6 @@ QByteArray ReadAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 } // namespace
 

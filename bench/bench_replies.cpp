@@ -6,6 +6,7 @@
 // block from the same server and writes its payload, and against
 // pyvisa-py's read_raw; and the window's peak memory for it.
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "console/ConsoleDlg.h"
 #include "console/IpAddressCtrl.h"
 #include "tests/links/LinkAccess.h"
@@ -39,24 +40,7 @@ constexpr int BLOCK_BYTES = 16 * 1024 * 1024;
 constexpr int ROUNDS = 5;
 const QString QUERY = QStringLiteral("WAV:DATA? %1").arg(BLOCK_BYTES);
 
-bool WaitForListening(QProcess &server)
-{
-    QByteArray output;
-    const QDeadlineTimer deadline(10000);
-    while (!output.contains("listening on ")) {
-        if (server.state() == QProcess::NotRunning || deadline.hasExpired())
-            return false;
-        server.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        output += server.readAllStandardOutput();
-    }
-    return true;
-}
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The largest resident size so far, in MiB.
 double PeakMiB()

@@ -5,6 +5,7 @@
 // Each run is a fresh process (this program, started again with --child);
 // the child reports the moment of its first paint on the monotonic clock.
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "app/ConsoleApp.h"
 #include "timing/Delay.h"
 
@@ -95,11 +96,6 @@ int Child(int argc, char **argv, bool console)
     return rc;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 } // namespace
 

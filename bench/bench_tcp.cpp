@@ -4,6 +4,7 @@
 // the console's own path against a minimal client that sends the same bytes
 // on one socket, to the same server in the same run.
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
@@ -43,18 +44,6 @@ constexpr char EXPECTED[] = "1.250\r\n";
 // are the medians of the ratios within each block.
 constexpr int BLOCKS = 40;
 
-bool WaitForListening(QProcess &server)
-{
-    QByteArray output;
-    const QDeadlineTimer deadline(10000);
-    while (!output.contains("listening on ")) {
-        if (server.state() == QProcess::NotRunning || deadline.hasExpired())
-            return false;
-        server.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        output += server.readAllStandardOutput();
-    }
-    return true;
-}
 
 // The link dispatch's send and ReadResponse, one query after another,
 // as the Send button with the Read box ticked does after its ConnectLinks.
@@ -178,11 +167,6 @@ double RawClient(const QString &address, int queries, int &wrong, bool nagle = f
     return queries / seconds;
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 } // namespace
 

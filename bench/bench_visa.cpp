@@ -6,6 +6,7 @@
 // query loop on the same instrument. The two links take turns block by
 // block, so that both see the same moments of a busy host.
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
@@ -31,24 +32,7 @@ namespace {
 constexpr int BLOCKS = 10;
 const QByteArray IDENTITY = QByteArrayLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n");
 
-bool WaitForListening(QProcess &server)
-{
-    QByteArray output;
-    const QDeadlineTimer deadline(10000);
-    while (!output.contains("listening on ")) {
-        if (server.state() == QProcess::NotRunning || deadline.hasExpired())
-            return false;
-        server.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-        output += server.readAllStandardOutput();
-    }
-    return true;
-}
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // One logged batch of the command file over the chosen link, as Send File
 // runs it: lines per second; wrong counts the records without the identity.

@@ -14,6 +14,7 @@
 // takes a last piece that fills its count as "more to come" even when it
 // carries END, and then waits out its time-out.)
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
@@ -32,13 +33,6 @@ namespace {
 
 constexpr qint64 MIB = 1 << 20;
 
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Seconds for one open, query, read and close through the console's VISA
 // Resource link (the link opens its session, sends, reads the reply whole,

@@ -7,6 +7,7 @@
 // two take turns, round by round; the median of the rounds' ratios is the
 // figure (target: at most 2 % lost).
 #include "BenchResult.h"
+#include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "console/CommandSender.h"
@@ -30,11 +31,6 @@ namespace {
 constexpr int LINES = 10000;
 constexpr int ROUNDS = 11;
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // One logged batch: lines per second.
 double Batch(CLinkDispatch &links, const CUiHooks &hooks, const QString &commands, const QString &log,

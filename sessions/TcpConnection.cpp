@@ -243,54 +243,25 @@ CTcpConnection::ReadResult CTcpConnection::ReadReply(CReplyFramer &framer, int t
     Clock::time_point lastPulse = Clock::now();
     while (!framer.Complete()) {
         // Inside a block's payload every byte belongs to the reply: it is
-        // taken without a look. Elsewhere a peek shows where the reply ends,
-        // and only that much is taken, so that what follows stays in the
-        // connection.
+        // taken without a look, straight into the reply where it is kept
+        // whole. Elsewhere a peek shows where the reply ends, and only that
+        // much is taken, so that what follows stays in the connection.
         const std::int64_t known = framer.KnownRemaining();
-        if (known > 0) {
-            // Straight into the reply, where it is kept whole: no copy.
-            const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(known, IN_PLACE_CHUNK));
-            if (char *room = framer.PayloadRoom(wanted)) {
-                const ssize_t got = ::recv(m_fd, room, wanted, MSG_DONTWAIT);
-                framer.CommitPayload(got > 0 ? static_cast<std::size_t>(got) : 0);
-                if (got > 0) {
-                    deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-                    if (pulses && Clock::now() - lastPulse >= std::chrono::milliseconds(PULSE_SLICE_MS)) {
-                        lastPulse = Clock::now();
-                        CProgress progress;
-                        progress.done = framer.Received();
-                        progress.total = framer.ExpectedLength();
-                        if (!hooks->Pulse(progress))
-                            return {ReadEnd::Stopped, 0};
-                    }
-                    continue;
-                }
-                if (got == 0)
-                    return {ReadEnd::Closed, 0};
-                if (!WouldBlock(errno))
-                    return {ReadEnd::Failed, errno};
-                const WaitResult wait = WaitFor(POLLIN, deadline, hooks);
-                if (wait.end == WaitEnd::Event && wait.error == 0)
-                    continue;
-                if (wait.end == WaitEnd::Event)
-                    return {ReadEnd::Failed, wait.error};
-                if (wait.end == WaitEnd::Dead)
-                    return {ReadEnd::Dead, 0};
-                if (wait.end == WaitEnd::Stopped)
-                    return {ReadEnd::Stopped, 0};
-                return {ReadEnd::Stalled, 0};
-            }
-        }
         ssize_t got;
-        if (known > 0)
+        if (char *room = known > 0 ? framer.PayloadRoom(static_cast<std::size_t>(
+                                         std::min<std::int64_t>(known, IN_PLACE_CHUNK)))
+                                   : nullptr) {
+            got = ::recv(m_fd, room, static_cast<std::size_t>(std::min<std::int64_t>(known, IN_PLACE_CHUNK)),
+                         MSG_DONTWAIT);
+            framer.CommitPayload(got > 0 ? static_cast<std::size_t>(got) : 0);
+        } else if (known > 0) {
             got = ::recv(m_fd, buffer, static_cast<std::size_t>(std::min<std::int64_t>(known, READ_CHUNK)),
                          MSG_DONTWAIT);
-        else
-            got = ::recv(m_fd, buffer, READ_CHUNK, MSG_PEEK | MSG_DONTWAIT);
-        if (got > 0) {
-            if (known > 0) {
+            if (got > 0)
                 framer.Feed(buffer, static_cast<std::size_t>(got));
-            } else {
+        } else {
+            got = ::recv(m_fd, buffer, READ_CHUNK, MSG_PEEK | MSG_DONTWAIT);
+            if (got > 0) {
                 const std::size_t belongs = framer.Feed(buffer, static_cast<std::size_t>(got));
                 // The same bytes that the peek showed, now taken.
                 std::size_t taken = 0;
@@ -304,6 +275,8 @@ CTcpConnection::ReadResult CTcpConnection::ReadReply(CReplyFramer &framer, int t
                     taken += static_cast<std::size_t>(n);
                 }
             }
+        }
+        if (got > 0) {
             deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             if (pulses && Clock::now() - lastPulse >= std::chrono::milliseconds(PULSE_SLICE_MS)) {
                 lastPulse = Clock::now();
