@@ -316,14 +316,22 @@ bool CVxi11Session::Abort()
     return result.error == 0;
 }
 
-bool CVxi11Session::ClearDevice(QString &error)
+Device_GenericParms CVxi11Session::GenericParms() const
 {
+    // Calls that wait for the device's lock as long as for its answer.
     const int io = m_options.ioTimeoutMs;
     Device_GenericParms parms{};
     parms.lid = m_link;
     parms.flags = FLAG_WAITLOCK;
     parms.lock_timeout = Ms(io);
     parms.io_timeout = Ms(io);
+    return parms;
+}
+
+bool CVxi11Session::ClearDevice(QString &error)
+{
+    const int io = m_options.ioTimeoutMs;
+    Device_GenericParms parms = GenericParms();
     Device_Error result{};
     const clnt_stat status =
         device_clear_1(&parms, &result, m_core->Client(std::int64_t{2} * io + CALL_MARGIN_MS));
@@ -360,11 +368,7 @@ bool CVxi11Session::ReadStatusByte(std::uint8_t &status, QString &error)
         return false;
     }
     const int io = m_options.ioTimeoutMs;
-    Device_GenericParms parms{};
-    parms.lid = m_link;
-    parms.flags = FLAG_WAITLOCK;
-    parms.lock_timeout = Ms(io);
-    parms.io_timeout = Ms(io);
+    Device_GenericParms parms = GenericParms();
     Device_ReadStbResp result{};
     const clnt_stat rpc =
         device_readstb_1(&parms, &result, m_core->Client(std::int64_t{2} * io + CALL_MARGIN_MS));

@@ -57,6 +57,9 @@ private:
     QString Recover(bool pending);
     bool Abort();
     bool ClearDevice(QString &error);
+    // The parameters of a call on the link: its id, waiting for the lock,
+    // and the I/O time-out.
+    struct Device_GenericParms GenericParms() const;
     // The call failed in transport: a time-out leaves the link to Recover,
     // anything else closes it. Returns libtirpc's text.
     QString TransportFailure(bool timedOut);
