@@ -49,7 +49,6 @@ double Seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-
 // The descriptor that the process holds open on `path`.
 int DescriptorOf(const QString &path)
 {

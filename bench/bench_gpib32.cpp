@@ -31,7 +31,6 @@ constexpr char QUERY[] = "MEAS:VOLT?\r\n";
 constexpr char ANSWER[] = "1.250\r\n";
 constexpr int BLOCK = 250;
 
-
 // `count` queries; the seconds they took. Counts wrong answers in `bad`.
 double RunBlock(CGpibLink &link, int count, int &bad)
 {

@@ -205,7 +205,6 @@ QByteArray ReadAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-
 } // namespace
 
 int main()

@@ -40,8 +40,6 @@ constexpr int BLOCK_BYTES = 16 * 1024 * 1024;
 constexpr int ROUNDS = 5;
 const QString QUERY = QStringLiteral("WAV:DATA? %1").arg(BLOCK_BYTES);
 
-
-
 // The largest resident size so far, in MiB.
 double PeakMiB()
 {

@@ -96,7 +96,6 @@ int Child(int argc, char **argv, bool console)
     return rc;
 }
 
-
 } // namespace
 
 int main(int argc, char **argv)

@@ -44,7 +44,6 @@ constexpr char EXPECTED[] = "1.250\r\n";
 // are the medians of the ratios within each block.
 constexpr int BLOCKS = 40;
 
-
 // The link dispatch's send and ReadResponse, one query after another,
 // as the Send button with the Read box ticked does after its ConnectLinks.
 double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
@@ -166,7 +165,6 @@ double RawClient(const QString &address, int queries, int &wrong, bool nagle = f
     }
     return queries / seconds;
 }
-
 
 } // namespace
 

@@ -32,8 +32,6 @@ namespace {
 constexpr int BLOCKS = 10;
 const QByteArray IDENTITY = QByteArrayLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n");
 
-
-
 // One logged batch of the command file over the chosen link, as Send File
 // runs it: lines per second; wrong counts the records without the identity.
 double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QString &logPath, int lines,

@@ -33,7 +33,6 @@ namespace {
 
 constexpr qint64 MIB = 1 << 20;
 
-
 // Seconds for one open, query, read and close through the console's VISA
 // Resource link (the link opens its session, sends, reads the reply whole,
 // and closes it when another link is chosen); 0 when the reply was wrong.

@@ -31,7 +31,6 @@ namespace {
 constexpr int LINES = 10000;
 constexpr int ROUNDS = 11;
 
-
 // One logged batch: lines per second.
 double Batch(CLinkDispatch &links, const CUiHooks &hooks, const QString &commands, const QString &log,
              CWorkMonitor *work)

@@ -39,7 +39,8 @@ private slots:
         const QByteArray version("tallix " TALLIX_VERSION "\n");
 
         QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
-                                << QByteArrayList{"Usage: ", "--help", "--version", "--resource <RESOURCE>", "Tallix.conf"}
+                                << QByteArrayList{"Usage: ", "--help", "--version", "--resource <RESOURCE>",
+                                                  "Tallix.conf"}
                                 << QByteArrayList{};
         QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << QByteArrayList{version}
                                    << QByteArrayList{};

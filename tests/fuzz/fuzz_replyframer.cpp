@@ -47,7 +47,8 @@ bool Terminates(ReplyEnd mode, const std::uint8_t *data, std::size_t i)
 }
 
 // The first terminator at or after `from`, or nothing.
-std::optional<std::size_t> FindEnd(ReplyEnd mode, const std::uint8_t *data, std::size_t size, std::size_t from)
+std::optional<std::size_t> FindEnd(ReplyEnd mode, const std::uint8_t *data, std::size_t size,
+                                   std::size_t from)
 {
     for (std::size_t i = from; i < size; ++i)
         if (Terminates(mode, data, i))
@@ -73,7 +74,8 @@ Expected Reference(ReplyEnd mode, bool mark, const std::uint8_t *data, std::size
             e.block = true;
             e.payloadOffset = 2 + digits;
             e.payloadLength = length;
-            const auto payloadEnd = static_cast<std::uint64_t>(e.payloadOffset) + static_cast<std::uint64_t>(length);
+            const auto payloadEnd =
+                static_cast<std::uint64_t>(e.payloadOffset) + static_cast<std::uint64_t>(length);
             if (payloadEnd > size) {
                 // Cut short: only the end mark can end it, within the payload.
                 e.complete = mark;
@@ -130,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         framer.Feed(nullptr, 0, mark);
     for (std::size_t at = 0; at < size && !framer.Complete(); at += piece) {
         const std::size_t n = std::min(piece, size - at);
-        const std::size_t took = framer.Feed(reinterpret_cast<const char *>(data) + at, n, mark && at + n == size);
+        const std::size_t took =
+            framer.Feed(reinterpret_cast<const char *>(data) + at, n, mark && at + n == size);
         FUZZ_CHECK(took <= n, "took %zu of %zu", took, n);
         consumed += took;
         if (took < n) {
@@ -143,12 +146,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(framer.Received() == static_cast<std::int64_t>(consumed), "counted %lld of %zu",
                static_cast<long long>(framer.Received()), consumed);
     const CReply reply = framer.Take();
-    const auto kept = static_cast<std::size_t>(std::min<std::int64_t>(bound, static_cast<std::int64_t>(consumed)));
+    const auto kept =
+        static_cast<std::size_t>(std::min<std::int64_t>(bound, static_cast<std::int64_t>(consumed)));
     FUZZ_CHECK(reply.bytes.size() == static_cast<qsizetype>(kept), "kept %lld bytes, expected %zu",
                static_cast<long long>(reply.bytes.size()), kept);
-    FUZZ_CHECK(std::memcmp(reply.bytes.constData(), data, kept) == 0, "the kept bytes are not the reply's start");
-    FUZZ_CHECK(reply.cut == (static_cast<std::int64_t>(consumed) > bound), "cut %d after %zu bytes", reply.cut,
-               consumed);
+    FUZZ_CHECK(std::memcmp(reply.bytes.constData(), data, kept) == 0,
+               "the kept bytes are not the reply's start");
+    FUZZ_CHECK(reply.cut == (static_cast<std::int64_t>(consumed) > bound), "cut %d after %zu bytes",
+               reply.cut, consumed);
     FUZZ_CHECK(reply.block == e.block && reply.indefinite == e.indefinite, "block %d/%d, expected %d/%d",
                reply.block, reply.indefinite, e.block, e.indefinite);
     if (e.block && e.complete) {

@@ -106,11 +106,12 @@ private slots:
         QTest::newRow("no listener at a secondary address")
             << "GPIB0::14::3::INSTR" << QByteArray()
             << "Resource 'GPIB0::14::3::INSTR': sending failed: ENOL (no listener on the bus)";
-        QTest::newRow("no listener") << "GPIB0::9::INSTR" << QByteArray()
-                                     << "Resource 'GPIB0::9::INSTR': sending failed: ENOL (no listener on the bus)";
-        QTest::newRow("driver error while reading")
-            << "GPIB0::14::INSTR" << QByteArray("0:5")
-            << "Resource 'GPIB0::14::INSTR': reading the reply failed: EDVR (driver error: Input/output error)";
+        QTest::newRow("no listener")
+            << "GPIB0::9::INSTR" << QByteArray()
+            << "Resource 'GPIB0::9::INSTR': sending failed: ENOL (no listener on the bus)";
+        QTest::newRow("driver error while reading") << "GPIB0::14::INSTR" << QByteArray("0:5")
+                                                    << "Resource 'GPIB0::14::INSTR': reading the reply "
+                                                       "failed: EDVR (driver error: Input/output error)";
     }
 
     void failures()
