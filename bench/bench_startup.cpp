@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -68,11 +69,18 @@ QDialog *BareDialog()
     new QLabel(d);
     new QLabel(d);
     new QPlainTextEdit(d);
-    for (const char *t : {"Zemra Automation", "Ordal.dll", "Remote GPIB", "Lumec.dll", "TCP/IP"})
+    for (const char *t :
+         {"Zemra Automation", "Ordal.dll", "Remote GPIB", "Lumec.dll", "TCP/IP", "VISA Resource"})
         new QRadioButton(QString::fromLatin1(t), d);
     for (int i = 0; i < 4; ++i)
         new QLineEdit(d);
-    d->resize(592, 393);
+    new QLabel(QStringLiteral("Resource:"), d);
+    auto *resource = new QComboBox(d);
+    resource->setEditable(true);
+    new QPushButton(QStringLiteral("&Find..."), d);
+    (new QProgressBar(d))->hide();
+    (new QPushButton(QStringLiteral("&Stop"), d))->hide();
+    d->resize(592, 426);
     return d;
 }
 

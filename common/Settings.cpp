@@ -17,9 +17,10 @@ QSettings Store()
 
 } // namespace
 
-std::int32_t GetProfileInt(const QString &section, const QString &key, std::int32_t defaultValue)
+namespace {
+
+std::int32_t IntOf(const QVariant &value, std::int32_t defaultValue)
 {
-    const QVariant value = Store().value(section + QLatin1Char('/') + key);
     if (!value.isValid())
         return defaultValue;
     bool ok = false;
@@ -27,6 +28,42 @@ std::int32_t GetProfileInt(const QString &section, const QString &key, std::int3
     if (!ok || number < INT32_MIN || number > INT32_MAX)
         return defaultValue;
     return static_cast<std::int32_t>(number);
+}
+
+} // namespace
+
+std::int32_t GetProfileInt(const QString &section, const QString &key, std::int32_t defaultValue)
+{
+    return IntOf(Store().value(section + QLatin1Char('/') + key), defaultValue);
+}
+
+struct CProfileReader::Store
+{
+    QSettings settings{QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvane"),
+                       QStringLiteral("Tallix")};
+};
+
+CProfileReader::CProfileReader() : m_store(new Store) {}
+
+CProfileReader::~CProfileReader()
+{
+    delete m_store;
+}
+
+std::int32_t CProfileReader::Int(const QString &section, const QString &key, std::int32_t defaultValue) const
+{
+    return IntOf(m_store->settings.value(section + QLatin1Char('/') + key), defaultValue);
+}
+
+QString CProfileReader::String(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const QVariant value = m_store->settings.value(section + QLatin1Char('/') + key);
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+QStringList CProfileReader::StringList(const QString &section, const QString &key) const
+{
+    return m_store->settings.value(section + QLatin1Char('/') + key).toStringList();
 }
 
 namespace {

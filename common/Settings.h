@@ -27,6 +27,26 @@ struct CProfileValue
 };
 void WriteProfileInts(std::initializer_list<CProfileValue> values);
 
+// Many values read at once, through one opening of the store: what the
+// start-up reads.
+class CProfileReader
+{
+public:
+    CProfileReader();
+    ~CProfileReader();
+    CProfileReader(const CProfileReader &) = delete;
+    CProfileReader &operator=(const CProfileReader &) = delete;
+
+    // As GetProfileInt, GetProfileString and GetProfileStringList read them.
+    std::int32_t Int(const QString &section, const QString &key, std::int32_t defaultValue) const;
+    QString String(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+    QStringList StringList(const QString &section, const QString &key) const;
+
+private:
+    struct Store;
+    Store *m_store;
+};
+
 // Texts, kept beside the integers: a value that is missing reads as the
 // default. A list is kept as one entry of the store.
 QString GetProfileString(const QString &section, const QString &key, const QString &defaultValue = QString());

@@ -395,9 +395,10 @@ bool CConsoleDlg::OnInitDialog()
     if (CHostAddressUser *host = m_links.HostAddressUser())
         host->SetHostAddress(ipAddress);
     m_ipAddressCtrl->SetAddress(ipAddress);
-    m_resourceCombo->addItems(GetProfileStringList(QStringLiteral("VISA"), QStringLiteral("Resources"))
-                                  .mid(0, RESOURCE_HISTORY_SIZE));
-    m_resourceCombo->setEditText(GetProfileString(QStringLiteral("VISA"), QStringLiteral("Resource")));
+    const CProfileReader store;
+    m_resourceCombo->addItems(
+        store.StringList(QStringLiteral("VISA"), QStringLiteral("Resources")).mid(0, RESOURCE_HISTORY_SIZE));
+    m_resourceCombo->setEditText(store.String(QStringLiteral("VISA"), QStringLiteral("Resource")));
     // The first delay of the run, which needs the calibration, follows the
     // first paint (paintEvent), so that the window never waits for it.
     m_send->setFocus(Qt::OtherFocusReason);

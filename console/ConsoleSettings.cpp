@@ -56,15 +56,16 @@ const CLinkSetting *CConsoleSettings::Find(const QString &name)
 CConsoleSettings CConsoleSettings::Load()
 {
     CConsoleSettings settings;
+    const CProfileReader store;
     for (const CLinkSettingsGroup &group : Groups()) {
         for (const CLinkSetting &setting : group.settings) {
             const QString section = QString::fromLatin1(setting.section);
             const QString key = QString::fromLatin1(setting.key);
             QVariant stored;
             if (setting.shown == CLinkSetting::Shown::Library) {
-                stored = GetProfileString(section, key);
+                stored = store.String(section, key);
             } else {
-                const std::int32_t value = GetProfileInt(section, key, INT32_MIN);
+                const std::int32_t value = store.Int(section, key, INT32_MIN);
                 if (value != INT32_MIN)
                     stored = QVariant(static_cast<qlonglong>(value));
             }
@@ -72,9 +73,9 @@ CConsoleSettings CConsoleSettings::Load()
                 setting.set(settings.links, stored);
         }
     }
-    const int show = GetProfileInt(QStringLiteral("Console"), QStringLiteral("ShowControlCharacters"), 0);
-    settings.showControlCharacters = show == 1;
-    settings.logTimeStamps = GetProfileInt(QStringLiteral("Log"), QStringLiteral("TimeStamps"), 0) == 1;
+    settings.showControlCharacters =
+        store.Int(QStringLiteral("Console"), QStringLiteral("ShowControlCharacters"), 0) == 1;
+    settings.logTimeStamps = store.Int(QStringLiteral("Log"), QStringLiteral("TimeStamps"), 0) == 1;
     return settings;
 }
 
