@@ -4,6 +4,18 @@
 
 #include <algorithm>
 
+void CReply::Reset()
+{
+    bytes.resize(0);
+    total = 0;
+    cut = false;
+    block = false;
+    indefinite = false;
+    payloadOffset = 0;
+    payloadLength = 0;
+    whole = false;
+}
+
 QByteArrayView CReply::PayloadView() const
 {
     if (!block)

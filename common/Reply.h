@@ -43,6 +43,9 @@ struct CReply
     // The same without a copy; valid while `bytes` is unchanged.
     QByteArrayView PayloadView() const;
     bool IsEmpty() const { return bytes.isEmpty(); }
+    // Empty again, keeping the room its bytes had: a log read a line reuses
+    // it instead of allocating anew.
+    void Reset();
 };
 
 // What the user is told when a reply could not be read to its end, or was

@@ -181,7 +181,7 @@ int CAutomationLink::Send(std::string_view line)
 
 void CAutomationLink::ReadForDisplay(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (m_automation.IsEmpty())
         return;
     QByteArray text = m_automation.ReceiveText();
@@ -194,7 +194,7 @@ void CAutomationLink::ReadForDisplay(CReply &reply)
 
 void CAutomationLink::ReadForLog(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (m_automation.IsEmpty())
         return;
     QByteArray text = m_automation.ReceiveText();

@@ -304,7 +304,7 @@ QString CGpibLink::LastErrorText() const
 
 bool CGpibLink::ReadReply(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (m_offline != 0) {
         char text[4];
         Read(text, 4, 0, 0x100);
@@ -387,7 +387,7 @@ void CGpibLink::ReadForLog(CReply &reply)
         // The library's offline text, as a log read has always recorded it.
         char buffer[RESPONSE_BUFFER_SIZE + 1];
         Read(buffer, RESPONSE_BUFFER_SIZE, 1, 0x100);
-        reply = CReply();
+        reply.Reset();
         reply.bytes = QByteArray(buffer);
         reply.total = reply.bytes.size();
         return;

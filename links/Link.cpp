@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 
+#include <cstring>
+
 CLinkError::CLinkError(const QString &text) : std::runtime_error(text.toStdString()) {}
 
 QString CLinkError::Text() const
@@ -39,7 +41,9 @@ void CLink::ReadIntoReply(CReply &reply, const std::function<void(LogBuffer)> &r
     buffer[0] = '\0';
     buffer[RESPONSE_BUFFER_SIZE] = '\0';
     read(LogBuffer(buffer, RESPONSE_BUFFER_SIZE + 1));
-    reply = CReply();
-    reply.bytes = QByteArray(buffer);
-    reply.total = reply.bytes.size();
+    reply.Reset();
+    const auto n = static_cast<qsizetype>(std::strlen(buffer));
+    reply.bytes.resize(n);
+    std::memcpy(reply.bytes.data(), buffer, static_cast<std::size_t>(n));
+    reply.total = n;
 }

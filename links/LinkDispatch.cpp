@@ -101,14 +101,14 @@ int CLinkDispatch::Send(std::string_view line)
 
 void CLinkDispatch::ReadForLog(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (CLink *link = Chosen())
         link->ReadForLog(reply);
 }
 
 int CLinkDispatch::ReadResponse(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (CLink *link = Chosen())
         link->ReadForDisplay(reply);
     return 1;

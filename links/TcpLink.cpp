@@ -45,7 +45,7 @@ int CTcpLink::Update(bool chosen)
 
 void CTcpLink::ReadReply(CReply &reply, bool forLog)
 {
-    reply = CReply();
+    reply.Reset();
     if (!HasSocket())
         return;
     if (!m_context.options.askForReply) {
@@ -68,7 +68,7 @@ void CTcpLink::ReadForLog(CReply &reply)
     // An instrument that is not asked answers queries only: after any other
     // line there is nothing to wait for.
     if (!ExpectsReply()) {
-        reply = CReply();
+        reply.Reset();
         return;
     }
     ReadReply(reply, true);
@@ -245,7 +245,7 @@ bool CTcpLink::WaitForReply(Clock::time_point deadline)
 
 bool CTcpLink::ReadWholeReply(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (!HasSocket()) {
         ReportFailure(QStringLiteral("Error requesting response: ") + SystemErrorText(ENOTCONN));
         return false;

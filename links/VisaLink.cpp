@@ -106,7 +106,7 @@ int CVisaLink::Send(std::string_view line)
 
 void CVisaLink::ReadReply(CReply &reply)
 {
-    reply = CReply();
+    reply.Reset();
     if (!m_session || !m_session->IsOpen())
         return;
     QString error;
@@ -126,7 +126,7 @@ void CVisaLink::ReadReply(CReply &reply)
 void CVisaLink::ReadForLog(CReply &reply)
 {
     if (!ExpectsReply()) {
-        reply = CReply();
+        reply.Reset();
         return;
     }
     ReadReply(reply);
