@@ -30,8 +30,15 @@ const QByteArray IDENTITY = QByteArrayLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n")
 class CWatcher : public QObject
 {
 public:
-    CWatcher(Window &w, std::function<bool(const QString &)> when, bool close = false)
-        : m_w(w), m_when(std::move(when)), m_close(close)
+    enum Act
+    {
+        PressStop,
+        PressEscape,
+        CloseWindow,
+    };
+
+    CWatcher(Window &w, std::function<bool(const QString &)> when, Act act = PressStop)
+        : m_w(w), m_when(std::move(when)), m_act(act)
     {
         connect(&m_timer, &QTimer::timeout, this, [this]() { Tick(); });
         m_timer.start(20);
@@ -39,6 +46,8 @@ public:
     int ticks = 0;
     QString shown; // the progress text when it acted
     bool acted = false;
+    // What could start other work while this ran: nothing.
+    QStringList enabledDuringWork;
 
 private:
     void Tick()
@@ -49,15 +58,21 @@ private:
             return;
         acted = true;
         shown = bar->format();
-        if (m_close)
+        for (int id : {IDC_SEND, IDC_READ, IDC_STATUS, IDC_SERIAL_POLL, IDC_OPEN_FILE, IDC_SEND_FILE,
+                       IDC_FIND, IDC_COMMAND, IDC_RESOURCE, IDC_LINK_GPIB, IDC_IP_ADDRESS, IDC_GPIB_ADDRESS})
+            if (m_w->Control(id)->isEnabled())
+                enabledDuringWork << m_w->Control(id)->objectName();
+        if (m_act == CloseWindow)
             m_w->close();
+        else if (m_act == PressEscape)
+            QTest::keyClick(m_w.control<QPushButton>(IDC_STOP), Qt::Key_Escape);
         else
             m_w.control<QPushButton>(IDC_STOP)->click();
     }
 
     Window &m_w;
     std::function<bool(const QString &)> m_when;
-    bool m_close;
+    Act m_act;
     QTimer m_timer;
 };
 
@@ -132,6 +147,7 @@ private slots:
         });
         w->control<QPushButton>(IDC_SEND_FILE)->click();
         QVERIFY(watcher.acted);
+        QCOMPARE(watcher.enabledDuringWork, QStringList());
         QVERIFY2(watcher.ticks > 50, qPrintable(QString::number(watcher.ticks))); // the loop ran all along
         QCOMPARE(w->messages.size(), 1);
         const QRegularExpressionMatch stopped =
@@ -160,11 +176,12 @@ private slots:
         QTest::addColumn<QStringList>("serverOptions");
         QTest::addColumn<QString>("progress"); // the start of the progress text when Stop is pressed
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("escape"); // Escape rather than a click on Stop
         QTest::newRow("16 MiB block")
             << "WAV:DATA? 16777216" << QStringList{"--pieces", "64", "--pause-ms", "40"} << " bytes received"
-            << "Error waiting for response: stopped after ";
+            << "Error waiting for response: stopped after " << true;
         QTest::newRow("connect never answered") << "*IDN?" << QStringList{"--accept-nothing"} << "Waited "
-                                                << "Connecting to the server was stopped.";
+                                                << "Connecting to the server was stopped." << false;
     }
 
     void stopAReadOrAWait()
@@ -173,13 +190,16 @@ private slots:
         QFETCH(QStringList, serverOptions);
         QFETCH(QString, progress);
         QFETCH(QString, message);
+        QFETCH(bool, escape);
         const QString address = tcptest::NextAddress(ADDRESS_RANGE);
         CServer slow, good;
         START_SERVER(slow, address, QStringList{"--port", "5025", "--scpi"} + serverOptions);
         const QString other = tcptest::NextAddress(ADDRESS_RANGE);
         START_SERVER(good, other, "--port", "5025", "--scpi");
         auto w = ScpiWindow(address, 5025);
-        CWatcher watcher(*w, [progress](const QString &text) { return text.contains(progress); });
+        CWatcher watcher(
+            *w, [progress](const QString &text) { return text.contains(progress); },
+            escape ? CWatcher::PressEscape : CWatcher::PressStop);
         Send(*w, command);
         QVERIFY(watcher.acted);
         QCOMPARE(w->messages.size(), 1);
@@ -232,7 +252,8 @@ private slots:
         (*w)->show(); // the close box closes a window that is shown
         const QString log = OpenBatch(*w, 1000);
         CWatcher watcher(
-            *w, [](const QString &text) { return text.startsWith(QLatin1String("Line ")); }, true);
+            *w, [](const QString &text) { return text.startsWith(QLatin1String("Line ")); },
+            CWatcher::CloseWindow);
         w->control<QPushButton>(IDC_SEND_FILE)->click();
         QVERIFY(watcher.acted);
         QVERIFY(!(*w)->isVisible());
