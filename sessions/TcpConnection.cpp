@@ -92,7 +92,7 @@ void CTcpConnection::Close()
 }
 
 CTcpConnection::WaitResult CTcpConnection::WaitFor(short events, Clock::time_point deadline,
-                                                   const CUiHooks *hooks) const
+                                                   const CUiHooks *hooks, const CProgress *reading) const
 {
     // Blocks until `events` (or an error or hang-up, which count as the event
     // with the socket's pending error, unless what came before it can still
@@ -116,10 +116,14 @@ CTcpConnection::WaitResult CTcpConnection::WaitFor(short events, Clock::time_poi
         if (n == 0) {
             if (pulses) {
                 CProgress progress;
-                progress.kind = CProgress::Kind::Wait;
-                progress.done =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-                progress.total = total;
+                if (reading) {
+                    progress = *reading;
+                } else {
+                    progress.kind = CProgress::Kind::Wait;
+                    progress.done =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+                    progress.total = total;
+                }
                 if (!hooks->Pulse(progress))
                     return {WaitEnd::Stopped, 0};
             }
@@ -292,7 +296,10 @@ CTcpConnection::ReadResult CTcpConnection::ReadReply(CReplyFramer &framer, int t
             return {ReadEnd::Closed, 0};
         if (!WouldBlock(errno))
             return {ReadEnd::Failed, errno};
-        const WaitResult wait = WaitFor(POLLIN, deadline, hooks);
+        CProgress reading;
+        reading.done = framer.Received();
+        reading.total = framer.ExpectedLength();
+        const WaitResult wait = WaitFor(POLLIN, deadline, hooks, &reading);
         switch (wait.end) {
         case WaitEnd::Event:
             if (wait.error != 0)

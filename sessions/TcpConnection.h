@@ -12,6 +12,7 @@
 
 class CReplyFramer;
 class CUiHooks;
+struct CProgress;
 
 // One TCP connection to an instrument, as the TCP/IP link and the SOCKET
 // sessions share it: a connect within a time-out, sends that never wait, and
@@ -92,7 +93,10 @@ public:
     ReadResult ReadReply(CReplyFramer &framer, int timeoutMs, const CUiHooks *hooks);
 
 private:
-    WaitResult WaitFor(short events, Clock::time_point deadline, const CUiHooks *hooks) const;
+    // `reading`: the progress of the reply being read, which the slices
+    // report; none for a plain wait, which reports the time waited.
+    WaitResult WaitFor(short events, Clock::time_point deadline, const CUiHooks *hooks,
+                       const CProgress *reading = nullptr) const;
 
     int m_fd = -1;
     // The connection blocks, with a receive time-out of most of the wait for
