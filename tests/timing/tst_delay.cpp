@@ -129,6 +129,31 @@ private slots:
         QCOMPARE(m_next, std::size_t(2));
     }
 
+    // On the real clock a pause is never shorter than asked, however wrong
+    // its calibration has become (a core that now runs faster than when it
+    // was measured): the clock, not the count, ends it.
+    void pausesNeverEndEarly_data()
+    {
+        QTest::addColumn<bool>("spin"); // the GPIB read pause, else the delay
+        QTest::newRow("delay") << false;
+        QTest::newRow("GPIB read pause") << true;
+    }
+
+    void pausesNeverEndEarly()
+    {
+        QFETCH(bool, spin);
+        SetCountingLoopObserver({});
+        g_loopsPerMicrosecond = 0.001f; // a thousandth of a loop a microsecond
+        g_spinLoopsPerMillisecond = 1;  // one spin loop a millisecond
+        QElapsedTimer clock;
+        clock.start();
+        if (spin)
+            SpinPause(static_cast<std::int32_t>(g_spinLoopsPerMillisecond * 3), 3);
+        else
+            DelayMicroseconds(3000);
+        QVERIFY2(clock.nsecsElapsed() >= 3000000, qPrintable(QString::number(clock.nsecsElapsed())));
+    }
+
     // The real clock, calibrated as the program does it, beside the caller:
     // its factor must be the loop's real rate (a factor that is off makes
     // every pause as much too long or too short).
