@@ -75,9 +75,9 @@ bool CPrologixBackend::IsSpec(const char *text)
     return text && std::strncmp(text, "prologix:", 9) == 0;
 }
 
-bool CPrologixBackend::Configure(const std::string &spec, std::string &reason)
+bool CPrologixBackend::Configure(const std::string &location, std::string &reason)
 {
-    return m_link.Configure(spec, reason);
+    return m_link.Configure(location, reason);
 }
 
 std::string CPrologixBackend::Describe() const

@@ -56,8 +56,9 @@ public:
     // "prologix:..." names the adapter; anything else is a library.
     static bool IsSpec(const char *text);
 
-    // `spec` without "prologix:"; false with the reason.
-    bool Configure(const std::string &spec, std::string &reason);
+    // Where the adapter is: the value of TALLIX_GPIB_BACKEND without
+    // "prologix:"; false with the reason.
+    bool Configure(const std::string &location, std::string &reason);
     // "Prologix adapter on /dev/ttyUSB0", "Prologix adapter at host:1234".
     std::string Describe() const;
     // The adapter's ++ver line; empty while it cannot be reached.

@@ -76,11 +76,11 @@ CPrologixLink::~CPrologixLink()
     Close();
 }
 
-bool CPrologixLink::Configure(const std::string &spec, std::string &reason)
+bool CPrologixLink::Configure(const std::string &location, std::string &reason)
 {
-    if (spec.rfind("serial:", 0) == 0) {
+    if (location.rfind("serial:", 0) == 0) {
         m_serial = true;
-        m_device = spec.substr(7);
+        m_device = location.substr(7);
         const std::size_t at = m_device.rfind('@');
         m_baud = DEFAULT_BAUD;
         if (at != std::string::npos) {
@@ -97,9 +97,9 @@ bool CPrologixLink::Configure(const std::string &spec, std::string &reason)
         }
         return true;
     }
-    if (spec.rfind("tcp:", 0) == 0) {
+    if (location.rfind("tcp:", 0) == 0) {
         m_serial = false;
-        std::string rest = spec.substr(4);
+        std::string rest = location.substr(4);
         m_port = DEFAULT_TCP_PORT;
         if (!rest.empty() && rest[0] == '[') {
             const std::size_t close = rest.find(']');

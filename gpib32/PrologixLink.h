@@ -28,7 +28,7 @@ public:
 
     // "serial:DEVICE[@BAUD]" or "tcp:HOST[:PORT]" (an IPv6 address in
     // brackets); false with the reason.
-    bool Configure(const std::string &spec, std::string &reason);
+    bool Configure(const std::string &location, std::string &reason);
     bool IsSerial() const { return m_serial; }
     // "/dev/ttyUSB0" or "host:1234".
     std::string Where() const;
