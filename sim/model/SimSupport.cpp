@@ -97,6 +97,17 @@ void SleepMs(long ms)
     }
 }
 
+bool ParseDecimal(const char *text, long low, long high, long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || n < low || n > high)
+        return false;
+    value = n;
+    return true;
+}
+
 std::string Trimmed(const std::string &text)
 {
     std::size_t b = 0, e = text.size();

@@ -29,6 +29,11 @@ void TraceLine(const char *variable, const char *format, ...) __attribute__((for
 // (or `path` is null).
 bool ReadWholeFile(const char *path, std::string &data);
 
+// The whole of `text` as a decimal number from `low` to `high` into `value`;
+// false, with `value` untouched, for anything else (command-line options and
+// adapter settings are read this way).
+bool ParseDecimal(const char *text, long low, long high, long &value);
+
 // Sleeps `ms` milliseconds (none for 0 or less), through signals.
 void SleepMs(long ms);
 

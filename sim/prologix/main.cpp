@@ -272,10 +272,7 @@ private:
 
     static bool Number(const std::string &text, long low, long high, long &value)
     {
-        char *end = nullptr;
-        errno = 0;
-        value = std::strtol(text.c_str(), &end, 10);
-        return !text.empty() && errno == 0 && *end == '\0' && value >= low && value <= high;
+        return tallixsim::ParseDecimal(text.c_str(), low, high, value);
     }
 
     // "++name" settings that are numbers: set with a value, asked without.

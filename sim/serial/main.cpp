@@ -76,11 +76,8 @@ bool ParseOptions(int argc, char **argv, Options &options)
         const auto number = [&](long low, long high, long &out) {
             if (!value)
                 return false;
-            char *end = nullptr;
-            errno = 0;
-            out = std::strtol(value, &end, 10);
             ++i;
-            return errno == 0 && *end == '\0' && end != value && out >= low && out <= high;
+            return tallixsim::ParseDecimal(value, low, high, out);
         };
         long n = 0;
         if (arg == "--line-end" && value) {

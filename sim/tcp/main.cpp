@@ -20,6 +20,7 @@
 // --dump QUERY FILE writes the reply to QUERY into FILE, exactly as the
 // server would send it (with --scpi before it, as the SCPI mode would), and
 // exits: the tests' expected bytes come from here.
+#include "sim/model/SimSupport.h"
 #include "sim/tcp/InstrumentServer.h"
 
 #include <signal.h>
@@ -81,17 +82,6 @@ constexpr const char *USAGE =
     "                        exit status 1 when QUERY gets no reply\n"
     "Prints \"listening on ADDRESS:PORT\" when ready; SIGTERM or SIGINT ends it.\n";
 
-bool ParseNumber(const char *text, long low, long high, long &value)
-{
-    errno = 0;
-    char *end = nullptr;
-    const long n = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || n < low || n > high)
-        return false;
-    value = n;
-    return true;
-}
-
 int Usage(const char *problem)
 {
     std::fprintf(stderr, "tallix-instrument-server: %s\n%s", problem, USAGE);
@@ -138,7 +128,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         auto number = [&](long low, long high, long &value) {
-            return i + 1 < argc && ParseNumber(argv[++i], low, high, value);
+            return i + 1 < argc && tallixsim::ParseDecimal(argv[++i], low, high, value);
         };
         long value = 0;
         if (option == "--help" || option == "-h") {

@@ -5,6 +5,7 @@
 // for clients written elsewhere. With --portmapper it answers the portmapper
 // on port 111 itself (run it in a network namespace of its own, or as root
 // where no portmapper runs); without, clients need the core port it prints.
+#include "sim/model/SimSupport.h"
 #include "sim/vxi11/Vxi11Server.h"
 
 #include <signal.h>
@@ -51,17 +52,6 @@ constexpr const char *USAGE =
     "Prints \"listening on ADDRESS:PORT\" (the core channel) when ready; SIGTERM or\n"
     "SIGINT ends it.\n";
 
-bool ParseNumber(const char *text, long low, long high, long &value)
-{
-    errno = 0;
-    char *end = nullptr;
-    const long n = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || n < low || n > high)
-        return false;
-    value = n;
-    return true;
-}
-
 int Usage(const std::string &problem)
 {
     std::fprintf(stderr, "tallix-vxi11-server: %s\n%s", problem.c_str(), USAGE);
@@ -76,7 +66,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         auto number = [&](long low, long high, long &value) {
-            return i + 1 < argc && ParseNumber(argv[++i], low, high, value);
+            return i + 1 < argc && tallixsim::ParseDecimal(argv[++i], low, high, value);
         };
         long value = 0;
         if (option == "--help" || option == "-h") {
