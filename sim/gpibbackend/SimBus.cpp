@@ -22,27 +22,6 @@ constexpr const char *TRACE_VARIABLE = "TALLIX_SIM_BUS_TRACE";
 constexpr std::uint16_t NOADDR = 0xFFFF;
 constexpr long DEFAULT_TIMEOUT_MS = 3;
 
-std::string Escaped(const std::string &bytes)
-{
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c == '\r') {
-            text += "\\r";
-        } else if (c == '\n') {
-            text += "\\n";
-        } else if (c == '\\') {
-            text += "\\\\";
-        } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            text += hex;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
 BusOutcome Failure(BusError error)
 {
     BusOutcome outcome;

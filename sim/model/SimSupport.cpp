@@ -108,6 +108,27 @@ bool ParseDecimal(const char *text, long low, long high, long &value)
     return true;
 }
 
+std::string Escaped(const std::string &bytes)
+{
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\\') {
+            text += "\\\\";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            text += hex;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
 std::string Trimmed(const std::string &text)
 {
     std::size_t b = 0, e = text.size();

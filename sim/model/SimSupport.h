@@ -37,6 +37,9 @@ bool ParseDecimal(const char *text, long low, long high, long &value);
 // Sleeps `ms` milliseconds (none for 0 or less), through signals.
 void SleepMs(long ms);
 
+// `bytes` as one printable trace line: CR, LF and backslash escaped, other
+// control and non-ASCII bytes as \xNN.
+std::string Escaped(const std::string &bytes);
 // Without the blanks, CR and LF at either end.
 std::string Trimmed(const std::string &text);
 // With a to z made A to Z, whatever the locale.

@@ -70,27 +70,6 @@ constexpr const char *USAGE = "Usage: tallix-prologix-adapter [--address A.B.C.D
 
 const char *g_trace = nullptr;
 
-std::string Escaped(const std::string &bytes)
-{
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c == '\r') {
-            text += "\\r";
-        } else if (c == '\n') {
-            text += "\\n";
-        } else if (c == '\\') {
-            text += "\\\\";
-        } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            text += hex;
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
 void Trace(const std::string &line)
 {
     if (!g_trace)
@@ -114,7 +93,7 @@ public:
             Trace("bus write " + std::to_string(pad) + " nolistener");
             return;
         }
-        Trace("bus write " + std::to_string(pad) + " " + Escaped(bytes) + (eoi ? " eoi" : ""));
+        Trace("bus write " + std::to_string(pad) + " " + tallixsim::Escaped(bytes) + (eoi ? " eoi" : ""));
         m_input += bytes;
         std::size_t lf;
         while ((lf = m_input.find('\n')) != std::string::npos) {
@@ -288,7 +267,7 @@ private:
 
     bool Line()
     {
-        Trace("host " + Escaped(m_raw));
+        Trace("host " + tallixsim::Escaped(m_raw));
         if (!m_command || m_line.size() < 2 || m_line.compare(0, 2, "++") != 0)
             return Data(m_line);
         const std::string text = tallixsim::Trimmed(m_line.substr(2));
