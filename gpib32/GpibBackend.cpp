@@ -204,7 +204,7 @@ void CGpibBackend::Load(const char *override)
         m_attempts += m_attempts.empty() ? "tried " : "; ";
         m_attempts += text;
     };
-    if (CPrologixBackend::IsSpec(override)) {
+    if (CPrologixBackend::NamesAdapter(override)) {
         // The user chose the adapter: no library is tried in its place.
         auto adapter = std::make_unique<CPrologixBackend>();
         if (!adapter->Configure(override + 9, reason)) {

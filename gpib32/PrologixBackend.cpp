@@ -70,7 +70,7 @@ bool ValidAddress(Addr4882_t address)
 
 } // namespace
 
-bool CPrologixBackend::IsSpec(const char *text)
+bool CPrologixBackend::NamesAdapter(const char *text)
 {
     return text && std::strncmp(text, "prologix:", 9) == 0;
 }

@@ -54,7 +54,7 @@ public:
     static constexpr int MAX_ADAPTER_TIMEOUT_MS = 3000;
 
     // "prologix:..." names the adapter; anything else is a library.
-    static bool IsSpec(const char *text);
+    static bool NamesAdapter(const char *text);
 
     // Where the adapter is: the value of TALLIX_GPIB_BACKEND without
     // "prologix:"; false with the reason.
