@@ -291,6 +291,17 @@ bool Vxi11Server::WaitForLock(int link, int flags, unsigned int lockTimeoutMs, s
     return false;
 }
 
+std::function<void(int)> Vxi11Server::LateError(const char *call, int link, svc_req *request)
+{
+    SVCXPRT *transport = request->rq_xprt;
+    return [this, call, link, transport](int error) {
+        Device_Error answer{error};
+        Trace("%s lid=%d -> error %d", call, link, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_Error),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+}
+
 bool Vxi11Server::CreateLink(const Create_LinkParms &parms, Create_LinkResp &result, svc_req *request)
 {
     const std::string name = parms.device ? parms.device : "";
@@ -461,14 +472,8 @@ bool Vxi11Server::ReadStatusByte(const Device_GenericParms &parms, Device_ReadSt
 bool Vxi11Server::Clear(const Device_GenericParms &parms, Device_Error &result, svc_req *request)
 {
     const int link = parms.lid;
-    SVCXPRT *transport = request->rq_xprt;
-    auto later = [this, link, transport](int error) {
-        Device_Error answer{error};
-        Trace("device_clear lid=%d -> error %d", link, error);
-        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_Error),
-                      reinterpret_cast<caddr_t>(&answer));
-    };
-    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, later))
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request,
+                     LateError("device_clear", link, request)))
         return false;
     Device *device = DeviceOf(link);
     result.error = device ? LockError(link) : ERR_INVALID_LINK;
@@ -491,14 +496,7 @@ bool Vxi11Server::Generic(const char *name, const Device_GenericParms &parms, De
 bool Vxi11Server::Lock(const Device_LockParms &parms, Device_Error &result, svc_req *request)
 {
     const int link = parms.lid;
-    SVCXPRT *transport = request->rq_xprt;
-    auto later = [this, link, transport](int error) {
-        Device_Error answer{error};
-        Trace("device_lock lid=%d -> error %d", link, error);
-        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_Error),
-                      reinterpret_cast<caddr_t>(&answer));
-    };
-    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, later))
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, LateError("device_lock", link, request)))
         return false;
     Device *device = DeviceOf(link);
     result.error = device ? LockError(link) : ERR_INVALID_LINK;

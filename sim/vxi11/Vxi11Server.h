@@ -107,6 +107,8 @@ private:
     bool WaitForLock(int link, int flags, unsigned int lockTimeoutMs, svc_req *request,
                      const std::function<void(int)> &answer);
     void Defer(svc_req *request, int link, long ms, std::function<void(int)> answer);
+    // The late answer of a call that replies with nothing but an error.
+    std::function<void(int)> LateError(const char *call, int link, svc_req *request);
     void FillRead(Device &device, const Device_ReadParms &parms, Device_ReadResp &result);
     void RunDue(bool all);
     void ForgetClosedLinks();
