@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
+#include "tests/gpib32/Gpib32Calls.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,47 +109,8 @@ private:
 
     static void addBackendColumn() { QTest::addColumn<QString>("backend"); }
 
-    // gpib-32's names as a program other than the console calls them.
-    struct Gpib32
+    struct Gpib32 : Gpib32Calls
     {
-        std::unique_ptr<void, int (*)(void *)> handle{nullptr, dlclose};
-        void (*SendIFC)(int) = nullptr;
-        void (*Send)(int, unsigned short, const void *, long, int) = nullptr;
-        void (*Receive)(int, unsigned short, void *, long, int) = nullptr;
-        void (*ReadStatusByte)(int, unsigned short, short *) = nullptr;
-        void (*DevClear)(int, unsigned short) = nullptr;
-        int (*ibdev)(int, int, int, int, int, int) = nullptr;
-        int (*ibclr)(int) = nullptr;
-        int *ibsta = nullptr;
-        int *iberr = nullptr;
-        int *ibcnt = nullptr;
-        long *ibcntl = nullptr;
-
-        template <typename T> void find(T &target, const char *name)
-        {
-            target = reinterpret_cast<T>(dlsym(handle.get(), name));
-        }
-
-        bool open(const QString &path)
-        {
-            handle.reset(dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL));
-            if (!handle)
-                return false;
-            find(SendIFC, "SendIFC");
-            find(Send, "Send");
-            find(Receive, "Receive");
-            find(ReadStatusByte, "ReadStatusByte");
-            find(DevClear, "DevClear");
-            find(ibdev, "ibdev");
-            find(ibclr, "ibclr");
-            find(ibsta, "user_ibsta");
-            find(iberr, "user_iberr");
-            find(ibcnt, "user_ibcnt");
-            find(ibcntl, "user_ibcntl");
-            return SendIFC && Send && Receive && ReadStatusByte && DevClear && ibdev && ibclr && ibsta &&
-                   iberr && ibcnt && ibcntl;
-        }
-
         QByteArray query(const QByteArray &command)
         {
             const QByteArray line = command + "\r\n";

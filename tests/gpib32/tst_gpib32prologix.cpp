@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
+#include "tests/gpib32/Gpib32Calls.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,54 +70,8 @@ private:
         return copy;
     }
 
-    struct Gpib32
+    struct Gpib32 : Gpib32Calls
     {
-        std::unique_ptr<void, int (*)(void *)> handle{nullptr, dlclose};
-        void (*SendIFC)(int) = nullptr;
-        void (*Send)(int, unsigned short, const void *, long, int) = nullptr;
-        void (*Receive)(int, unsigned short, void *, long, int) = nullptr;
-        void (*ReadStatusByte)(int, unsigned short, short *) = nullptr;
-        void (*DevClear)(int, unsigned short) = nullptr;
-        int (*ibtmo)(int, int) = nullptr;
-        int (*ibdev)(int, int, int, int, int, int) = nullptr;
-        int (*ibwrt)(int, const void *, long) = nullptr;
-        int (*ibrd)(int, void *, long) = nullptr;
-        int (*ibrsp)(int, char *) = nullptr;
-        int (*ibclr)(int) = nullptr;
-        int *ibsta = nullptr;
-        int *iberr = nullptr;
-        int *ibcnt = nullptr;
-        long *ibcntl = nullptr;
-
-        template <typename T> void find(T &target, const char *name)
-        {
-            target = reinterpret_cast<T>(dlsym(handle.get(), name));
-        }
-
-        bool open(const QString &path)
-        {
-            handle.reset(dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL));
-            if (!handle)
-                return false;
-            find(SendIFC, "SendIFC");
-            find(Send, "Send");
-            find(Receive, "Receive");
-            find(ReadStatusByte, "ReadStatusByte");
-            find(DevClear, "DevClear");
-            find(ibtmo, "ibtmo");
-            find(ibdev, "ibdev");
-            find(ibwrt, "ibwrt");
-            find(ibrd, "ibrd");
-            find(ibrsp, "ibrsp");
-            find(ibclr, "ibclr");
-            find(ibsta, "user_ibsta");
-            find(iberr, "user_iberr");
-            find(ibcnt, "user_ibcnt");
-            find(ibcntl, "user_ibcntl");
-            return SendIFC && Send && Receive && ReadStatusByte && DevClear && ibtmo && ibdev && ibwrt &&
-                   ibrd && ibrsp && ibclr && ibsta && iberr && ibcnt && ibcntl;
-        }
-
         void send(const QByteArray &data) { Send(0, 14, data.constData(), long(data.size()), 2); }
 
         QByteArray receive(long size = 4096)
