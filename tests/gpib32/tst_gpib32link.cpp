@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 #include "tests/gpib32/Gpib32Calls.h"
+#include "tests/sim/InstrumentReplies.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,16 +96,6 @@ private:
             text.append(buffer.data(), static_cast<int>(qMin(n, unsigned(RESPONSE_BUFFER_SIZE))));
         } while (n >= unsigned(RESPONSE_BUFFER_SIZE) && counts.size() < 100);
         return text;
-    }
-
-    static QByteArray dataResponse(int n)
-    {
-        QByteArray data(n, '0');
-        for (int i = 0; i < n; ++i)
-            data[i] = char('0' + i % 10);
-        data[n - 2] = '\r';
-        data[n - 1] = '\n';
-        return data;
     }
 
     static void addBackendColumn() { QTest::addColumn<QString>("backend"); }
@@ -244,9 +235,8 @@ private slots:
             QTest::addRow("%s, identity", name)
                 << backend << QByteArray("*IDN?\r\n") << QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n")
                 << QList<unsigned>{31};
-            QTest::addRow("%s, 10000 bytes", name)
-                << backend << QByteArray("DATA? 10000\r\n") << dataResponse(10000)
-                << QList<unsigned>{4048, 4048, 1904};
+            QTest::addRow("%s, 10000 bytes", name) << backend << QByteArray("DATA? 10000\r\n")
+                                                   << DataReply(10000) << QList<unsigned>{4048, 4048, 1904};
         }
     }
 
@@ -337,7 +327,7 @@ private slots:
         QCOMPARE(link.WriteString("DATA? 70000\r\n"), 1);
         std::vector<char> buffer(LENGTH + 1);
         QCOMPARE(link.Read(buffer.data(), LENGTH, 0, 0x100), 1);
-        QCOMPARE(QByteArray(buffer.data(), LENGTH), dataResponse(LENGTH));
+        QCOMPARE(QByteArray(buffer.data(), LENGTH), DataReply(LENGTH));
         QCOMPARE(*variable<int>(library, "user_ibcnt"), LENGTH);
         QCOMPARE(*variable<long>(library, "user_ibcntl"), long(LENGTH));
         QCOMPARE(link.LastCount(), unsigned(LENGTH) & 0xFFFFu);

@@ -8,6 +8,7 @@
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
 #include "tests/links/LinkAccess.h"
+#include "tests/sim/InstrumentReplies.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -157,16 +158,6 @@ inline std::uint32_t AddressNumber(const QString &text)
 inline QString ErrorText(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
-}
-
-inline QByteArray DataPattern(int n)
-{
-    QByteArray data(n, '0');
-    for (int i = 0; i < n; ++i)
-        data[i] = char('0' + i % 10);
-    data[n - 2] = '\r';
-    data[n - 1] = '\n';
-    return data;
 }
 
 inline QByteArray ReadFile(const QString &path)

@@ -8,6 +8,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
+#include "tests/sim/InstrumentReplies.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -28,16 +29,6 @@ const QString SERVER = QStringLiteral(TALLIX_SIM_BINDIR "/tallix-automation-serv
 const QString ON_DEMAND = QStringLiteral("Tallix.Test.OnDemand");
 const QString ON_DEMAND_LOG = QStringLiteral(TALLIX_BINARY_DIR "/tests/automation-bus/ondemand.log");
 const QString BROKEN_START = QStringLiteral("Tallix.Test.BrokenStart");
-
-QByteArray dataResponse(int n)
-{
-    QByteArray data(n, '0');
-    for (int i = 0; i < n; ++i)
-        data[i] = char('0' + i % 10);
-    data[n - 2] = '\r';
-    data[n - 1] = '\n';
-    return data;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -298,7 +289,7 @@ private slots:
         QCOMPARE(links.ReadResponse(text), 1);
         log.Close();
 
-        const QByteArray data = dataResponse(size);
+        const QByteArray data = DataReply(size);
         QCOMPARE(text, data);
         QByteArray logged = line + '>' + data.left(RESPONSE_BUFFER_SIZE);
         if (size > RESPONSE_BUFFER_SIZE)

@@ -7,6 +7,7 @@
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
+#include "tests/sim/InstrumentReplies.h"
 #include "timing/Delay.h"
 
 #include <QDir>
@@ -48,17 +49,6 @@ private:
         return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     void clearTrace() { QFile::remove(m_tracePath); }
-
-    // What the instrument answers to "DATA? n".
-    static QByteArray dataResponse(int n)
-    {
-        QByteArray data(n, '0');
-        for (int i = 0; i < n; ++i)
-            data[i] = char('0' + i % 10);
-        data[n - 2] = '\r';
-        data[n - 1] = '\n';
-        return data;
-    }
 
     static bool simOnLoaderPath()
     {
@@ -504,7 +494,7 @@ private slots:
         // clock, in slices of the calibrated loop).
         const std::int32_t spun = g_spinTotal;
         QVERIFY(spun > 0);
-        QCOMPARE(QByteArray(buffer), dataResponse(length).left(kept));
+        QCOMPARE(QByteArray(buffer), DataReply(length).left(kept));
         QCOMPARE(trace().last(), QString("Receive 0 14 4048 256"));
     }
 
@@ -534,7 +524,7 @@ private slots:
 
         QByteArray text;
         QCOMPARE(links.ReadResponse(text), 1);
-        QCOMPARE(text, dataResponse(length));
+        QCOMPARE(text, DataReply(length));
         QStringList receives;
         for (int i = 0; i < counts.size(); ++i)
             receives << "Receive 0 14 4048 256";
@@ -642,10 +632,10 @@ private slots:
         QCOMPARE(sender.SendCommand("DATA? 5000\r\n"), 1);
         QCOMPARE(trace(), QStringList({"Send 0 14 12 2", "Receive 0 14 4048 256", "Receive 0 14 4048 256"}));
         log.Close();
-        QCOMPARE(readLog(logPath), "DATA? 5000\r\n>" + dataResponse(5000));
+        QCOMPARE(readLog(logPath), "DATA? 5000\r\n>" + DataReply(5000));
         CReply reply;
         QVERIFY(sender.TakeLoggedReply(reply));
-        QCOMPARE(reply.bytes, dataResponse(5000));
+        QCOMPARE(reply.bytes, DataReply(5000));
         QVERIFY(!sender.TakeLoggedReply(reply));
     }
 

@@ -138,7 +138,7 @@ private slots:
 
         // The megabyte is on its way at once and a loopback segment holds far
         // more than 4048 bytes, so each receive takes that many.
-        const QByteArray flood = DataPattern(1024 * 1024);
+        const QByteArray flood = DataReply(1024 * 1024);
         QTest::newRow("floods 1 MB") << Args("--reply-bytes 1048576") << flood.left(4048)
                                      << flood.mid(4048, 4048);
         QTest::newRow("trickles one byte a second")
@@ -176,16 +176,16 @@ private slots:
         QTest::addColumn<QByteArray>("shown");
         QTest::addColumn<QByteArray>("logged");
 
-        const QByteArray data = DataPattern(65536);
+        const QByteArray data = DataReply(65536);
         const QByteArray query("*CLS\r\n");
-        QTest::newRow("4047 bytes") << Args("--reply-bytes 4047") << query << DataPattern(4047)
-                                    << query + ">" + DataPattern(4047);
-        QTest::newRow("4048 bytes") << Args("--reply-bytes 4048") << query << DataPattern(4048)
-                                    << query + ">" + DataPattern(4048);
+        QTest::newRow("4047 bytes") << Args("--reply-bytes 4047") << query << DataReply(4047)
+                                    << query + ">" + DataReply(4047);
+        QTest::newRow("4048 bytes") << Args("--reply-bytes 4048") << query << DataReply(4048)
+                                    << query + ">" + DataReply(4048);
         // The CR of the reply's line end is the last byte taken; the record
         // still closes its line.
-        QTest::newRow("4049 bytes") << Args("--reply-bytes 4049") << query << DataPattern(4049).left(4048)
-                                    << query + ">" + DataPattern(4049).left(4048) + "\r\n";
+        QTest::newRow("4049 bytes") << Args("--reply-bytes 4049") << query << DataReply(4049).left(4048)
+                                    << query + ">" + DataReply(4049).left(4048) + "\r\n";
         QTest::newRow("65536 bytes") << Args("--reply-bytes 65536") << query << data.left(4048)
                                      << query + ">" + data.left(4048) + "\r\n";
         QTest::newRow("NUL in the middle")

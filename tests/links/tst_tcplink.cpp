@@ -134,14 +134,14 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<QByteArray>("nextStartsWith");
 
-        const QByteArray longer = DataPattern(6000);
+        const QByteArray longer = DataReply(6000);
         const qsizetype half = (IDENTITY.size() + 1) / 2;
         QTest::newRow("model response") << QStringList() << QByteArray("*IDN?\r\n") << IDENTITY << IDENTITY;
         QTest::newRow("nothing to answer")
             << QStringList() << QByteArray("*CLS\r\n") << QByteArray("\r\n") << QByteArray("\r\n");
         QTest::newRow("exactly 4048 bytes")
             << QStringList{QStringLiteral("--reply-bytes"), QStringLiteral("4048")} << QByteArray("*CLS\r\n")
-            << DataPattern(4048) << DataPattern(4048);
+            << DataReply(4048) << DataReply(4048);
         QTest::newRow("longer reply: first 4048, the rest stays")
             << QStringList{QStringLiteral("--reply-bytes"), QStringLiteral("6000")} << QByteArray("*CLS\r\n")
             << longer.left(RESPONSE_BUFFER_SIZE) << longer.mid(RESPONSE_BUFFER_SIZE);

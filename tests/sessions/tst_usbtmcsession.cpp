@@ -5,6 +5,7 @@
 #include "sessions/UsbtmcDevice.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
+#include "tests/sim/InstrumentReplies.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -66,17 +67,6 @@ CSessionOptions Options(int timeoutMs = 2000, qint64 maxBytes = DEFAULT_MAX_REPL
     options.maxReplyBytes = maxBytes;
     options.hooks = hooks;
     return options;
-}
-
-// What the instrument's "DATA? n" answers.
-QByteArray DataReply(int n)
-{
-    QByteArray data(n, '0');
-    for (int i = 0; i < n; ++i)
-        data[i] = static_cast<char>('0' + i % 10);
-    data[n - 2] = '\r';
-    data[n - 1] = '\n';
-    return data;
 }
 
 bool Query(CSession &session, const QByteArray &command, CReply &reply, QString &error)

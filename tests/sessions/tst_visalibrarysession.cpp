@@ -5,6 +5,7 @@
 #include "sessions/VisaFinder.h"
 #include "sessions/VisaLibrary.h"
 #include "sessions/VisaLibrarySession.h"
+#include "tests/sim/InstrumentReplies.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,16 +27,6 @@ private:
     QString m_tracePath;
 
     static QString simLibrary() { return QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so"); }
-
-    static QByteArray dataResponse(int n)
-    {
-        QByteArray data(n, '0');
-        for (int i = 0; i < n; ++i)
-            data[i] = char('0' + i % 10);
-        data[n - 2] = '\r';
-        data[n - 1] = '\n';
-        return data;
-    }
 
     QStringList trace() const
     {
@@ -105,9 +96,9 @@ private slots:
         QTest::newRow("USB, lower-case ids")
             << "USB0::0x1ab1::0x04ce::SIM0001::INSTR" << 0 << QByteArray("*IDN?\r\n") << identity << 1;
         QTest::newRow("chained past a small count")
-            << "GPIB0::14::INSTR" << 7 << QByteArray("DATA? 100\r\n") << dataResponse(100) << 15;
+            << "GPIB0::14::INSTR" << 7 << QByteArray("DATA? 100\r\n") << DataReply(100) << 15;
         QTest::newRow("count that divides the reply")
-            << "GPIB0::14::INSTR" << 10 << QByteArray("DATA? 100\r\n") << dataResponse(100) << 10;
+            << "GPIB0::14::INSTR" << 10 << QByteArray("DATA? 100\r\n") << DataReply(100) << 10;
         // LFs and a NUL inside: only the instrument's END ends the reply.
         QTest::newRow("block with LFs, chained")
             << "GPIB0::14::INSTR" << 3 << QByteArray("BYTES 2331340A000D410A\r\n")
@@ -162,7 +153,7 @@ private slots:
         QVERIFY2(query(*session, "DATA? 5000\r\n", got, error), qPrintable(error));
         QVERIFY(got.cut);
         QCOMPARE(got.total, 5000);
-        QCOMPARE(got.bytes, dataResponse(5000).left(1000));
+        QCOMPARE(got.bytes, DataReply(5000).left(1000));
         // Read to its end: nothing of it comes with the next reply.
         QVERIFY2(query(*session, "*IDN?\r\n", got, error), qPrintable(error));
         QCOMPARE(got.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
@@ -225,7 +216,7 @@ private slots:
         QVERIFY(!query(*session, "DATA? 50\r\n", got, error));
         QCOMPARE(error, QStringLiteral(
                             "VISA error 0xBFFF0015: The time-out expired before the operation completed."));
-        QCOMPARE(got.bytes, dataResponse(50).left(kept));
+        QCOMPARE(got.bytes, DataReply(50).left(kept));
         // The next call after the failed read, its description aside, clears.
         const QStringList calls = trace().filter(QRegularExpression(QStringLiteral("^(?!viStatusDesc)")));
         const qsizetype failed = calls.indexOf(QRegularExpression(QStringLiteral("^viRead .* 0xBFFF0015$")));
@@ -256,7 +247,7 @@ private slots:
         QCOMPARE(error,
                  QStringLiteral("Resource 'GPIB0::14::INSTR': the read was stopped; the rest of the reply "
                                 "was dropped"));
-        QCOMPARE(got.bytes, dataResponse(100).left(30));
+        QCOMPARE(got.bytes, DataReply(100).left(30));
         QCOMPARE(trace().last(), QStringLiteral("viClear"));
         hooks.pulse = nullptr;
         QVERIFY2(query(*session, "*IDN?\r\n", got, error), qPrintable(error));

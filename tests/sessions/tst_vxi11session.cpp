@@ -4,6 +4,7 @@
 #include "sessions/SessionTable.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
+#include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/Vxi11ServerProcess.h"
 
@@ -14,19 +15,6 @@
 namespace {
 
 const QByteArray IDENTITY("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
-
-// What the instrument model answers to DATA? n.
-QByteArray DataReply(qsizetype n)
-{
-    QByteArray data(n, '0');
-    for (qsizetype i = 0; i < n; ++i)
-        data[i] = static_cast<char>('0' + i % 10);
-    if (n >= 2) {
-        data[n - 2] = '\r';
-        data[n - 1] = '\n';
-    }
-    return data;
-}
 
 std::unique_ptr<CSession> MakeVxi11(const QString &device, int ioTimeoutMs,
                                     std::int64_t maxReplyBytes = DEFAULT_MAX_REPLY_BYTES,
