@@ -5,8 +5,12 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QString>
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 // What the benchmarks share besides their result lines.
@@ -32,4 +36,17 @@ inline bool WaitForListening(QProcess &server)
         output += server.readAllStandardOutput();
     }
     return true;
+}
+
+// Starts the simulated instrument server in SCPI mode on a port of this
+// process's own; false, with a line on stderr, when it does not come up.
+inline bool StartScpiServer(QProcess &server, int &port)
+{
+    port = 20000 + static_cast<int>(getpid() % 20000);
+    server.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"),
+                 {QStringLiteral("--scpi"), QStringLiteral("--port"), QString::number(port)});
+    if (WaitForListening(server))
+        return true;
+    std::fprintf(stderr, "the simulated SCPI server did not start\n");
+    return false;
 }

@@ -134,14 +134,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Korvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Tallix"));
 
-    const int port = 20000 + static_cast<int>(getpid() % 20000);
+    int port = 0;
     QProcess server;
-    server.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"),
-                 {QStringLiteral("--scpi"), QStringLiteral("--port"), QString::number(port)});
-    if (!WaitForListening(server)) {
-        std::fprintf(stderr, "the simulated SCPI server did not start\n");
+    if (!StartScpiServer(server, port))
         return 1;
-    }
     QTemporaryDir dir;
     const QString consoleFile = dir.filePath(QStringLiteral("console.bin"));
     const QString clientFile = dir.filePath(QStringLiteral("client.bin"));

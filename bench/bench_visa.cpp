@@ -21,8 +21,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -88,14 +86,10 @@ int main(int argc, char **argv)
             queries = std::max(BLOCKS, args[++i].toInt());
     const int perBlock = queries / BLOCKS;
 
-    const int port = 20000 + static_cast<int>(getpid() % 20000);
+    int port = 0;
     QProcess server;
-    server.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"),
-                 {QStringLiteral("--scpi"), QStringLiteral("--port"), QString::number(port)});
-    if (!WaitForListening(server)) {
-        std::fprintf(stderr, "the simulated SCPI server did not start\n");
+    if (!StartScpiServer(server, port))
         return 1;
-    }
     QTemporaryDir dir;
     const QString commandPath = dir.filePath(QStringLiteral("idn.txt"));
     {
