@@ -2,10 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/InstrumentSearch.h"
 
-#include "sessions/ResourceParser.h"
 #include "sessions/SessionTable.h"
 #include "sessions/VisaFinder.h"
-#include "sessions/VisaLibrarySession.h"
 
 CInstrumentSearch::~CInstrumentSearch()
 {
@@ -28,19 +26,13 @@ std::vector<std::unique_ptr<CFinder>> CInstrumentSearch::Finders(const CLinkOpti
 
 QString CInstrumentSearch::AskIdentity(const QString &text, const CLinkOptions &options, int timeoutMs)
 {
-    CResource resource;
-    QString error;
-    if (!ParseResource(text, resource, error))
-        return error;
     CSessionOptions sessionOptions;
     sessionOptions.openTimeoutMs = timeoutMs;
     sessionOptions.ioTimeoutMs = timeoutMs;
     sessionOptions.maxReplyBytes = MIN_MAX_REPLY_BYTES;
     sessionOptions.serial = options.serial.InRange();
-    std::unique_ptr<CSession> session =
-        options.visaLibrary.isEmpty()
-            ? MakeSession(resource, sessionOptions, error)
-            : std::make_unique<CVisaLibrarySession>(resource, sessionOptions, options.visaLibrary);
+    QString error;
+    std::unique_ptr<CSession> session = SessionFor(text, sessionOptions, options.visaLibrary, error);
     CReply reply;
     if (!session || !session->Open(error) || !session->Write("*IDN?\r\n", error) ||
         !session->Read(reply, error)) {

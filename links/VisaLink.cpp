@@ -3,10 +3,8 @@
 #include "links/VisaLink.h"
 
 #include "common/UiHooks.h"
-#include "sessions/ResourceParser.h"
 #include "sessions/SessionTable.h"
 #include "sessions/VisaLibrary.h"
-#include "sessions/VisaLibrarySession.h"
 
 CVisaLink::CVisaLink(const CLinkContext &context) : CLink(context) {}
 
@@ -50,16 +48,8 @@ bool CVisaLink::OpenSession()
     if (m_session && (text != m_resourceText || library != m_libraryPath))
         Close();
     if (!m_session) {
-        CResource resource;
         QString error;
-        if (!ParseResource(text, resource, error)) {
-            ReportFailure(error);
-            return false;
-        }
-        if (library.isEmpty())
-            m_session = MakeSession(resource, Options(), error);
-        else
-            m_session = std::make_unique<CVisaLibrarySession>(resource, Options(), library);
+        m_session = SessionFor(text, Options(), library, error);
         if (!m_session) {
             ReportFailure(error);
             return false;

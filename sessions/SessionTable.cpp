@@ -5,11 +5,13 @@
 #include "sessions/GpibFinder.h"
 #include "sessions/GpibSession.h"
 #include "sessions/MdnsFinder.h"
+#include "sessions/ResourceParser.h"
 #include "sessions/SerialFinder.h"
 #include "sessions/SerialSession.h"
 #include "sessions/SocketSession.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
+#include "sessions/VisaLibrarySession.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
 
@@ -63,4 +65,17 @@ std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionO
     error = QStringLiteral("Resource '%1': Tallix cannot reach %2 resources yet")
                 .arg(resource.text, InterfaceName(resource));
     return nullptr;
+}
+
+std::unique_ptr<CSession> SessionFor(const QString &text, const CSessionOptions &options,
+                                     const QString &libraryPath, QString &error)
+{
+    CResource resource;
+    if (!libraryPath.isEmpty() && !text.trimmed().isEmpty()) {
+        resource.text = text;
+        return std::make_unique<CVisaLibrarySession>(resource, options, libraryPath);
+    }
+    if (!ParseResource(text, resource, error))
+        return nullptr;
+    return MakeSession(resource, options, error);
 }

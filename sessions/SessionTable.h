@@ -26,3 +26,10 @@ std::span<const CSessionRow> SessionTable();
 // `error`, when Tallix has none for it.
 std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options,
                                       QString &error);
+
+// The session for the resource string `text`, not yet open. With a VISA
+// library named, the library reads the string (or an alias of its own) with
+// its own grammar; else it must be one that Tallix parses and serves. Empty,
+// with the reason in `error`, when there is none.
+std::unique_ptr<CSession> SessionFor(const QString &text, const CSessionOptions &options,
+                                     const QString &libraryPath, QString &error);
