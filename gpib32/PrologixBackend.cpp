@@ -418,14 +418,16 @@ bool CPrologixBackend::MarkLast() const
 
 void CPrologixBackend::Take(const char *data, std::size_t size)
 {
-    if (m_in.taken > 0 && m_in.taken >= m_in.bytes.size() / 2) {
+    // What the caller has taken goes only once the header is known: it is
+    // read from the reply's first bytes.
+    if (m_in.headerKnown && m_in.taken > 0 && m_in.taken >= m_in.bytes.size() / 2) {
         m_in.bytes.erase(0, m_in.taken);
         m_in.dropped += m_in.taken;
         m_in.taken = 0;
     }
     m_in.bytes.append(data, size);
     m_in.lastByte = Clock::now();
-    if (m_in.headerKnown || m_in.dropped > 0 || m_in.bytes.size() < 2)
+    if (m_in.headerKnown || m_in.bytes.size() < 2)
         return;
     // #<d><d digits of length>: the block's length is known once its header
     // has come.

@@ -22,8 +22,8 @@
 // Two commands of the simulated instrument's own: TEST:STALL? n makes it send
 // n bytes of a reply and then stop talking, without EOI, as a device that
 // hangs in the middle of a reply; TEST:EOTBLOCK? answers the definite block
-// #16AB<EOT>CD<EOT> and LF, pausing 100 ms after each EOT (ASCII 4), the byte
-// the adapter adds after EOI.
+// #16AB<EOT>CD<EOT> and LF a byte at a time, 5 ms apart and 100 ms after each
+// EOT (ASCII 4), the byte the adapter adds after EOI.
 //
 // --trace FILE appends one line for every line the adapter got, as it came
 // ("host " and the bytes, CR, LF, ESC and others escaped as \r, \n, \x1B),
@@ -70,6 +70,9 @@ constexpr const char *USAGE = "Usage: tallix-prologix-adapter [--address A.B.C.D
 
 const char *g_trace = nullptr;
 
+// The pause between the bytes of a reply that is sent a byte at a time.
+constexpr int BYTE_GAP_MS = 5;
+
 void Trace(const std::string &line)
 {
     if (!g_trace)
@@ -114,7 +117,8 @@ public:
     std::size_t position() const { return m_pos; }
     // Whether the output's last byte comes with EOI (a stalled reply never ends).
     bool endsWithEoi() const { return !m_stalled; }
-    // Milliseconds the instrument pauses after each EOT byte of its reply.
+    // Milliseconds the instrument pauses after each EOT byte of its reply
+    // (and BYTE_GAP_MS after each other byte); 0: it sends without pauses.
     int pauseAfterEot() const { return m_pauseAfterEot; }
     const tallixsim::InstrumentModel::Pace &pace() const { return m_model.pace(); }
     void advance(std::size_t n)
@@ -372,8 +376,8 @@ private:
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 if (!Send(bytes.substr(i, 1)))
                     return false;
-                if (bytes[i] == 4 && i + 1 < bytes.size())
-                    tallixsim::SleepMs(eotPause);
+                if (i + 1 < bytes.size())
+                    tallixsim::SleepMs(bytes[i] == 4 ? eotPause : BYTE_GAP_MS);
             }
             return true;
         }
