@@ -231,12 +231,13 @@ int CPrologixLink::WriteAll(const char *data, std::size_t size, int timeoutMs)
 {
     if (m_fd < 0)
         return ENOTCONN;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (size > 0) {
         const ssize_t n = m_serial ? ::write(m_fd, data, size) : ::send(m_fd, data, size, MSG_NOSIGNAL);
         if (n > 0) {
             data += n;
             size -= static_cast<std::size_t>(n);
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)

@@ -36,9 +36,10 @@ public:
     // 0, or the error number.
     int Open(int timeoutMs);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
 
-    // 0 when every byte went, else the error number (ETIMEDOUT).
+    // 0 when every byte went, else the error number (ETIMEDOUT: no byte
+    // went for `timeoutMs`; a long message at a low baud rate may take
+    // longer as a whole).
     int WriteAll(const char *data, std::size_t size, int timeoutMs);
     // The bytes that came within `timeoutMs` (0: none came), or minus the
     // error number; the adapter gone (end of file, a hang-up) is -EPIPE.
