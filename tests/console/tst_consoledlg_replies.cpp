@@ -230,6 +230,22 @@ private slots:
         QVERIFY(image.loadFromData(saved, "PNG"));
         QCOMPARE(image.size(), QSize(480, 272));
 
+        // A save over a file replaces it and leaves nothing else beside it.
+        const QDir folder(m_dir.filePath(QStringLiteral("again")));
+        QVERIFY(QDir().mkpath(folder.path()));
+        const QString again = folder.filePath(QStringLiteral("screen.png"));
+        {
+            QFile old(again);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("an older screen");
+        }
+        (*w)->m_askSaveReply = [&](const QString &) { return again; };
+        (*w)->OnSysCommand(IDM_SAVEREPLY);
+        QCOMPARE(w->messages, QStringList());
+        QCOMPARE(tcptest::ReadFile(again), saved);
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("screen.png")});
+
         // A save that cannot be made says why and leaves nothing behind.
         const QString nowhere = m_dir.filePath(QStringLiteral("missing/screen.png"));
         (*w)->m_askSaveReply = [&](const QString &) { return nowhere; };
