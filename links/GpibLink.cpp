@@ -159,6 +159,11 @@ int CGpibLink::Write(const char *buffer, int count)
 
 int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
 {
+    return ReadPiece(buffer, count, clamp, termination, true);
+}
+
+int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bool pause)
+{
     if (m_offline != 0) {
         static constexpr char OFFLINE_TEXT[4] = {0x1A, 0x0D, 0x0A, 0x00};
         std::memcpy(buffer, OFFLINE_TEXT, sizeof OFFLINE_TEXT);
@@ -170,9 +175,10 @@ int CGpibLink::Read(char *buffer, int count, int clamp, int termination)
         return 0;
     FinishStoppedTransfer();
 
-    SpinPause(
-        static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(g_gpibReadPauseMs)),
-        static_cast<std::uint32_t>(std::max<std::int32_t>(g_gpibReadPauseMs, 0)));
+    if (pause)
+        SpinPause(static_cast<std::int32_t>(g_spinLoopsPerMillisecond *
+                                            static_cast<std::uint32_t>(g_gpibReadPauseMs)),
+                  static_cast<std::uint32_t>(std::max<std::int32_t>(g_gpibReadPauseMs, 0)));
     if (Hooks().Pulses())
         ReceiveWatched(buffer, count, termination & 0xFFFF);
     else
@@ -318,7 +324,9 @@ bool CGpibLink::ReadReply(CReply &reply)
     while (!framer.Complete()) {
         buffer[0] = '\0';
         m_replyBytes = framer.Received();
-        Read(buffer, RESPONSE_BUFFER_SIZE, 0, 0x100);
+        // The pause before a read is for the device to get its reply
+        // ready: the rest of a reply follows without it.
+        ReadPiece(buffer, RESPONSE_BUFFER_SIZE, 0, 0x100, framer.Received() == 0);
         if (m_readStopped) {
             // The transfer goes on until the library returns; the device is
             // cleared then, before anything else reaches the bus.

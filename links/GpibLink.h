@@ -64,9 +64,7 @@ public:
     // the device cleared so that the rest of the reply is not read as the
     // next one).
     bool ReadReply(CReply &reply);
-    // Whether the library's last call failed (ERR or TIMO), and how, named
-    // as the library names it.
-    bool LastCallFailed() const { return !Succeeded(); }
+    // How the library's last call failed, named as the library names it.
     QString LastErrorText() const;
 
     bool IsOffline() const { return m_offline != 0; }
@@ -93,6 +91,8 @@ private:
     // Before any call of the library: a transfer that the user stopped
     // waiting for ends first, and the device is cleared after it.
     void FinishStoppedTransfer();
+    // Read without its pause: the pieces of a reply after its first.
+    int ReadPiece(char *buffer, int count, int clamp, int termination, bool pause);
     // Receive, on the worker's thread while the window watches the work.
     void ReceiveWatched(char *buffer, int count, int termination);
     // Sets the I/O time-out that the settings ask for, once it differs from
