@@ -78,18 +78,23 @@ void CFindDlg::StartSearch()
     m_search = std::make_unique<CInstrumentSearch>();
     // Each callback comes from a thread of the search: the widgets are
     // touched on this one, and not at all once the dialog is gone.
-    m_search->found = [this](const CFoundResource &resource) {
+    const int generation = ++m_generation;
+    const auto post = [this, generation](auto news) {
         QMetaObject::invokeMethod(
-            this, [this, resource]() { AddFound(resource); }, Qt::QueuedConnection);
+            this,
+            [this, generation, news]() {
+                if (generation == m_generation)
+                    news();
+            },
+            Qt::QueuedConnection);
     };
-    m_search->identified = [this](const QString &resource, const QString &identity) {
-        QMetaObject::invokeMethod(
-            this, [this, resource, identity]() { SetIdentity(resource, identity); }, Qt::QueuedConnection);
+    m_search->found = [this, post](const CFoundResource &resource) {
+        post([this, resource]() { AddFound(resource); });
     };
-    m_search->finished = [this]() {
-        QMetaObject::invokeMethod(
-            this, [this]() { SearchFinished(); }, Qt::QueuedConnection);
+    m_search->identified = [this, post](const QString &resource, const QString &identity) {
+        post([this, resource, identity]() { SetIdentity(resource, identity); });
     };
+    m_search->finished = [this, post]() { post([this]() { SearchFinished(); }); };
     m_progress->setRange(0, 0); // busy
     m_progress->show();
     m_state->setText(QStringLiteral("Searching..."));

@@ -58,4 +58,7 @@ private:
     QString m_chosen;
     int m_asked = 0;
     int m_answered = 0;
+    // Which search the queued news is of: a stopped search still tells it
+    // has finished, and may have found something before it was stopped.
+    int m_generation = 0;
 };

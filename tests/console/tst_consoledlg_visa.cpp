@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -108,6 +109,27 @@ private slots:
         w->m_runFind = [&chosen]() { return chosen; };
         w->OnFind();
         QCOMPARE(w.control<QComboBox>(IDC_RESOURCE)->currentText(), chosen);
+    }
+
+    // A search started again (Ask serial ports) is not taken for done when
+    // the one it replaced tells that it has finished: the progress stays
+    // while the new one asks its instruments.
+    void searchStartedAgainRunsOn()
+    {
+        Window w;
+        CLinkOptions options = CConsoleSettings::Load().links;
+        options.visaLibrary = QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so");
+        // Every instrument takes its time to answer.
+        qputenv("TALLIX_SIM_VISA_READ_TIMEOUT", "1");
+        qputenv("TALLIX_SIM_VISA_WAIT_MS", "100000");
+        CFindDlg dialog(options, w.dlg.get());
+        auto *state = dialog.findChild<QLabel *>(QStringLiteral("state"));
+        dialog.findChild<QCheckBox *>(QStringLiteral("askSerialPorts"))->setChecked(true);
+        QCoreApplication::processEvents();
+        QCOMPARE(state->text(), QStringLiteral("Searching..."));
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().endsWith(QLatin1String("found.")), 10000);
+        qunsetenv("TALLIX_SIM_VISA_READ_TIMEOUT");
+        qunsetenv("TALLIX_SIM_VISA_WAIT_MS");
     }
 
     // --resource: the link chosen, the resource in its box, and the first
