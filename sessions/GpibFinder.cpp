@@ -50,9 +50,7 @@ void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
     {
         std::lock_guard lock(CGpibSession::LibraryLock());
         findLstn(0, asked, listeners, 30);
-        if ((*status & ERR) != 0)
-            return;
-        n = *count;
+        n = (*status & ERR) != 0 ? 0 : *count;
     }
     for (int i = 0; i < n && i < 30 && !cancelled; ++i) {
         const int primary = listeners[i] & 0xFF;

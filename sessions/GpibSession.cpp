@@ -106,6 +106,9 @@ bool CGpibSession::Load(QString &error)
         missing << QStringLiteral("ibrd");
     if (!calls->ibsta)
         missing << QStringLiteral("user_ibsta");
+    // A read's count comes from one of the two.
+    if (!calls->ibcnt && !calls->ibcntl)
+        missing << QStringLiteral("user_ibcnt");
     if (!missing.isEmpty()) {
         error = QStringLiteral("Resource '%1': the GPIB library %2 lacks %3")
                     .arg(m_resource.text, library->fileName(), missing.join(QStringLiteral(", ")));
