@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/UsbtmcDevice.h"
 
+#include "sessions/ResourceParser.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -53,13 +55,14 @@ int NumberOf(const QString &name)
 
 QString CUsbtmcDevice::ResourceString() const
 {
-    const auto hex = [](std::uint16_t id) {
-        return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper();
-    };
-    QString text = QStringLiteral("USB0::0x%1::0x%2::%3").arg(hex(vendor), hex(product), serial);
-    if (interfaceNumber != 0)
-        text += QStringLiteral("::%1").arg(interfaceNumber);
-    return text + QStringLiteral("::INSTR");
+    CResource resource;
+    resource.interfaceType = ResourceInterface::Usb;
+    resource.vendor = vendor;
+    resource.product = product;
+    resource.serial = serial;
+    // The first interface goes without saying.
+    resource.usbInterface = interfaceNumber != 0 ? interfaceNumber : -1;
+    return CanonicalResource(resource);
 }
 
 QString CUsbtmcDevice::Description() const

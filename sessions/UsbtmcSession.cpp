@@ -5,6 +5,7 @@
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
+#include "sessions/ResourceParser.h"
 #include "sessions/UsbtmcDevice.h"
 
 #include <algorithm>
@@ -46,11 +47,6 @@ bool Gone(int code)
 bool Broken(int code)
 {
     return code == EPIPE || code == EPROTO || code == ESHUTDOWN;
-}
-
-QString Hex4(std::uint16_t id)
-{
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper();
 }
 
 QString NoteNoTimeout()
@@ -96,14 +92,7 @@ std::unique_ptr<CSession> CUsbtmcSession::Make(const CResource &resource, const 
 
 QString CUsbtmcSession::Name() const
 {
-    if (!m_resource.text.isEmpty())
-        return m_resource.text;
-    QString text = QStringLiteral("USB%1::0x%2::0x%3::%4")
-                       .arg(QString::number(m_resource.board), Hex4(m_resource.vendor),
-                            Hex4(m_resource.product), m_resource.serial);
-    if (m_resource.usbInterface >= 0)
-        text += QStringLiteral("::%1").arg(m_resource.usbInterface);
-    return text + QStringLiteral("::INSTR");
+    return m_resource.text.isEmpty() ? CanonicalResource(m_resource) : m_resource.text;
 }
 
 void CUsbtmcSession::Note(const QString &text)
