@@ -49,10 +49,9 @@ public:
     bool Clear(QString &error) override;
     void Close() override;
 
-    const QString &DevicePath() const { return m_device; }
     // What the session did on its own that the user should know: settings
     // the port cannot take, what a clear discarded.
-    QStringList TakeNotes();
+    QStringList TakeNotes() override;
 
 protected:
     // The line errors the port's driver has counted since it was opened.

@@ -53,10 +53,8 @@ bool CSocketSession::Open(QString &error)
             break;
     }
     freeaddrinfo(found);
-    if (m_connection.IsOpen()) {
-        m_connection.UseReceiveTimeout(m_options.ioTimeoutMs);
+    if (m_connection.IsOpen())
         return true;
-    }
     switch (result.end) {
     case CTcpConnection::WaitEnd::Deadline:
         error = QStringLiteral("Cannot connect to %1: no answer within %L2 s")
@@ -102,7 +100,6 @@ bool CSocketSession::Read(CReply &reply, QString &error)
         return false;
     }
     CReplyFramer framer(ReplyEnd::Lf, m_options.maxReplyBytes);
-    m_connection.UseReceiveTimeout(m_options.ioTimeoutMs);
     const CTcpConnection::ReadResult result =
         m_connection.ReadReply(framer, m_options.ioTimeoutMs, m_options.hooks);
     const std::int64_t came = framer.Received();

@@ -23,7 +23,6 @@ public:
     // it again is nothing.
     bool Load(QString &error);
     bool IsLoaded() const { return m_loaded; }
-    const QString &Path() const { return m_path; }
     // Valid once Load has succeeded.
     const CVisaCalls &Calls() const { return m_calls; }
 

@@ -30,7 +30,6 @@ public:
     // The name viOpen is given: the resource as it was written, so that the
     // library reads it (or an alias of its own) with its own grammar.
     QString ResourceName() const;
-    const QString &LibraryPath() const { return m_library.Path(); }
 
 private:
     bool Ready(QString &error);

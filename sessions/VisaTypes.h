@@ -23,12 +23,7 @@ using ViAccessMode = ViUInt32;
 using ViAttrState = std::uintptr_t;
 using ViChar = char;
 
-constexpr ViStatus VI_SUCCESS = 0;
-constexpr ViStatus VI_SUCCESS_TERM_CHAR = 0x3FFF0005;
 constexpr ViStatus VI_SUCCESS_MAX_CNT = 0x3FFF0006;
-constexpr ViStatus VI_ERROR_RSRC_NFOUND = static_cast<ViStatus>(0xBFFF0011U);
-constexpr ViStatus VI_ERROR_INV_RSRC_NAME = static_cast<ViStatus>(0xBFFF0012U);
-constexpr ViStatus VI_ERROR_TMO = static_cast<ViStatus>(0xBFFF0015U);
 constexpr ViAttr VI_ATTR_TMO_VALUE = 0x3FFF001A;
 constexpr ViAccessMode VI_NO_LOCK = 0;
 constexpr ViSession VI_NULL = 0;
