@@ -43,8 +43,7 @@ struct CReply
     // The same without a copy; valid while `bytes` is unchanged.
     QByteArrayView PayloadView() const;
     bool IsEmpty() const { return bytes.isEmpty(); }
-    // Empty again, keeping the room its bytes had: a log read a line reuses
-    // it instead of allocating anew.
+    // Empty again (the room its bytes had is kept).
     void Reset();
 };
 

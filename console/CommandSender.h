@@ -53,7 +53,4 @@ private:
     CCommandFiles &m_files;
     const CUiHooks *m_hooks;
     std::optional<CReply> m_loggedReply;
-    // The log read of a link that is read anew each time: kept, with its
-    // room, from line to line.
-    CReply m_logReply;
 };
