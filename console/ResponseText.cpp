@@ -142,8 +142,9 @@ QString ReplyDisplayText(const CReply &reply, bool showControlCharacters)
         return QStringLiteral("Block of %L1 bytes (%2)")
             .arg(reply.payloadLength)
             .arg(PayloadKind(reply.PayloadView()));
-    if (reply.total > MAX_SHOWN_REPLY_BYTES || !IsText(reply.bytes)) {
-        const QString kind = IsText(reply.bytes) ? QStringLiteral("text") : PayloadKind(reply.bytes);
+    const bool text = IsText(reply.bytes);
+    if (reply.total > MAX_SHOWN_REPLY_BYTES || !text) {
+        const QString kind = text ? QStringLiteral("text") : PayloadKind(reply.bytes);
         return QStringLiteral("Reply of %L1 bytes (%2)").arg(reply.total).arg(kind);
     }
     return ResponseDisplayText(reply.bytes, false);
