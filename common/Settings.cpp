@@ -110,27 +110,6 @@ void WriteProfileInts(std::initializer_list<CProfileValue> values)
         store.sync();
 }
 
-QString GetProfileString(const QString &section, const QString &key, const QString &defaultValue)
-{
-    const QVariant value = Store().value(section + QLatin1Char('/') + key);
-    return value.isValid() ? value.toString() : defaultValue;
-}
-
-QStringList GetProfileStringList(const QString &section, const QString &key)
-{
-    return Store().value(section + QLatin1Char('/') + key).toStringList();
-}
-
-void WriteProfileString(const QString &section, const QString &key, const QString &value)
-{
-    WriteProfileValues({{section + QLatin1Char('/') + key, value}});
-}
-
-void WriteProfileStringList(const QString &section, const QString &key, const QStringList &value)
-{
-    WriteProfileValues({{section + QLatin1Char('/') + key, value}});
-}
-
 void WriteProfileValues(const std::vector<std::pair<QString, QVariant>> &values)
 {
     QSettings store = Store();

@@ -37,7 +37,8 @@ public:
     CProfileReader(const CProfileReader &) = delete;
     CProfileReader &operator=(const CProfileReader &) = delete;
 
-    // As GetProfileInt, GetProfileString and GetProfileStringList read them.
+    // As GetProfileInt reads them; texts are kept beside the integers, a
+    // missing one read as the default, a list as one entry of the store.
     std::int32_t Int(const QString &section, const QString &key, std::int32_t defaultValue) const;
     QString String(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
     QStringList StringList(const QString &section, const QString &key) const;
@@ -46,13 +47,6 @@ private:
     struct Store;
     Store *m_store;
 };
-
-// Texts, kept beside the integers: a value that is missing reads as the
-// default. A list is kept as one entry of the store.
-QString GetProfileString(const QString &section, const QString &key, const QString &defaultValue = QString());
-QStringList GetProfileStringList(const QString &section, const QString &key);
-void WriteProfileString(const QString &section, const QString &key, const QString &value);
-void WriteProfileStringList(const QString &section, const QString &key, const QStringList &value);
 
 // Values of either kind at once, by "Section/Key": one rewrite of the store.
 void WriteProfileValues(const std::vector<std::pair<QString, QVariant>> &values);

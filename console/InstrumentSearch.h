@@ -41,7 +41,6 @@ public:
     // Asks everything to stop soon; Wait() then returns quickly.
     void Cancel() { m_cancelled = true; }
     void Wait();
-    bool IsCancelled() const { return m_cancelled; }
 
     // The finders the settings call for.
     static std::vector<std::unique_ptr<CFinder>> Finders(const CLinkOptions &options);

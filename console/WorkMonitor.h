@@ -41,7 +41,6 @@ public:
     bool Pulse(const CProgress &progress);
     // Stop, Escape, or closing the window during work.
     void Stop() { m_stopped = m_depth > 0; }
-    bool Stopped() const { return m_stopped; }
 
 private:
     int m_depth = 0;

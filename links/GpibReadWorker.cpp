@@ -34,12 +34,6 @@ bool CGpibReadWorker::Wait(std::chrono::milliseconds slice)
     return m_changed.wait_for(lock, slice, [this]() { return !m_busy; });
 }
 
-bool CGpibReadWorker::Idle()
-{
-    std::lock_guard lock(m_lock);
-    return !m_busy;
-}
-
 void CGpibReadWorker::Run()
 {
     std::unique_lock lock(m_lock);

@@ -27,7 +27,6 @@ public:
     // Waits up to `slice` for the work handed over to end; true when it has
     // (or when there is none).
     bool Wait(std::chrono::milliseconds slice);
-    bool Idle();
 
 private:
     void Run();
