@@ -147,9 +147,9 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
             delay(m_delay);
             ++sent;
             if (watched) {
-                // (A look at the clock every so many lines is enough here.)
-                if (total < 0 && sent % 64 == 0 &&
-                    std::chrono::steady_clock::now() - start >= COUNT_LINES_AFTER)
+                // A slow run (a line a second) wants its total as soon as a
+                // quick one: the clock is looked at after every line.
+                if (total < 0 && std::chrono::steady_clock::now() - start >= COUNT_LINES_AFTER)
                     total = CountLinesToSend(from);
                 // Stop takes effect before the next line: every line sent
                 // has its whole record, and the run ends as a finished one
