@@ -106,9 +106,7 @@ int main(int argc, char **argv)
     std::vector<double> pauses;
     for (int i = 0; i < 200; ++i) {
         const auto t = Clock::now();
-        SpinPause(static_cast<std::int32_t>(g_spinLoopsPerMillisecond *
-                                            static_cast<std::uint32_t>(g_gpibReadPauseMs)),
-                  static_cast<std::uint32_t>(g_gpibReadPauseMs));
+        SpinPause(g_gpibReadPauseMs);
         pauses.push_back(Seconds(t) * 1000);
     }
     const double firstMs = pauses.front();

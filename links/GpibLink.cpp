@@ -176,9 +176,7 @@ int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bo
     FinishStoppedTransfer();
 
     if (pause)
-        SpinPause(static_cast<std::int32_t>(g_spinLoopsPerMillisecond *
-                                            static_cast<std::uint32_t>(g_gpibReadPauseMs)),
-                  static_cast<std::uint32_t>(std::max<std::int32_t>(g_gpibReadPauseMs, 0)));
+        SpinPause(g_gpibReadPauseMs);
     if (Hooks().Pulses())
         ReceiveWatched(buffer, count, termination & 0xFFFF);
     else

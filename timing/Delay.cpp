@@ -240,8 +240,11 @@ void CalibrateSpinLoops()
         g_spinLoopsPerMillisecond = static_cast<std::uint32_t>(SPIN_CALIBRATION_LOOPS) / elapsed;
 }
 
-void SpinPause(std::int32_t count, std::uint32_t ms)
+void SpinPause(std::int32_t pauseMs)
 {
+    const auto count =
+        static_cast<std::int32_t>(g_spinLoopsPerMillisecond * static_cast<std::uint32_t>(pauseMs));
+    const auto ms = static_cast<std::uint32_t>(std::max<std::int32_t>(pauseMs, 0));
     if (!RealClock() || count <= 0 || ms == 0) {
         SpinLoops(count);
         return;

@@ -22,10 +22,10 @@ constexpr std::int32_t SPIN_CALIBRATION_LOOPS = 50000000;
 void DelayMicroseconds(std::uint32_t us);
 void SpinLoops(std::int32_t count);
 void CalibrateSpinLoops();
-// The GPIB read pause: SpinLoops(count), `count` being what the calibration
-// says makes `ms` milliseconds; on the real clock the same loop in slices,
-// until the clock says `ms` have passed.
-void SpinPause(std::int32_t count, std::uint32_t ms);
+// The GPIB read pause: SpinLoops of what the calibration says makes `ms`
+// milliseconds; on the real clock the same loop in slices, until the clock
+// says `ms` have passed.
+void SpinPause(std::int32_t ms);
 
 // Runs the calibration of DelayMicroseconds on a thread of its own, beside the
 // start-up of the window. The first delay waits for it to end, and so does the

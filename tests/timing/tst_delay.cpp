@@ -148,7 +148,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         if (spin)
-            SpinPause(static_cast<std::int32_t>(g_spinLoopsPerMillisecond * 3), 3);
+            SpinPause(3);
         else
             DelayMicroseconds(3000);
         QVERIFY2(clock.nsecsElapsed() >= 3000000, qPrintable(QString::number(clock.nsecsElapsed())));
