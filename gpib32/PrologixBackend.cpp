@@ -705,7 +705,7 @@ GpibResult CPrologixBackend::IbTmo(int ud, int timeout)
 
 GpibResult CPrologixBackend::IbWait(int ud, int mask)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     GpibResult result;
     const Handle *handle = Device(ud, result);
     if (!handle)
@@ -719,6 +719,11 @@ GpibResult CPrologixBackend::IbWait(int ud, int mask)
     const int ms = TimeoutMs();
     const auto deadline = ms == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
+        // Between two asks other threads' calls go on: the descriptor may
+        // have gone meanwhile.
+        if (!Device(ud, result))
+            return result;
+        m_timeoutCode = copy.timeout;
         if (copy.board) {
             std::string line;
             if (!Ready(result) || !EndIncoming(result) || !Query("++srq", line, result))
@@ -730,13 +735,19 @@ GpibResult CPrologixBackend::IbWait(int ud, int mask)
             const GpibResult polled = PollLocked(DeviceAddress(copy), &status);
             if ((polled.status & ERR) != 0)
                 return polled;
-            if (status & 0x40)
+            if (status & 0x40) {
+                // The poll took the byte from the device: it is the next
+                // ibrsp's, as after a driver's own poll.
+                Device(ud, result)->polledStatus = status;
                 return Done(0, RQS);
+            }
         }
         if (Clock::now() >= deadline)
             return Done(0, TIMO);
+        hold.unlock();
         timespec pause{0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
+        hold.lock();
     }
 }
 
@@ -793,6 +804,12 @@ GpibResult CPrologixBackend::IbRsp(int ud, char *status)
     const Handle *handle = DeviceCall(ud, result);
     if (!handle)
         return result;
+    if (handle->polledStatus >= 0) {
+        if (status)
+            *status = static_cast<char>(handle->polledStatus);
+        m_handles[ud].polledStatus = -1;
+        return Done();
+    }
     short value = 0;
     result = PollLocked(DeviceAddress(*handle), &value);
     if ((result.status & ERR) == 0 && status)

@@ -96,6 +96,9 @@ private:
         int sad = 0;      // 0, or 0x60 to 0x7E
         int timeout = 13; // NI code: T10s
         bool eot = true;
+        // The status byte that a wait for RQS polled, for the next ibrsp;
+        // -1: none.
+        int polledStatus = -1;
     };
     static constexpr int MAX_HANDLES = 64;
     static constexpr int FIRST_DEVICE = 16;

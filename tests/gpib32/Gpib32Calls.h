@@ -23,6 +23,7 @@ struct Gpib32Calls
     int (*ibwrt)(int, const void *, long) = nullptr;
     int (*ibrd)(int, void *, long) = nullptr;
     int (*ibrsp)(int, char *) = nullptr;
+    int (*ibwait)(int, int) = nullptr;
     int (*ibclr)(int) = nullptr;
     int *ibsta = nullptr;
     int *iberr = nullptr;
@@ -49,12 +50,13 @@ struct Gpib32Calls
         find(ibwrt, "ibwrt");
         find(ibrd, "ibrd");
         find(ibrsp, "ibrsp");
+        find(ibwait, "ibwait");
         find(ibclr, "ibclr");
         find(ibsta, "user_ibsta");
         find(iberr, "user_iberr");
         find(ibcnt, "user_ibcnt");
         find(ibcntl, "user_ibcntl");
         return SendIFC && Send && Receive && ReadStatusByte && DevClear && ibtmo && ibdev && ibwrt && ibrd &&
-               ibrsp && ibclr && ibsta && iberr && ibcnt && ibcntl;
+               ibrsp && ibwait && ibclr && ibsta && iberr && ibcnt && ibcntl;
     }
 };

@@ -304,6 +304,27 @@ private slots:
         QCOMPARE(trace(QStringLiteral("host")).count(QStringLiteral("++clr")), 1);
     }
 
+    // Waiting for a device's service request takes its status byte with a
+    // serial poll: the next ibrsp gets that byte, RQS and all, as a program
+    // that waits and then asks why expects.
+    void waitForService_data() { addTransportRows(); }
+    void waitForService()
+    {
+        QFETCH(QString, transport);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, transport));
+        const int ud = gpib.ibdev(0, 14, 0, 11, 1, 0);
+        QVERIFY(ud >= 0);
+        QCOMPARE(gpib.ibwrt(ud, "SRQ\n", 4) & 0x8000, 0);
+        QCOMPARE(gpib.ibwait(ud, 0x4800) & 0xC800, 0x0800);
+        char status = 0;
+        QCOMPARE(gpib.ibrsp(ud, &status) & 0x8000, 0);
+        QCOMPARE(int(status), 0x40);
+        // That byte is given once; the device's own comes after it.
+        QCOMPARE(gpib.ibrsp(ud, &status) & 0x8000, 0);
+        QCOMPARE(int(status), 0);
+    }
+
     // No adapter where the variable says: every call fails with EDVR and the
     // system's reason in the counts.
     void noAdapter_data()
