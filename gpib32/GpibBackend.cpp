@@ -207,7 +207,7 @@ void CGpibBackend::Load(const char *override)
     if (CPrologixBackend::NamesAdapter(override)) {
         // The user chose the adapter: no library is tried in its place.
         auto adapter = std::make_unique<CPrologixBackend>();
-        if (!adapter->Configure(override + 9, reason)) {
+        if (!adapter->Configure(override + CPrologixBackend::PREFIX_LENGTH, reason)) {
             note(std::string("TALLIX_GPIB_BACKEND: ") + override + ": " + reason);
             return;
         }

@@ -72,7 +72,7 @@ bool ValidAddress(Addr4882_t address)
 
 bool CPrologixBackend::NamesAdapter(const char *text)
 {
-    return text && std::strncmp(text, "prologix:", 9) == 0;
+    return text && std::strncmp(text, PREFIX, PREFIX_LENGTH) == 0;
 }
 
 bool CPrologixBackend::Configure(const std::string &location, std::string &reason)

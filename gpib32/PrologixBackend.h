@@ -54,6 +54,8 @@ public:
     static constexpr int MAX_ADAPTER_TIMEOUT_MS = 3000;
 
     // "prologix:..." names the adapter; anything else is a library.
+    static constexpr char PREFIX[] = "prologix:";
+    static constexpr std::size_t PREFIX_LENGTH = sizeof PREFIX - 1;
     static bool NamesAdapter(const char *text);
 
     // Where the adapter is: the value of TALLIX_GPIB_BACKEND without
@@ -93,14 +95,16 @@ private:
         bool used = false;
         bool board = false;
         int pad = 0;
-        int sad = 0;      // 0, or 0x60 to 0x7E
-        int timeout = 13; // NI code: T10s
+        int sad = 0; // 0, or 0x60 to 0x7E
+        int timeout = DEFAULT_TIMEOUT_CODE;
         bool eot = true;
         // The status byte that a wait for RQS polled, for the next ibrsp;
         // -1: none.
         int polledStatus = -1;
     };
     static constexpr int MAX_HANDLES = 64;
+    // The NI time-out code of a new descriptor: T10s.
+    static constexpr int DEFAULT_TIMEOUT_CODE = 13;
     static constexpr int FIRST_DEVICE = 16;
 
     // The reply the adapter is sending, or has sent and not all given out.
@@ -165,10 +169,10 @@ private:
     bool m_reported = false;
     std::string m_version;
     int m_adapterTimeout = -1;
-    int m_timeoutCode = 13;
+    int m_timeoutCode = DEFAULT_TIMEOUT_CODE;
     int m_adapterEoi = -1;
     Incoming m_in;
-    Handle m_handles[MAX_HANDLES] = {{true, true, 0, 0, 13, true}};
+    Handle m_handles[MAX_HANDLES] = {{true, true, 0, 0, DEFAULT_TIMEOUT_CODE, true}};
 };
 
 } // namespace gpib32
