@@ -1,0 +1,120 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/CallThread.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+struct CCallThread::State
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    std::function<void()> call;
+    bool busy = false;
+    bool quit = false;
+    bool running = false; // the thread exists
+};
+
+CCallThread::CCallThread() : m_state(std::make_shared<State>()) {}
+
+CCallThread::~CCallThread()
+{
+    std::unique_lock lock(m_state->lock);
+    m_state->quit = true;
+    m_state->changed.notify_all();
+    // The thread holds the state too: it ends by itself, after the call
+    // that runs now, if one does.
+}
+
+bool CCallThread::Idle() const
+{
+    std::lock_guard lock(m_state->lock);
+    return !m_state->busy;
+}
+
+bool CCallThread::Start(std::function<void()> call, QString *error)
+{
+    std::unique_lock lock(m_state->lock);
+    if (m_state->busy) {
+        if (error)
+            *error = QStringLiteral("an earlier call is still running");
+        return false;
+    }
+    if (!m_state->running) {
+        try {
+            std::thread([state = m_state]() { Serve(state); }).detach();
+        } catch (const std::system_error &failure) {
+            if (error)
+                *error = QStringLiteral("the system gives no thread for the call (%1)")
+                             .arg(QString::fromLocal8Bit(failure.what()));
+            return false;
+        }
+        m_state->running = true;
+    }
+    m_state->call = std::move(call);
+    m_state->busy = true;
+    m_state->changed.notify_all();
+    return true;
+}
+
+bool CCallThread::Wait(std::chrono::milliseconds slice)
+{
+    std::unique_lock lock(m_state->lock);
+    return m_state->changed.wait_for(lock, slice, [this]() { return !m_state->busy; });
+}
+
+void CCallThread::Serve(const std::shared_ptr<State> &state)
+{
+    std::unique_lock lock(state->lock);
+    for (;;) {
+        state->changed.wait(lock, [&]() { return state->quit || state->busy; });
+        if (!state->busy)
+            return; // quit, and nothing left to run
+        std::function<void()> call = std::move(state->call);
+        lock.unlock();
+        call();
+        // What the call captured goes before the wait says it ended.
+        call = nullptr;
+        lock.lock();
+        state->busy = false;
+        state->changed.notify_all();
+    }
+}
+
+CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()> call,
+                const std::function<CProgress()> &progress, const std::function<void()> &onStop,
+                std::chrono::milliseconds grace, QString *error)
+{
+    if (!hooks || !hooks->Pulses()) {
+        // A call stopped earlier still runs: this one waits for it, as the
+        // library cannot take two.
+        while (!thread.Wait(std::chrono::milliseconds(1000))) {
+        }
+        call();
+        return CallEnd::Done;
+    }
+    if (!WaitForCall(thread, hooks, progress ? progress() : CProgress{CProgress::Kind::Wait}))
+        return CallEnd::Stopped;
+    if (!thread.Start(std::move(call), error))
+        return CallEnd::NotStarted;
+    while (!thread.Wait(CALL_PULSE_EVERY)) {
+        if (hooks->Pulse(progress ? progress() : CProgress{CProgress::Kind::Wait}))
+            continue;
+        if (onStop)
+            onStop();
+        if (grace.count() > 0)
+            thread.Wait(grace);
+        return CallEnd::Stopped;
+    }
+    return CallEnd::Done;
+}
+
+bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &progress)
+{
+    while (!thread.Wait(CALL_PULSE_EVERY))
+        if (hooks && hooks->Pulses() && !hooks->Pulse(progress))
+            return false;
+    return true;
+}

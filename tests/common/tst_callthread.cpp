@@ -1,0 +1,144 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/CallThread.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A call that blocks until the test lets it go, as a library transfer does.
+struct CGate
+{
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
+    std::atomic<bool> ended{false};
+};
+
+// Hooks that pulse and record when; they stop the work from the pulse
+// `stopAt` on (0: never).
+struct CPulses
+{
+    CUiHooks hooks;
+    std::vector<std::chrono::steady_clock::time_point> at;
+    int stopAt = 0;
+
+    CPulses()
+    {
+        hooks.pulse = [this](const CProgress &) {
+            at.push_back(std::chrono::steady_clock::now());
+            return stopAt == 0 || static_cast<int>(at.size()) < stopAt;
+        };
+    }
+};
+
+} // namespace
+
+class tst_CallThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pulsesWhileTheCallBlocks();
+    void stopLeavesTheCallRunningAndTheNextCallWaitsForIt();
+    void onStopCutsTheCallShort();
+    void droppedWhileACallRunsWaitsForNothing();
+    void withoutPulsesTheCallRunsOnTheCallersThread();
+};
+
+void tst_CallThread::pulsesWhileTheCallBlocks()
+{
+    CCallThread thread;
+    CPulses pulses;
+    std::thread::id ranOn;
+    const CallEnd end = RunCall(thread, &pulses.hooks, [&]() {
+        ranOn = std::this_thread::get_id();
+        std::this_thread::sleep_for(300ms);
+    });
+    QCOMPARE(end, CallEnd::Done);
+    QVERIFY(ranOn != std::this_thread::get_id());
+    // A call of 300 ms with a pulse every 20 ms: a loaded machine may miss a
+    // few, never most of them.
+    QVERIFY2(pulses.at.size() >= 5, qPrintable(QString::number(pulses.at.size())));
+}
+
+void tst_CallThread::stopLeavesTheCallRunningAndTheNextCallWaitsForIt()
+{
+    CCallThread thread;
+    CPulses pulses;
+    pulses.stopAt = 3;
+    auto gate = std::make_shared<CGate>();
+    const auto started = std::chrono::steady_clock::now();
+    QCOMPARE(RunCall(thread, &pulses.hooks,
+                     [gate]() {
+                         gate->opened.wait();
+                         gate->ended = true;
+                     }),
+             CallEnd::Stopped);
+    QVERIFY(std::chrono::steady_clock::now() - started < 5s);
+    QVERIFY(!thread.Idle());
+    QVERIFY(!gate->ended);
+
+    // The next call is not started beside the one still running: it waits,
+    // and that wait can be stopped too.
+    CPulses again;
+    again.stopAt = 2;
+    bool ran = false;
+    QCOMPARE(RunCall(thread, &again.hooks, [&]() { ran = true; }), CallEnd::Stopped);
+    QVERIFY(!ran);
+
+    gate->open.set_value();
+    CPulses last;
+    QCOMPARE(RunCall(thread, &last.hooks, [&]() { ran = true; }), CallEnd::Done);
+    QVERIFY(gate->ended);
+    QVERIFY(ran);
+}
+
+void tst_CallThread::onStopCutsTheCallShort()
+{
+    CCallThread thread;
+    CPulses pulses;
+    pulses.stopAt = 1;
+    auto gate = std::make_shared<CGate>();
+    const CallEnd end = RunCall(
+        thread, &pulses.hooks, [gate]() { gate->opened.wait(); }, {}, [gate]() { gate->open.set_value(); },
+        5s);
+    QCOMPARE(end, CallEnd::Stopped);
+    // The grace let the call that onStop released end within the wait.
+    QVERIFY(thread.Idle());
+}
+
+void tst_CallThread::droppedWhileACallRunsWaitsForNothing()
+{
+    auto gate = std::make_shared<CGate>();
+    {
+        CCallThread thread;
+        CPulses pulses;
+        pulses.stopAt = 1;
+        QCOMPARE(RunCall(thread, &pulses.hooks,
+                         [gate]() {
+                             gate->opened.wait();
+                             gate->ended = true;
+                         }),
+                 CallEnd::Stopped);
+    } // would hang here if the thread were joined
+    gate->open.set_value();
+    QTRY_VERIFY_WITH_TIMEOUT(gate->ended, 5000);
+}
+
+void tst_CallThread::withoutPulsesTheCallRunsOnTheCallersThread()
+{
+    CCallThread thread;
+    CUiHooks silent;
+    std::thread::id ranOn;
+    QCOMPARE(RunCall(thread, &silent, [&]() { ranOn = std::this_thread::get_id(); }), CallEnd::Done);
+    QCOMPARE(ranOn, std::this_thread::get_id());
+}
+
+QTEST_GUILESS_MAIN(tst_CallThread)
+#include "tst_callthread.moc"
