@@ -41,7 +41,8 @@ private slots:
     void socatLocks()
     {
         QFETCH(bool, socatFirst);
-        qputenv("TALLIX_LOCK_DIR", QFile::encodeName(m_dir.path()));
+        const QTemporaryDir locks;
+        qputenv("TALLIX_LOCK_DIR", QFile::encodeName(locks.path()));
         QProcess sim;
         const QString port = StartSim(sim, {});
         QVERIFY(!port.isEmpty());
@@ -61,7 +62,10 @@ private slots:
         if (socatFirst) {
             QTRY_VERIFY(QFileInfo::exists(lock));
             QVERIFY(!session.Open(error));
-            QVERIFY2(error.contains(QStringLiteral("(socat, process %1)").arg(socat.processId())),
+            QVERIFY2(error.contains(QStringLiteral("(socat, process %1): close it, then try again. If it no "
+                                                   "longer uses the port, remove its lock file %2.")
+                                        .arg(socat.processId())
+                                        .arg(lock)),
                      qPrintable(error));
         } else {
             QVERIFY(socat.waitForFinished(5000));
