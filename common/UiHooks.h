@@ -25,12 +25,17 @@ struct CProgress
 // Shows one modal message box titled "Tallix" with a warning icon and OK.
 using MessageFn = std::function<void(const QString &)>;
 
-// What the widget-free classes need of the window: its message box and its
-// wait cursor. The window fills these in; tests put recorders in their place.
+// What the widget-free classes need of the window: its message box, its
+// wait cursor and where notes go. The window fills these in; tests put
+// recorders in their place.
 class CUiHooks
 {
 public:
     MessageFn showMessage;
+    // Something the user should know that is no failure and asks nothing of
+    // them (a port without modem lines): shown beside the work's results, never
+    // in a box that waits for an answer. Empty: the note is dropped.
+    std::function<void(const QString &)> showNote;
     std::function<void()> beginWait;
     std::function<void()> endWait;
     // Called by long work between slices of its waits; false when the user
@@ -41,6 +46,11 @@ public:
     {
         if (showMessage)
             showMessage(text);
+    }
+    void Note(const QString &text) const
+    {
+        if (showNote)
+            showNote(text);
     }
     void BeginWait() const
     {

@@ -31,9 +31,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QTextCursor>
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -182,6 +184,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     };
 
     m_hooks.showMessage = [this](const QString &text) { ShowMessage(text); };
+    m_hooks.showNote = [this](const QString &text) { m_notes << text; };
     m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
     m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
     m_hooks.pulse = [this](const CProgress &progress) { return m_work.Pulse(progress); };
@@ -477,6 +480,11 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
         ShowMessage(QString::fromLocal8Bit(error.what()));
     }
     m_work.End();
+    // Notes of a command that showed no response: above what the box holds.
+    if (!m_work.Busy() && !m_notes.isEmpty()) {
+        QTextCursor start(m_response->document());
+        start.insertText(TakeNotesText());
+    }
     // A close asked for while the work ran: now that it has stopped.
     if (m_closeAfterWork && !m_work.Busy()) {
         m_closeAfterWork = false;
@@ -623,7 +631,15 @@ void CConsoleDlg::ShowReply(bool afterSend)
         m_links.ReadResponse(reply);
     }
     m_lastReply = std::move(reply);
-    m_response->setPlainText(ReplyDisplayText(m_lastReply, m_showControlCharacters));
+    m_response->setPlainText(TakeNotesText() + ReplyDisplayText(m_lastReply, m_showControlCharacters));
+}
+
+QString CConsoleDlg::TakeNotesText()
+{
+    QString text;
+    for (const QString &note : std::exchange(m_notes, {}))
+        text += note + u'\n';
+    return text;
 }
 
 void CConsoleDlg::OnSend()
@@ -677,7 +693,7 @@ void CConsoleDlg::OnSerialPoll()
     char text[64];
     std::snprintf(text, sizeof text, "Serial poll status byte: %#x",
                   static_cast<unsigned>(static_cast<int>(result)));
-    m_response->setPlainText(QString::fromLatin1(text));
+    m_response->setPlainText(TakeNotesText() + QString::fromLatin1(text));
 }
 
 void CConsoleDlg::OnChangeAddress()

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -165,6 +166,9 @@ private:
     // took is shown rather than read again, and an instrument that answers
     // only queries is not read after a line that asks nothing.
     void ShowReply(bool afterSend);
+    // The notes that came since the last response shown, a line each, to go
+    // above the next (or, when none follows, above what the box holds).
+    QString TakeNotesText();
     void SetFileControls(bool fileSelected);
     void ApplySettings(const CConsoleSettings &settings);
     // A resource that a command opened goes to the top of the box's list.
@@ -176,6 +180,7 @@ private:
     CCommandSender m_sender;
     bool m_showControlCharacters = false; // the links keep their own options
     CReply m_lastReply;
+    QStringList m_notes;
     CWorkMonitor m_work;
     bool m_closeAfterWork = false;
     // The controls that long work disabled, with the state each takes back.

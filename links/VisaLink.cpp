@@ -36,8 +36,9 @@ void CVisaLink::ShowNotes()
 {
     if (!m_session)
         return;
+    // Notes hold up nothing: the command goes on.
     for (const QString &note : m_session->TakeNotes())
-        ReportFailure(note);
+        Hooks().Note(note);
 }
 
 bool CVisaLink::OpenSession()

@@ -4,6 +4,7 @@
 // sessions, their tests and the demo. It opens a pseudo-terminal pair of its
 // own and prints the path of the side a client opens as a serial port
 // ("pty /dev/pts/7"); the client sets the line up as it would a real port.
+// Or it answers on a port that exists already (one end of a socat pair).
 //
 // The instrument is the shared model (sim/model/InstrumentModel.h lists its
 // commands). It takes command lines ended by LF (a CR before it is dropped),
@@ -15,6 +16,7 @@
 #include "sim/model/InstrumentModel.h"
 #include "sim/model/PseudoTerminal.h"
 #include "sim/model/SimSupport.h"
+#include "sim/serial/SerialLine.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -50,6 +52,12 @@ constexpr const char *USAGE =
     "                        otherwise ignored (default: any rate)\n"
     "  --piece-bytes K       send every reply in pieces of K bytes ...\n"
     "  --pace-ms P           ... with P milliseconds between them\n"
+    "  --line-rate           send no faster than the client's baud rate lets a line carry\n"
+    "                        (10 bits a byte), so that a long block takes its time\n"
+    "  --hold-slave          keep the client's side of the pair open too, as programs\n"
+    "                        that make a pseudo-terminal with openpty() do\n"
+    "  --port PATH           answer on this serial port instead of a pair of its own\n"
+    "                        (--baud and --report then see only its own side)\n"
     "  --link PATH           make PATH a symbolic link to the port (removed at the end)\n"
     "  --report FILE         keep the line settings the client set in FILE, one line,\n"
     "                        rewritten whenever they change, e.g.\n"
@@ -63,6 +71,9 @@ struct Options
     unsigned baud = 0;
     std::size_t pieceBytes = 0;
     int paceMs = 0;
+    bool lineRate = false;
+    bool holdSlave = false;
+    std::string port;
     std::string link;
     std::string report;
     std::string log;
@@ -102,6 +113,13 @@ bool ParseOptions(int argc, char **argv, Options &options)
             if (!number(0, 60000, n))
                 return false;
             options.paceMs = static_cast<int>(n);
+        } else if (arg == "--line-rate") {
+            options.lineRate = true;
+        } else if (arg == "--hold-slave") {
+            options.holdSlave = true;
+        } else if (arg == "--port" && value) {
+            options.port = value;
+            ++i;
         } else if (arg == "--link" && value) {
             options.link = value;
             ++i;
@@ -141,7 +159,9 @@ bool WriteAll(int fd, const char *data, std::size_t size)
 class Instrument
 {
 public:
-    Instrument(const Options &options, tallixsim::PseudoTerminal &pty) : m_options(options), m_pty(pty)
+    // `pty` is null when the instrument answers on a port it did not make.
+    Instrument(const Options &options, tallixsim::PseudoTerminal *pty, int line)
+        : m_options(options), m_pty(pty), m_port(line)
     {
         m_model.setLineEnd(options.lineEnd);
     }
@@ -150,7 +170,7 @@ public:
     void Report()
     {
         tallixsim::LineSettings now;
-        if (m_options.report.empty() || !m_pty.Settings(now))
+        if (m_options.report.empty() || !m_pty || !m_pty->Settings(now))
             return;
         if (m_reported && now == m_settings && m_garbled == m_garbledReported)
             return;
@@ -175,7 +195,7 @@ public:
             }
         }
         tallixsim::LineSettings now;
-        if (m_options.baud != 0 && m_pty.Settings(now) && now.baud != m_options.baud) {
+        if (m_options.baud != 0 && m_pty && m_pty->Settings(now) && now.baud != m_options.baud) {
             m_garbled += size;
             Report();
             return true;
@@ -205,7 +225,7 @@ private:
         if (command.rfind("TEST:VANISH?", 0) == 0) {
             const long n = std::strtol(command.c_str() + 12, nullptr, 10);
             std::string start(static_cast<std::size_t>(n > 0 ? n : 0), '7');
-            WriteAll(m_pty.Master(), start.data(), start.size());
+            WriteAll(m_port, start.data(), start.size());
             // Let the bytes reach the client before its port disappears.
             tallixsim::SleepMs(50);
             return false;
@@ -215,21 +235,28 @@ private:
         const tallixsim::InstrumentModel::Pace modelPace = m_model.pace();
         const std::string reply = m_model.take();
         std::size_t piece = m_options.pieceBytes ? m_options.pieceBytes : modelPace.pieceBytes;
-        const int pause = m_options.pieceBytes ? m_options.paceMs : modelPace.pauseMs;
+        int pause = m_options.pieceBytes ? m_options.paceMs : modelPace.pauseMs;
+        const unsigned baud = m_options.lineRate ? tallixsim::LineBaud(m_port) : 0;
+        if (baud > 0) {
+            // What the line carries in 20 ms, every 20 ms.
+            pause = 20;
+            piece = std::max<std::size_t>(1, baud / 10 / 50);
+        }
         if (piece == 0)
             piece = reply.size();
         for (std::size_t at = 0; at < reply.size(); at += piece) {
             if (at > 0)
                 tallixsim::SleepMs(pause);
             const std::size_t n = std::min(piece, reply.size() - at);
-            if (!WriteAll(m_pty.Master(), reply.data() + at, n))
+            if (!WriteAll(m_port, reply.data() + at, n))
                 break;
         }
         return true;
     }
 
     const Options &m_options;
-    tallixsim::PseudoTerminal &m_pty;
+    tallixsim::PseudoTerminal *m_pty;
+    int m_port;
     tallixsim::InstrumentModel m_model;
     std::string m_line;
     tallixsim::LineSettings m_settings;
@@ -248,12 +275,29 @@ int main(int argc, char **argv)
         return 2;
     }
     tallixsim::PseudoTerminal pty;
-    if (!pty.Open()) {
+    int line = -1;
+    // The client's side, held as openpty() leaves it to its caller.
+    int held = -1;
+    if (!options.port.empty()) {
+        line = tallixsim::OpenRawLine(options.port.c_str());
+        if (line < 0) {
+            std::fprintf(stderr, "tallix-serial-instrument: cannot open %s: %s\n", options.port.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    } else if (!pty.Open()) {
         std::fprintf(stderr, "tallix-serial-instrument: cannot open a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return 1;
+    } else {
+        line = pty.Master();
+        if (options.holdSlave && (held = tallixsim::OpenRawLine(pty.SlavePath().c_str())) < 0) {
+            std::fprintf(stderr, "tallix-serial-instrument: cannot open %s: %s\n", pty.SlavePath().c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
     }
-    if (!options.link.empty() && !pty.Link(options.link)) {
+    if (!options.link.empty() && options.port.empty() && !pty.Link(options.link)) {
         std::fprintf(stderr, "tallix-serial-instrument: cannot link %s: %s\n", options.link.c_str(),
                      std::strerror(errno));
         return 1;
@@ -266,14 +310,14 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    std::printf("pty %s\n", pty.SlavePath().c_str());
+    std::printf("pty %s\n", options.port.empty() ? pty.SlavePath().c_str() : options.port.c_str());
     std::fflush(stdout);
 
-    Instrument instrument(options, pty);
+    Instrument instrument(options, options.port.empty() ? &pty : nullptr, line);
     char buffer[4096];
     while (!g_stop) {
         instrument.Report();
-        pollfd p{pty.Master(), POLLIN, 0};
+        pollfd p{line, POLLIN, 0};
         const int ready = ::poll(&p, 1, 50);
         if (ready <= 0)
             continue;
@@ -282,7 +326,7 @@ int main(int argc, char **argv)
             tallixsim::SleepMs(20);
             continue;
         }
-        const ssize_t n = ::read(pty.Master(), buffer, sizeof buffer);
+        const ssize_t n = ::read(line, buffer, sizeof buffer);
         if (n <= 0) {
             tallixsim::SleepMs(20);
             continue;
@@ -290,5 +334,9 @@ int main(int argc, char **argv)
         if (!instrument.Take(buffer, static_cast<std::size_t>(n)))
             break;
     }
+    if (held >= 0)
+        ::close(held);
+    if (!options.port.empty())
+        ::close(line);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -30,7 +31,13 @@ private:
     }
 
 private slots:
-    void initTestCase() { UseTestSettings(); }
+    void initTestCase()
+    {
+        UseTestSettings();
+        // The serial ports' locks where no other program looks.
+        static QTemporaryDir locks;
+        qputenv("TALLIX_LOCK_DIR", QFile::encodeName(locks.path()));
+    }
     void init() { ClearSettings(); }
 
     // A resource that a command opened goes to the top of the list, at most
@@ -156,6 +163,53 @@ private slots:
         QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(),
                  QStringLiteral("Serial poll status byte: 0x10"));
         QCOMPARE(w.messages, QStringList());
+    }
+
+    // What a session notes once (a pseudo-terminal has no modem lines) is a
+    // line above that command's response, or at once when none follows, and
+    // never a message box: the command goes on.
+    void notesAboveTheResponse_data()
+    {
+        QTest::addColumn<bool>("read");
+        // And after the next command, whose response comes without it.
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("nextShows");
+        const QString note =
+            QStringLiteral("The serial port %1 has no modem lines: DTR and RTS are left as they are.\n");
+        QTest::newRow("above the reply") << true << "MEAS:VOLT?"
+                                         << "1.250\n";
+        QTest::newRow("no reply follows: at once") << false << "SOUR:VOLT 2" << note;
+    }
+    void notesAboveTheResponse()
+    {
+        QFETCH(bool, read);
+        QFETCH(QString, next);
+        QFETCH(QString, nextShows);
+        QProcess sim;
+        sim.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-serial-instrument"), QStringList());
+        QVERIFY(sim.waitForStarted(5000));
+        QByteArray out;
+        while (!out.contains('\n') && sim.waitForReadyRead(5000))
+            out += sim.readAllStandardOutput();
+        QVERIFY(out.startsWith("pty "));
+        const QString port = QString::fromLocal8Bit(out.mid(4).trimmed());
+        Window w;
+        w->StartWithResource(QStringLiteral("ASRL%1::INSTR").arg(port));
+        const auto click = [&w](const QString &command) {
+            w.control<QComboBox>(IDC_COMMAND)->setEditText(command);
+            w.control<QPushButton>(IDC_SEND)->click();
+            return w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText();
+        };
+        w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(read);
+        QCOMPARE(
+            click(QStringLiteral("*IDN?")),
+            QStringLiteral("The serial port %1 has no modem lines: DTR and RTS are left as they are.\n%2")
+                .arg(port, read ? QStringLiteral("KORVANE,TALLIX-SIM,SN0001,1.0\n") : QString()));
+        QCOMPARE(click(next), nextShows.arg(port));
+        QCOMPARE(w.messages, QStringList());
+        w->OnCancel();
+        sim.terminate();
+        sim.waitForFinished(5000);
     }
 };
 

@@ -1,15 +1,20 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
+#include "sessions/PortHolders.h"
 #include "sessions/ResourceParser.h"
 #include "sessions/SerialFinder.h"
+#include "sessions/SerialLock.h"
 #include "sessions/SerialSession.h"
 #include "sessions/SessionTable.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -138,13 +143,23 @@ private slots:
     void failedReads();
     void lineErrors_data();
     void lineErrors();
-    void portInUse_data();
-    void portInUse();
+    void initTestCase();
+    void portHolders_data();
+    void portHolders();
+    void stopDuringSlowBlock_data();
+    void stopDuringSlowBlock();
     void noPermission();
     void unplugged();
     void statusByteAndClear();
     void finds();
 };
+
+void tst_SerialSession::initTestCase()
+{
+    // Locks of the test's own, where no other program looks.
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("locks")));
+    qputenv("TALLIX_LOCK_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("locks"))));
+}
 
 void tst_SerialSession::devicePaths_data()
 {
@@ -315,21 +330,17 @@ void tst_SerialSession::failedReads_data()
     QTest::addColumn<QStringList>("simulator");
     QTest::addColumn<int>("baud");
     QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<bool>("stop");
     QTest::addColumn<QStringList>("errorSays");
     QTest::addColumn<bool>("garbled");
 
-    QTest::newRow("no reply to a command") << QStringList() << 9600 << QByteArray("*CLS\r\n") << false
+    QTest::newRow("no reply to a command") << QStringList() << 9600 << QByteArray("*CLS\r\n")
                                            << QStringList{"No reply", "within 300 ms", "9,600 baud"} << false;
     QTest::newRow("the instrument is set to another rate")
-        << QStringList{"--baud", "19200"} << 9600 << QByteArray("*IDN?\r\n") << false
+        << QStringList{"--baud", "19200"} << 9600 << QByteArray("*IDN?\r\n")
         << QStringList{"No reply", "match the instrument's"} << true;
     QTest::newRow("its line end never comes")
-        << QStringList{"--line-end", "none"} << 9600 << QByteArray("*IDN?\r\n") << false
+        << QStringList{"--line-end", "none"} << 9600 << QByteArray("*IDN?\r\n")
         << QStringList{"broke off after 29 bytes", "line end never came"} << false;
-    QTest::newRow("stopped in the middle: the rest is drained")
-        << QStringList{"--piece-bytes", "500", "--pace-ms", "20"} << 9600 << QByteArray("DATA? 20000\r\n")
-        << true << QStringList{"was stopped after"} << false;
 }
 
 void tst_SerialSession::failedReads()
@@ -337,7 +348,6 @@ void tst_SerialSession::failedReads()
     QFETCH(QStringList, simulator);
     QFETCH(int, baud);
     QFETCH(QByteArray, command);
-    QFETCH(bool, stop);
     QFETCH(QStringList, errorSays);
     QFETCH(bool, garbled);
     static int row = 0;
@@ -347,12 +357,7 @@ void tst_SerialSession::failedReads()
     QVERIFY(!port.isEmpty());
     CSerialOptions serial;
     serial.baud = baud;
-    CUiHooks hooks;
-    int pulses = 0;
-    hooks.pulse = [&](const CProgress &progress) { return !stop || (progress.done == 0 && ++pulses < 1000); };
-    CSessionOptions options = Options(300, serial);
-    options.hooks = &hooks;
-    CSerialSession session(PathResource(port), options);
+    CSerialSession session(PathResource(port), Options(300, serial));
     QString error;
     QVERIFY2(session.Open(error), qPrintable(error));
     CReply reply;
@@ -365,7 +370,6 @@ void tst_SerialSession::failedReads()
     if (simulator.contains(QLatin1String("--baud")) || simulator.contains(QLatin1String("none")))
         return;
     // What came late of the failed reply is not read as the next one.
-    stop = false;
     QVERIFY2(Query(session, "MEAS:VOLT?\r\n", reply, error), qPrintable(error));
     QCOMPARE(reply.bytes, QByteArray("1.250\n"));
 }
@@ -404,42 +408,165 @@ void tst_SerialSession::lineErrors()
     QCOMPARE(reply.bytes, QByteArray("1.250\n"));
 }
 
-void tst_SerialSession::portInUse_data()
+void tst_SerialSession::portHolders_data()
 {
-    QTest::addColumn<bool>("otherProgram");
-    QTest::newRow("another session") << false;
-    QTest::newRow("another program") << true;
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("opens");
+    // In the error (%1 the port, %2 the holder's process id, %3 the lock
+    // file), or in the notes; empty: no note names another program.
+    QTest::addColumn<QString>("says");
+    QTest::newRow("another session of ours")
+        << "session" << false << "Another program has the serial port %1 open (";
+    QTest::newRow("a live process holds its lock")
+        << "lock" << false
+        << "Another program has the serial port %1 open (sleep, process %2): close it, then try again. If "
+           "it no longer uses the port, remove its lock file %3.";
+    QTest::newRow("a stale lock is taken over") << "stale" << true << QString();
+    QTest::newRow("a program that merely has it open is noted")
+        << "opener" << true << "Another program also has the serial port %1 open (sleep, process %2).";
+    QTest::newRow("the pair's creator keeps this end open too") << "creator" << true << QString();
+    QTest::newRow("one end of a socat pair") << "socat" << true << QString();
 }
 
-void tst_SerialSession::portInUse()
+void tst_SerialSession::portHolders()
 {
-    QFETCH(bool, otherProgram);
+    QFETCH(QString, holder);
+    QFETCH(bool, opens);
+    QFETCH(QString, says);
     CSerialSim sim;
-    const QString port = sim.Start({});
-    QVERIFY(!port.isEmpty());
-    CSerialSession first(PathResource(port), Options());
-    QProcess holder;
-    QString error;
-    if (otherProgram) {
-        holder.start(QStringLiteral("/bin/sh"),
-                     {QStringLiteral("-c"), QStringLiteral("exec sleep 30 <>%1").arg(port)});
-        QVERIFY(holder.waitForStarted());
-        QThread::msleep(200);
+    QProcess other;
+    const auto stopOther = qScopeGuard([&other] {
+        other.kill();
+        other.waitForFinished();
+    });
+    QString port;
+    if (holder == QLatin1String("socat")) {
+        const QString a = m_dir.filePath(QStringLiteral("socat-a"));
+        port = m_dir.filePath(QStringLiteral("socat-b"));
+        other.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + a,
+                                              QStringLiteral("pty,raw,echo=0,link=") + port});
+        if (!other.waitForStarted())
+            QSKIP("needs socat (scripts/install-deps)");
+        QTRY_VERIFY(QFileInfo::exists(a) && QFileInfo::exists(port));
+        QVERIFY(!sim.Start({QStringLiteral("--port"), a}).isEmpty());
     } else {
+        port = sim.Start(holder == QLatin1String("creator") ? QStringList{QStringLiteral("--hold-slave")}
+                                                            : QStringList());
+    }
+    QVERIFY(!port.isEmpty());
+    const QString lock = CSerialLock::PathFor(port);
+    CSerialSession first(PathResource(port), Options());
+    QString error;
+    qint64 pid = ::getpid();
+    if (holder == QLatin1String("session")) {
         QVERIFY2(first.Open(error), qPrintable(error));
+    } else if (holder == QLatin1String("lock") || holder == QLatin1String("stale") ||
+               holder == QLatin1String("opener")) {
+        other.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), holder == QLatin1String("opener")
+                                               ? QStringLiteral("exec sleep 30 <>%1").arg(port)
+                                               : QStringLiteral("exec sleep 30")});
+        QVERIFY(other.waitForStarted());
+        pid = other.processId();
+        QTRY_COMPARE(ProcessName(pid), QStringLiteral("sleep"));
+        if (holder == QLatin1String("stale")) {
+            other.kill();
+            QVERIFY(other.waitForFinished());
+        }
+        if (holder != QLatin1String("opener")) {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QStringLiteral("%1\n").arg(pid, 10).toLatin1());
+        }
     }
-    CSerialSession second(PathResource(port), Options());
-    QVERIFY(!second.Open(error));
-    QVERIFY(!second.IsOpen());
-    QVERIFY2(error.contains(QStringLiteral("Another program has the serial port %1 open").arg(port)),
-             qPrintable(error));
-    QVERIFY2(error.contains(QLatin1String("close it")), qPrintable(error));
-    if (otherProgram) {
-        QVERIFY2(error.contains(QLatin1String("(sleep, process ")), qPrintable(error));
-        holder.kill();
-        holder.waitForFinished();
-        QVERIFY2(second.Open(error), qPrintable(error));
+    const QString expected = QString(says)
+                                 .replace(QLatin1String("%1"), port)
+                                 .replace(QLatin1String("%2"), QString::number(pid))
+                                 .replace(QLatin1String("%3"), lock);
+    CSerialSession session(PathResource(port), Options());
+    const bool opened = session.Open(error);
+    if (!opens) {
+        QVERIFY2(!opened, "opened");
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        return;
     }
+    QVERIFY2(opened, qPrintable(error));
+    const QString notes = session.TakeNotes().join(u'\n');
+    if (says.isEmpty())
+        QVERIFY2(!notes.contains(QLatin1String("also has")), qPrintable(notes));
+    else
+        QVERIFY2(notes.contains(expected), qPrintable(notes));
+    CReply reply;
+    QVERIFY2(Query(session, "*IDN?\r\n", reply, error), qPrintable(error));
+    QCOMPARE(reply.bytes, IDENTITY + '\n');
+    // Tallix holds the lock while it has the port, as the others would.
+    QFile file(lock);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QStringLiteral("%1\n").arg(::getpid(), 10).toLatin1());
+    session.Close();
+    QVERIFY(!QFileInfo::exists(lock));
+}
+
+void tst_SerialSession::stopDuringSlowBlock_data()
+{
+    QTest::addColumn<int>("blockBytes");
+    QTest::addColumn<QByteArray>("next");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("stopWaitToo");
+    // Most of the block still to come after the Stop, longer than any fixed
+    // drain would wait.
+    QTest::newRow("the next command waits for the block's end")
+        << 4000 << QByteArray("SYST:ERR?\r\n") << QByteArray("0,\"No error\"\n") << false;
+    QTest::newRow("that wait stopped too: the command after it is clean")
+        << 1500 << QByteArray("*IDN?\r\n") << IDENTITY + '\n'
+        << true;
+}
+
+void tst_SerialSession::stopDuringSlowBlock()
+{
+    QFETCH(int, blockBytes);
+    QFETCH(QByteArray, next);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, stopWaitToo);
+    CSerialSim sim;
+    // At 9,600 baud the line carries 960 bytes a second.
+    const QString port = sim.Start({QStringLiteral("--line-rate")});
+    QVERIFY(!port.isEmpty());
+    CSerialOptions serial;
+    serial.silenceMs = 100;
+    CUiHooks hooks;
+    bool stop = false;
+    bool stopWait = false;
+    QElapsedTimer stopped;
+    hooks.pulse = [&](const CProgress &progress) {
+        const bool now =
+            progress.kind == CProgress::Kind::Reply ? progress.done >= 500 : stopWait && progress.done >= 200;
+        if (!stop && now) {
+            stop = true;
+            stopped.start();
+        }
+        return !stop;
+    };
+    CSessionOptions options = Options(10000, serial);
+    options.hooks = &hooks;
+    CSerialSession session(PathResource(port), options);
+    QString error;
+    QVERIFY2(session.Open(error), qPrintable(error));
+    CReply reply;
+    QVERIFY(!Query(session, QStringLiteral("WAV:DATA? %1\r\n").arg(blockBytes).toLatin1(), reply, error));
+    QVERIFY2(error.contains(QLatin1String("was stopped after")), qPrintable(error));
+    QVERIFY2(stopped.elapsed() < 1000, qPrintable(QString::number(stopped.elapsed())));
+    if (stopWaitToo) {
+        stop = false;
+        stopWait = true;
+        QVERIFY(!Query(session, next, reply, error));
+        QVERIFY2(error.contains(QLatin1String("Stopped while")), qPrintable(error));
+        QVERIFY2(stopped.elapsed() < 1000, qPrintable(QString::number(stopped.elapsed())));
+        stopWait = false;
+    }
+    stop = false;
+    QVERIFY2(Query(session, next, reply, error), qPrintable(error));
+    QCOMPARE(reply.bytes, answer);
 }
 
 void tst_SerialSession::noPermission()

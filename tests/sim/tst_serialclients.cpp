@@ -1,13 +1,19 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessions/ResourceParser.h"
+#include "sessions/SerialLock.h"
+#include "sessions/SerialSession.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 // The simulated serial instrument against a serial client written elsewhere:
 // PyVISA with pyvisa-py (and its pyserial) opening ASRL/dev/pts/N::INSTR as
-// a serial port, with its own line settings and read termination.
+// a serial port, with its own line settings and read termination; and socat
+// keeping a port's lock file as serial programs do.
 class TestSerialClients : public QObject
 {
     Q_OBJECT
@@ -15,7 +21,63 @@ class TestSerialClients : public QObject
 private:
     QTemporaryDir m_dir;
 
+    static QString StartSim(QProcess &sim, const QStringList &arguments)
+    {
+        sim.start(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-serial-instrument"), arguments);
+        QByteArray out;
+        while (sim.waitForStarted(5000) && !out.contains('\n') && sim.waitForReadyRead(5000))
+            out += sim.readAllStandardOutput();
+        return out.startsWith("pty ") ? QString::fromLocal8Bit(out.mid(4).trimmed()) : QString();
+    }
+
 private slots:
+    // One program's lock keeps the other off the port, whichever came first.
+    void socatLocks_data()
+    {
+        QTest::addColumn<bool>("socatFirst");
+        QTest::newRow("socat holds the port: Tallix names it") << true;
+        QTest::newRow("Tallix holds the port: socat keeps off") << false;
+    }
+    void socatLocks()
+    {
+        QFETCH(bool, socatFirst);
+        const QTemporaryDir locks;
+        qputenv("TALLIX_LOCK_DIR", QFile::encodeName(locks.path()));
+        QProcess sim;
+        const QString port = StartSim(sim, {});
+        QVERIFY(!port.isEmpty());
+        const QString lock = CSerialLock::PathFor(port);
+        CResource resource;
+        QString error;
+        QVERIFY(ParseResource(QStringLiteral("ASRL%1::INSTR").arg(port), resource, error));
+        CSerialSession session(resource, CSessionOptions());
+        if (!socatFirst)
+            QVERIFY2(session.Open(error), qPrintable(error));
+        QProcess socat;
+        socat.start(QStringLiteral("socat"),
+                    {QStringLiteral("-u"), QStringLiteral("OPEN:%1,lockfile=%2").arg(port, lock),
+                     QStringLiteral("-")});
+        if (!socat.waitForStarted())
+            QSKIP("needs socat (scripts/install-deps)");
+        if (socatFirst) {
+            QTRY_VERIFY(QFileInfo::exists(lock));
+            QVERIFY(!session.Open(error));
+            QVERIFY2(error.contains(QStringLiteral("(socat, process %1): close it, then try again. If it no "
+                                                   "longer uses the port, remove its lock file %2.")
+                                        .arg(socat.processId())
+                                        .arg(lock)),
+                     qPrintable(error));
+        } else {
+            QVERIFY(socat.waitForFinished(5000));
+            QVERIFY(socat.exitCode() != 0);
+            QVERIFY(socat.readAllStandardError().contains("could not obtain lock"));
+        }
+        socat.kill();
+        socat.waitForFinished();
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
     void pyvisa_data()
     {
         QTest::addColumn<QString>("lineEnd");
