@@ -28,9 +28,22 @@ bool Within(const QString &text, qsizetype maxBytes)
     return !text.isEmpty() && text.toUtf8().size() <= maxBytes && !text.contains(QChar(0));
 }
 
+// DNS names compare without regard to the case of ASCII letters, and of
+// those alone.
 bool Same(const QString &a, const QString &b)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        const auto lower = [](char16_t c) {
+            return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
+        };
+        if (lower(x) != lower(y))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -69,7 +82,8 @@ QString ResolvedMdnsResource(const CMdnsService &asked, int addressProtocol, con
     const uint port = a[8].toUInt();
     const QByteArray bytes = address.toLatin1();
     in6_addr parsed{};
-    if (port == 0 || address.size() > INET6_ADDRSTRLEN || QString::fromLatin1(bytes) != address ||
+    if (port == 0 || address.size() > INET6_ADDRSTRLEN || address.contains(QChar(0)) ||
+        QString::fromLatin1(bytes) != address ||
         inet_pton(family == 0 ? AF_INET : AF_INET6, bytes.constData(), &parsed) != 1)
         return QString();
     if (family == 1) {
