@@ -18,6 +18,7 @@
 #include <vxi11.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -67,6 +68,16 @@ std::size_t EncodeCall(std::uint32_t xid, char *buffer, std::size_t size)
     return length;
 }
 
+// An enum of libtirpc's as the bytes decoded it: a peer may send any number,
+// and no value outside the enum may be read as one.
+template <typename E> std::int32_t Raw(const E &value)
+{
+    static_assert(sizeof(E) == sizeof(std::int32_t));
+    std::int32_t raw;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
+
 } // namespace
 
 std::uint16_t CVxi11Finder::PortInAnswer(std::uint32_t xid, const char *data, std::size_t size)
@@ -85,9 +96,9 @@ std::uint16_t CVxi11Finder::PortInAnswer(std::uint32_t xid, const char *data, st
     reply.acpted_rply.ar_verf.oa_base = verifier;
     reply.acpted_rply.ar_results.where = reinterpret_cast<char *>(&port);
     reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_long);
-    const bool ok = xdr_replymsg(&xdr, &reply) && reply.rm_xid == xid && reply.rm_direction == REPLY &&
-                    reply.rm_reply.rp_stat == MSG_ACCEPTED && reply.acpted_rply.ar_stat == SUCCESS &&
-                    xdr_getpos(&xdr) == size;
+    const bool ok = xdr_replymsg(&xdr, &reply) && reply.rm_xid == xid && Raw(reply.rm_direction) == REPLY &&
+                    Raw(reply.rm_reply.rp_stat) == MSG_ACCEPTED &&
+                    Raw(reply.acpted_rply.ar_stat) == SUCCESS && xdr_getpos(&xdr) == size;
     xdr_destroy(&xdr);
     return ok && port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
 }
