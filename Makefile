@@ -57,7 +57,7 @@ package: build
 # their own, each run for FUZZ_SECONDS (test-fuzz: 30 s each, as in CI).
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_commandfilereader fuzz_responselog fuzz_tcpreply fuzz_replyframer fuzz_resourceparser
+FUZZ_TARGETS := fuzz_commandfilereader fuzz_responselog fuzz_tcpreply fuzz_replyframer fuzz_resourceparser fuzz_findanswers
 .PHONY: fuzz test-fuzz fuzz-build
 
 $(BUILD_FUZZ)/CMakeCache.txt:

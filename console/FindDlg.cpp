@@ -6,12 +6,60 @@
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-CFindDlg::CFindDlg(const CLinkOptions &options, QWidget *parent) : QDialog(parent), m_options(options)
+namespace {
+
+// A row of the list: an instrument, or a line about the search. The lines
+// stay below the instruments whichever way the list is sorted, and cannot
+// be chosen.
+class CFindRow : public QTreeWidgetItem
+{
+public:
+    enum Kind
+    {
+        Instrument,
+        Note,
+        More,
+    };
+
+    CFindRow(QTreeWidget *list, Kind kind) : QTreeWidgetItem(list, QTreeWidgetItem::UserType), m_kind(kind)
+    {
+        if (kind != Instrument) {
+            setFlags(Qt::ItemIsEnabled);
+            setFirstColumnSpanned(true);
+        }
+    }
+
+    static Kind KindOf(const QTreeWidgetItem *item)
+    {
+        return item && item->type() == QTreeWidgetItem::UserType ? static_cast<const CFindRow *>(item)->m_kind
+                                                                 : Instrument;
+    }
+
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const Kind theirs = KindOf(&other);
+        if (m_kind == theirs)
+            return QTreeWidgetItem::operator<(other);
+        // Sorted the other way, the list puts A before B when B < A.
+        const bool ascending =
+            !treeWidget() || treeWidget()->header()->sortIndicatorOrder() == Qt::AscendingOrder;
+        return ascending ? m_kind < theirs : m_kind > theirs;
+    }
+
+private:
+    Kind m_kind;
+};
+
+} // namespace
+
+CFindDlg::CFindDlg(const CLinkOptions &options, QWidget *parent, CSearchParts parts)
+    : QDialog(parent), m_options(options), m_parts(std::move(parts))
 {
     setObjectName(QStringLiteral("IDD_FIND"));
     setWindowTitle(QStringLiteral("Find Instruments"));
@@ -47,11 +95,15 @@ CFindDlg::CFindDlg(const CLinkOptions &options, QWidget *parent) : QDialog(paren
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this]() {
         m_buttons->button(QDialogButtonBox::Ok)->setEnabled(!m_list->selectedItems().isEmpty());
     });
-    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this]() { accept(); });
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *row) {
+        if (CFindRow::KindOf(row) == CFindRow::Instrument)
+            accept();
+    });
     connect(m_askSerialPorts, &QCheckBox::toggled, this, [this]() {
         // Asking serial ports changes what a search does: it starts again.
         StopSearch();
         m_list->clear();
+        m_more = nullptr;
         StartSearch();
     });
 
@@ -74,8 +126,8 @@ CFindDlg::~CFindDlg()
 
 void CFindDlg::StartSearch()
 {
-    m_asked = m_answered = 0;
-    m_search = std::make_unique<CInstrumentSearch>();
+    m_instruments = m_asked = m_answered = 0;
+    m_search = std::make_unique<CInstrumentSearch>(m_parts);
     // Each callback comes from a thread of the search: the widgets are
     // touched on this one, and not at all once the dialog is gone.
     const int generation = ++m_generation;
@@ -94,6 +146,8 @@ void CFindDlg::StartSearch()
     m_search->identified = [this, post](const QString &resource, const QString &identity) {
         post([this, resource, identity]() { SetIdentity(resource, identity); });
     };
+    m_search->overflowed = [this, post](std::int64_t more) { post([this, more]() { SetMore(more); }); };
+    m_search->failed = [this, post](const QString &line) { post([this, line]() { AddNote(line); }); };
     m_search->finished = [this, post]() { post([this]() { SearchFinished(); }); };
     m_progress->setRange(0, 0); // busy
     m_progress->show();
@@ -103,32 +157,55 @@ void CFindDlg::StartSearch()
 
 void CFindDlg::StopSearch()
 {
+    // The search's threads end on their own; none is waited for here.
     if (!m_search)
         return;
     m_search->Cancel();
-    m_search->Wait();
     m_search.reset();
 }
 
 QTreeWidgetItem *CFindDlg::Row(const QString &resource) const
 {
-    const QList<QTreeWidgetItem *> rows = m_list->findItems(resource, Qt::MatchExactly, RESOURCE);
-    return rows.isEmpty() ? nullptr : rows.first();
+    for (QTreeWidgetItem *row : m_list->findItems(resource, Qt::MatchExactly, RESOURCE))
+        if (CFindRow::KindOf(row) == CFindRow::Instrument)
+            return row;
+    return nullptr;
 }
 
 void CFindDlg::AddFound(const CFoundResource &resource)
 {
     if (!m_search || Row(resource.resource))
         return;
-    auto *row = new QTreeWidgetItem(m_list);
+    auto *row = new CFindRow(m_list, CFindRow::Instrument);
+    ++m_instruments;
     row->setText(RESOURCE, resource.resource);
     const bool asked = resource.mayAskIdentity || m_askSerialPorts->isChecked();
     row->setText(IDENTITY, asked ? QStringLiteral("asking...") : QString());
     row->setText(DESCRIPTION, resource.description);
     if (asked)
         ++m_asked;
-    if (m_list->topLevelItemCount() == 1)
+    if (m_instruments == 1)
         m_list->setCurrentItem(row);
+}
+
+void CFindDlg::SetMore(std::int64_t more)
+{
+    if (!m_search)
+        return;
+    if (!m_more)
+        m_more = new CFindRow(m_list, CFindRow::More);
+    m_more->setText(RESOURCE,
+                    QStringLiteral("%1 and %2 more answered")
+                        .arg(QChar(0x2026))
+                        .arg(QLocale(QLocale::English, QLocale::UnitedStates).toString(qint64(more))));
+}
+
+void CFindDlg::AddNote(const QString &line)
+{
+    if (!m_search)
+        return;
+    auto *row = new CFindRow(m_list, CFindRow::Note);
+    row->setText(RESOURCE, line);
 }
 
 void CFindDlg::SetIdentity(const QString &resource, const QString &identity)
@@ -149,7 +226,7 @@ void CFindDlg::SearchFinished()
     if (!m_search)
         return;
     m_progress->hide();
-    const int n = m_list->topLevelItemCount();
+    const int n = m_instruments;
     m_state->setText(n == 0   ? QStringLiteral("No instrument found.")
                      : n == 1 ? QStringLiteral("1 instrument found.")
                               : QStringLiteral("%1 instruments found.").arg(n));
@@ -157,7 +234,8 @@ void CFindDlg::SearchFinished()
 
 void CFindDlg::accept()
 {
-    if (QTreeWidgetItem *row = m_list->currentItem())
+    QTreeWidgetItem *row = m_list->currentItem();
+    if (row && CFindRow::KindOf(row) == CFindRow::Instrument)
         m_chosen = row->text(RESOURCE);
     if (m_chosen.isEmpty())
         return;

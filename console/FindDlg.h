@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <memory>
 
 class QCheckBox;
@@ -16,14 +17,17 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // Find...: the instruments that can be found now, each with its resource
-// string and its "*IDN?" reply, the list filling in as answers come. OK or a
-// double-click takes the chosen one; Cancel stops the search.
+// string and its "*IDN?" reply, the list filling in as answers come, at most
+// CInstrumentSearch::MAX_LISTED of them and a last line that counts the
+// rest. OK or a double-click takes the chosen one; Cancel stops the search.
+// None of them waits for the search's threads.
 class CFindDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit CFindDlg(const CLinkOptions &options, QWidget *parent = nullptr);
+    // `parts`: what the search is made of (tests put fakes there).
+    explicit CFindDlg(const CLinkOptions &options, QWidget *parent = nullptr, CSearchParts parts = {});
     ~CFindDlg() override;
 
     // The resource of the chosen row, once the dialog was accepted.
@@ -45,10 +49,13 @@ private:
     void StopSearch();
     void AddFound(const CFoundResource &resource);
     void SetIdentity(const QString &resource, const QString &identity);
+    void SetMore(std::int64_t more);
+    void AddNote(const QString &line);
     void SearchFinished();
     QTreeWidgetItem *Row(const QString &resource) const;
 
     CLinkOptions m_options;
+    CSearchParts m_parts;
     std::unique_ptr<CInstrumentSearch> m_search;
     QTreeWidget *m_list = nullptr;
     QProgressBar *m_progress = nullptr;
@@ -56,6 +63,8 @@ private:
     QCheckBox *m_askSerialPorts = nullptr;
     QDialogButtonBox *m_buttons = nullptr;
     QString m_chosen;
+    QTreeWidgetItem *m_more = nullptr;
+    int m_instruments = 0;
     int m_asked = 0;
     int m_answered = 0;
     // Which search the queued news is of: a stopped search still tells it

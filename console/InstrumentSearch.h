@@ -7,57 +7,77 @@
 
 #include <QString>
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+class CIdentityQuery;
+struct CSearchState;
+
+// What a search is made of; each left empty is the real one. Tests put fakes
+// in their place.
+struct CSearchParts
+{
+    // The finders to run (empty: CInstrumentSearch::Finders).
+    std::function<std::vector<std::unique_ptr<CFinder>>(const CLinkOptions &)> finders;
+    // One identity query (empty: CIdentityQuery::Ask).
+    std::function<QString(const QString &resource, const CLinkOptions &, const CIdentityQuery &)> askIdentity;
+    // Runs `work` on a new thread that nobody joins (empty: a detached
+    // std::thread); throws std::system_error where the system refuses one.
+    std::function<void(std::function<void()> work)> startThread;
+};
+
 // The search behind Find: every finder on a thread of its own, and for each
-// instrument found its "*IDN?" asked on a thread of its own with a short
-// time-out, so that the list fills in as answers come. Through the machine's
-// VISA library when the settings name one, else Tallix's own finders. The
-// callbacks come from those threads; the caller hands them to its own.
+// instrument found its "*IDN?", at most MAX_QUERIES at a time from a queue,
+// each within IDENTITY_TIMEOUT_MS, so that the list fills in as answers come.
+// Through the machine's VISA library when the settings name one, else
+// Tallix's own finders.
+//
+// The threads share what they need with the search by reference count and
+// are never joined: Cancel() returns at once, and from then on no callback
+// comes; a cancelled search's threads end on their own, their results
+// dropped. The callbacks come from the search's threads, one at a time, and
+// must not call back into the search.
 class CInstrumentSearch
 {
 public:
-    CInstrumentSearch() = default;
+    explicit CInstrumentSearch(CSearchParts parts = {});
     ~CInstrumentSearch();
     CInstrumentSearch(const CInstrumentSearch &) = delete;
     CInstrumentSearch &operator=(const CInstrumentSearch &) = delete;
 
-    // Each instrument as it is found.
+    // Each instrument as it is found, the first MAX_LISTED of them.
     std::function<void(const CFoundResource &)> found;
     // Its identity: the first line of its "*IDN?" reply, or why there is
-    // none ("(no answer)").
+    // none ("(no answer...)").
     std::function<void(const QString &resource, const QString &identity)> identified;
-    // Every finder and every query has ended (or been stopped).
+    // How many answered beyond the first MAX_LISTED, now and then as the
+    // count grows, and once more before `finished`.
+    std::function<void(std::int64_t more)> overflowed;
+    // Something the search could not do, as a line for the user (a thread
+    // the system refused).
+    std::function<void(const QString &line)> failed;
+    // Every finder and every query has ended.
     std::function<void()> finished;
 
     // `askSerialPorts`: serial ports are asked too (a query can upset a
     // device that speaks no SCPI).
     void Start(const CLinkOptions &options, bool askSerialPorts);
-    // Asks everything to stop soon; Wait() then returns quickly.
-    void Cancel() { m_cancelled = true; }
-    void Wait();
+    // Stops the callbacks at once and asks every thread to end soon.
+    void Cancel();
+    // Tests and benches: whether every thread of the search ended within
+    // `timeoutMs`. The window never waits.
+    bool WaitIdle(int timeoutMs) const;
 
     // The finders the settings call for.
     static std::vector<std::unique_ptr<CFinder>> Finders(const CLinkOptions &options);
-    // One "*IDN?" over the resource's session, with `timeoutMs` to open and
-    // to answer.
-    static QString AskIdentity(const QString &resource, const CLinkOptions &options, int timeoutMs);
 
     static constexpr int IDENTITY_TIMEOUT_MS = 1500;
+    static constexpr int MAX_QUERIES = 16;
+    static constexpr int MAX_LISTED = 256;
 
 private:
-    void Run(std::function<void()> work);
-    void Done();
-
-    CLinkOptions m_options;
-    bool m_askSerialPorts = false;
-    std::atomic<bool> m_cancelled{false};
-    std::atomic<int> m_running{0};
-    std::mutex m_lock;
-    std::vector<std::thread> m_threads;
+    std::shared_ptr<CSearchState> m_state;
+    CSearchParts m_parts;
 };

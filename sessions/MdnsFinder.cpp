@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/MdnsFinder.h"
 
+#include "sessions/MdnsRecords.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -11,8 +13,6 @@
 #include <QList>
 #include <QSet>
 #include <QTimer>
-
-#include <net/if.h>
 
 namespace {
 
@@ -31,16 +31,6 @@ constexpr int AVAHI_PROTO_INET = 0;
 constexpr int CALL_TIMEOUT_MS = 1000;
 constexpr int BROWSE_MS = 2000;
 constexpr int TICK_MS = 50;
-
-// One service the browser announced.
-struct CItem
-{
-    int interfaceIndex = AVAHI_IF_UNSPEC;
-    int protocol = AVAHI_PROTO_UNSPEC;
-    QString name;
-    QString type;
-    QString domain;
-};
 
 // Takes the browser's signals on the finder's thread. They may come before
 // the call that made the browser has returned its path, so every browser's
@@ -91,31 +81,7 @@ QString SystemBusAddress()
     return address.isEmpty() ? DEFAULT_SYSTEM_BUS : address;
 }
 
-// The resource of a resolved service; empty when the answer holds none.
-QString ResolvedResource(const QList<QVariant> &answer)
-{
-    // (interface, protocol, name, type, domain, host, aprotocol, address,
-    // port, txt, flags)
-    if (answer.size() < 9)
-        return QString();
-    const int interfaceIndex = answer[0].toInt();
-    QString address = answer[7].toString();
-    const uint port = answer[8].toUInt();
-    if (address.isEmpty() || port == 0 || port > 65535)
-        return QString();
-    if (address.contains(QLatin1Char(':'))) {
-        // A link-local IPv6 address is reached through the interface it
-        // was seen on.
-        char name[IF_NAMESIZE] = {};
-        if (address.startsWith(QLatin1String("fe80:"), Qt::CaseInsensitive) && interfaceIndex > 0 &&
-            if_indextoname(static_cast<unsigned>(interfaceIndex), name))
-            address += QLatin1Char('%') + QString::fromLatin1(name);
-        address = QLatin1Char('[') + address + QLatin1Char(']');
-    }
-    return QStringLiteral("TCPIP::%1::%2::SOCKET").arg(address).arg(port);
-}
-
-QString Resolve(QDBusConnection &bus, const CItem &item)
+QString Resolve(QDBusConnection &bus, const CMdnsService &item)
 {
     // IPv4 first: an instrument's IPv6 address is often only link-local.
     for (const int protocol : {AVAHI_PROTO_INET, AVAHI_PROTO_UNSPEC}) {
@@ -125,7 +91,7 @@ QString Resolve(QDBusConnection &bus, const CItem &item)
              << 0u;
         const QDBusMessage answer = bus.call(call, QDBus::Block, CALL_TIMEOUT_MS);
         if (answer.type() == QDBusMessage::ReplyMessage) {
-            const QString resource = ResolvedResource(answer.arguments());
+            const QString resource = ResolvedMdnsResource(item, protocol, answer.arguments());
             if (!resource.isEmpty())
                 return resource;
         }
@@ -187,16 +153,19 @@ void CMdnsFinder::Find(const std::function<void(const CFoundResource &)> &found,
             loop.exec();
         const QList<QDBusMessage> messages = std::exchange(signals_.pending, {});
         for (const QDBusMessage &message : messages) {
-            if (cancelled || message.path() != browser)
+            // Each resolve may take a while: a flood of announcements ends
+            // with the browse all the same.
+            if (cancelled || clock.elapsed() >= BROWSE_MS)
+                break;
+            if (message.type() != QDBusMessage::SignalMessage || message.path() != browser)
                 continue;
             if (message.member() != QLatin1String("ItemNew")) {
                 done = true; // AllForNow, or the browser failed
                 continue;
             }
-            const QList<QVariant> a = message.arguments();
-            if (a.size() < 5)
+            CMdnsService item;
+            if (!ParseMdnsItem(message.arguments(), SERVICE_TYPE, item))
                 continue;
-            const CItem item{a[0].toInt(), a[1].toInt(), a[2].toString(), a[3].toString(), a[4].toString()};
             // One service is announced on every interface and protocol.
             const QString key = item.name + QLatin1Char('\n') + item.type + QLatin1Char('\n') + item.domain;
             if (seenServices.contains(key))

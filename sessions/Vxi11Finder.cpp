@@ -18,6 +18,7 @@
 #include <vxi11.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -67,24 +68,40 @@ std::size_t EncodeCall(std::uint32_t xid, char *buffer, std::size_t size)
     return length;
 }
 
-// The port in an answer to call `xid`; 0 for anything else.
-unsigned long DecodeAnswer(std::uint32_t xid, char *data, std::size_t size)
+// An enum of libtirpc's as the bytes decoded it: a peer may send any number,
+// and no value outside the enum may be read as one.
+template <typename E> std::int32_t Raw(const E &value)
 {
+    static_assert(sizeof(E) == sizeof(std::int32_t));
+    std::int32_t raw;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
+
+} // namespace
+
+std::uint16_t CVxi11Finder::PortInAnswer(std::uint32_t xid, const char *data, std::size_t size)
+{
+    // Anyone on the network can send a datagram to the finder's port, and
+    // the broadcast shows its xid to all: only a whole, well-formed reply to
+    // this very call, accepted and successful, with nothing after its
+    // result, names an instrument.
+    if (size == 0 || size > MAX_ANSWER_BYTES)
+        return 0;
     XDR xdr;
-    xdrmem_create(&xdr, data, static_cast<u_int>(size), XDR_DECODE);
+    xdrmem_create(&xdr, const_cast<char *>(data), static_cast<u_int>(size), XDR_DECODE);
     char verifier[MAX_AUTH_BYTES];
     u_long port = 0;
     rpc_msg reply{};
     reply.acpted_rply.ar_verf.oa_base = verifier;
     reply.acpted_rply.ar_results.where = reinterpret_cast<char *>(&port);
     reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_long);
-    const bool ok = xdr_replymsg(&xdr, &reply) && reply.rm_xid == xid &&
-                    reply.rm_reply.rp_stat == MSG_ACCEPTED && reply.acpted_rply.ar_stat == SUCCESS;
+    const bool ok = xdr_replymsg(&xdr, &reply) && reply.rm_xid == xid && Raw(reply.rm_direction) == REPLY &&
+                    Raw(reply.rm_reply.rp_stat) == MSG_ACCEPTED &&
+                    Raw(reply.acpted_rply.ar_stat) == SUCCESS && xdr_getpos(&xdr) == size;
     xdr_destroy(&xdr);
-    return ok && port <= 65535 ? port : 0;
+    return ok && port <= 65535 ? static_cast<std::uint16_t>(port) : 0;
 }
-
-} // namespace
 
 std::unique_ptr<CFinder> CVxi11Finder::Make()
 {
@@ -156,14 +173,16 @@ void CVxi11Finder::Find(const std::function<void(const CFoundResource &)> &found
         pollfd ready{socket.Fd(), POLLIN, 0};
         if (::poll(&ready, 1, CANCEL_SLICE_MS) <= 0)
             continue;
-        char answer[512];
+        char answer[MAX_ANSWER_BYTES + 1];
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         const ssize_t got = ::recvfrom(socket.Fd(), answer, sizeof answer, 0,
                                        reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (got <= 0)
+        // A portmapper answers from its own port.
+        if (got <= 0 || fromLength != sizeof from || from.sin_family != AF_INET ||
+            from.sin_port != htons(PORTMAPPER_PORT))
             continue;
-        const unsigned long port = DecodeAnswer(xid, answer, static_cast<std::size_t>(got));
+        const std::uint16_t port = PortInAnswer(xid, answer, static_cast<std::size_t>(got));
         if (port == 0 || !seen.insert(from.sin_addr.s_addr).second)
             continue;
         char text[INET_ADDRSTRLEN] = {};

@@ -4,6 +4,7 @@
 
 #include "sessions/Finder.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -31,6 +32,15 @@ public:
     // are up: the one each names, or for the loopback its network's highest
     // address.
     static std::vector<std::uint32_t> BroadcastAddresses();
+
+    // The core channel's TCP port that a datagram names when it is the
+    // portmapper's whole, successful reply to the call `xid`; 0 for anything
+    // else (another call's reply, a call, a refusal, a port of 0 or past
+    // 65535, bytes missing or bytes after the result).
+    static std::uint16_t PortInAnswer(std::uint32_t xid, const char *data, std::size_t size);
+    // The longest answer taken: far more than a reply's 28 bytes and the
+    // largest verifier.
+    static constexpr std::size_t MAX_ANSWER_BYTES = 512;
 
 private:
     int m_waitMs;

@@ -29,6 +29,9 @@ struct CService
     QString address;
     int port;
     bool resolves;
+    QString type = QStringLiteral("_scpi-raw._tcp");
+    // The service the resolver's reply names, when not this one.
+    QString replyName = QString();
 };
 
 } // namespace
@@ -69,7 +72,7 @@ public:
     void Announce(const QString &path, const CService &service) const
     {
         QDBusMessage item = QDBusMessage::createSignal(path, BROWSER_INTERFACE, QStringLiteral("ItemNew"));
-        item << service.interfaceIndex << service.protocol << service.name << QStringLiteral("_scpi-raw._tcp")
+        item << service.interfaceIndex << service.protocol << service.name << service.type
              << QStringLiteral("local") << 0u;
         QDBusConnection::sessionBus().send(item);
     }
@@ -111,10 +114,10 @@ public slots:
             const int family = s.address.contains(QLatin1Char(':')) ? 1 : 0;
             if (addressProtocol != -1 && addressProtocol != family)
                 continue;
-            QDBusConnection::sessionBus().send(message.createReply(
-                QVariantList{interfaceIndex, protocol, name, type, domain, QStringLiteral("instrument.local"),
-                             family, s.address, QVariant::fromValue(quint16(s.port)),
-                             QVariant::fromValue(QList<QByteArray>()), 0u}));
+            QDBusConnection::sessionBus().send(message.createReply(QVariantList{
+                interfaceIndex, protocol, s.replyName.isEmpty() ? name : s.replyName, type, domain,
+                QStringLiteral("instrument.local"), family, s.address, QVariant::fromValue(quint16(s.port)),
+                QVariant::fromValue(QList<QByteArray>()), 0u}));
             return;
         }
         QDBusConnection::sessionBus().send(message.createErrorReply(
@@ -223,6 +226,21 @@ private slots:
             << false << false << -1
             << QStringList{
                    QStringLiteral("TCPIP::[fe80::2%%1]::5025::SOCKET\tScope C").arg(QString::fromLatin1(lo))};
+        // What a peer on the network can make avahi pass on, and what does
+        // not answer the question asked.
+        QTest::newRow("a service of another type")
+            << QList<CService>{CService{2, 0, QStringLiteral("Web"), QStringLiteral("192.0.2.12"), 80, true,
+                                        QStringLiteral("_http._tcp")},
+                               b}
+            << false << false << -1 << QStringList{meter};
+        QTest::newRow("a reply about another service")
+            << QList<CService>{CService{2, 0, a.name, a.address, a.port, true,
+                                        QStringLiteral("_scpi-raw._tcp"), QStringLiteral("Somebody else")},
+                               b}
+            << false << false << -1 << QStringList{meter};
+        QTest::newRow("an address that is none")
+            << QList<CService>{CService{2, 0, a.name, QStringLiteral("192.0.2.300"), a.port, true}, b}
+            << false << false << -1 << QStringList{meter};
         QTest::newRow("cancelled after the first")
             << QList<CService>{a, b} << false << false << 1 << QStringList{scope};
     }
