@@ -32,13 +32,21 @@ public:
     // an earlier call runs, or when the system gives no thread (`error` then
     // says why).
     bool Start(std::function<void()> call, QString *error = nullptr);
-    // Waits up to `slice` for the call to end; true once it has, or when
-    // none runs.
+    // Hands `call` over to run after whatever runs or waits to run there
+    // now, without waiting for any of it: for what must follow a call that
+    // nobody waits for any more (a device cleared once a stopped transfer
+    // has ended, a descriptor given back when its session goes). false, with
+    // nothing queued, when the system gives no thread.
+    bool Queue(std::function<void()> call, QString *error = nullptr);
+    // Waits up to `slice` for the call, and what was queued after it, to
+    // end; true once they have, or when none runs.
     bool Wait(std::chrono::milliseconds slice);
 
 private:
     struct State;
     static void Serve(const std::shared_ptr<State> &state);
+    // Makes the thread when there is none yet; called with the state locked.
+    static bool Spawn(const std::shared_ptr<State> &state, QString *error);
 
     std::shared_ptr<State> m_state;
 };

@@ -6,7 +6,7 @@
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "links/GpibReadWorker.h"
+#include "sessions/GpibSession.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
@@ -46,10 +46,9 @@ CGpibLink::CGpibLink(const CLinkContext &context, QString libraryName)
 
 CGpibLink::~CGpibLink()
 {
-    // A transfer still running ends before the library goes.
-    m_worker.reset();
-    // Nothing goes over the bus at the end: the device keeps its state.
-    if (m_library)
+    // Nothing goes over the bus at the end: the device keeps its state. A
+    // call still running keeps the library where it is, and ends by itself.
+    if (m_library && m_thread.Idle())
         m_library->unload();
 }
 
@@ -114,13 +113,23 @@ int CGpibLink::Initialize(int offline)
         return m_offline;
 
     CalibrateSpinLoops();
-    FinishStoppedTransfer();
     // A library that lacks these has been reported above; the link goes on
-    // without the interface clear or the remote state.
-    if (m_SendIFC)
-        m_SendIFC(m_board);
-    if (m_EnableRemote)
-        m_EnableRemote(m_board, m_addressList);
+    // without the interface clear or the remote state. Stopped, the next
+    // call waits for them.
+    if (!FinishStoppedTransfer())
+        return 0;
+    const CProgress progress{CProgress::Kind::Wait, 0, -1};
+    const int board = m_board;
+    if (m_SendIFC) {
+        const SendIFCFn sendIfc = m_SendIFC;
+        if (!Call([=]() { sendIfc(board); }, progress))
+            return 0;
+    }
+    if (m_EnableRemote) {
+        const EnableRemoteFn enableRemote = m_EnableRemote;
+        const Addr4882_t list[2] = {m_addressList[0], m_addressList[1]};
+        Call([=]() { enableRemote(board, list); }, progress);
+    }
     return 0;
 }
 
@@ -128,16 +137,60 @@ int CGpibLink::SetAddress(int address)
 {
     m_board = 0;
     m_addressList[0] = static_cast<Addr4882_t>(static_cast<unsigned>(address) & 0xFFFFu);
-    FinishStoppedTransfer();
-    if (m_EnableRemote)
-        m_EnableRemote(0, m_addressList);
+    if (m_EnableRemote && FinishStoppedTransfer()) {
+        const EnableRemoteFn enableRemote = m_EnableRemote;
+        const Addr4882_t list[2] = {m_addressList[0], m_addressList[1]};
+        Call([=]() { enableRemote(0, list); }, CProgress{CProgress::Kind::Wait, 0, -1});
+    }
     return 1;
 }
 
 bool CGpibLink::Succeeded() const
 {
-    const int status = m_ibsta ? *m_ibsta : 0;
-    return (status & GPIB_FAILURE_BITS) == 0;
+    return (m_last.status & GPIB_FAILURE_BITS) == 0;
+}
+
+bool CGpibLink::Call(const std::function<void()> &call, const CProgress &progress)
+{
+    const auto left = std::make_shared<CStatus>();
+    int *const ibsta = m_ibsta;
+    int *const iberr = m_iberr;
+    int *const ibcnt = m_ibcnt;
+    // Read on the call's own thread, before another call can overwrite it.
+    const std::function<void()> run = [=]() {
+        std::lock_guard lock(CGpibSession::LibraryLock());
+        call();
+        left->status = ibsta ? *ibsta : 0;
+        left->error = iberr ? *iberr : 0;
+        left->count = ibcnt ? *ibcnt : 0;
+    };
+    CallEnd end = RunCall(m_thread, &Hooks(), run, [progress]() { return progress; });
+    if (end == CallEnd::NotStarted) {
+        // No thread to be had: the call waits here rather than not at all.
+        run();
+        end = CallEnd::Done;
+    }
+    m_stopped = end != CallEnd::Done;
+    if (!m_stopped)
+        m_last = *left;
+    return !m_stopped;
+}
+
+void CGpibLink::QueueClear()
+{
+    // What the device still holds of the stopped transfer must not answer
+    // the next command.
+    if (!m_DevClear)
+        return;
+    const DevClearFn clear = m_DevClear;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    const std::function<void()> run = [=]() {
+        std::lock_guard lock(CGpibSession::LibraryLock());
+        clear(board, address);
+    };
+    if (!m_thread.Queue(run))
+        run();
 }
 
 int CGpibLink::WriteString(const char *text)
@@ -152,8 +205,19 @@ int CGpibLink::Write(const char *buffer, int count)
     // A write that sent nothing must not count as sent.
     if (!m_Send)
         return 0;
-    FinishStoppedTransfer();
-    m_Send(m_board, m_addressList[0], buffer, count, DAB_END);
+    if (!FinishStoppedTransfer())
+        return 0;
+    // The call may outlive this one: it sends bytes of its own.
+    const auto bytes = std::make_shared<const std::vector<char>>(buffer, buffer + std::max(count, 0));
+    const SendFn send = m_Send;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    if (!Call([=]() { send(board, address, bytes->data(), count, DAB_END); },
+              CProgress{CProgress::Kind::Wait, 0, -1})) {
+        // Half a command must not run into the next one.
+        QueueClear();
+        return 0;
+    }
     return Succeeded() ? 1 : 0;
 }
 
@@ -173,16 +237,29 @@ int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bo
     m_readStopped = false;
     if (!m_Receive)
         return 0;
-    FinishStoppedTransfer();
+    if (!FinishStoppedTransfer()) {
+        m_readStopped = true;
+        return 0;
+    }
 
     if (pause)
         SpinPause(g_gpibReadPauseMs);
-    if (Hooks().Pulses())
-        ReceiveWatched(buffer, count, termination & 0xFFFF);
-    else
-        m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
-    if (m_readStopped)
+    // The transfer writes into a buffer of its own, which outlives this call
+    // when the user stops waiting for it.
+    auto data = std::make_shared<std::vector<char>>(static_cast<std::size_t>(std::max(count, 0)));
+    const ReceiveFn receive = m_Receive;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    const int mode = termination & 0xFFFF;
+    CProgress progress;
+    progress.done = m_replyBytes;
+    if (!Call([=]() { receive(board, address, data->data(), count, mode); }, progress)) {
+        m_readStopped = true;
+        QueueClear();
         return 0;
+    }
+    if (count > 0)
+        std::memcpy(buffer, data->data(), static_cast<std::size_t>(count));
 
     // Unclamped, the caller ends the text at LastCount() itself.
     if (clamp != 0 && count > 0) {
@@ -194,61 +271,35 @@ int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bo
     return Succeeded() ? 1 : 0;
 }
 
-void CGpibLink::ReceiveWatched(char *buffer, int count, int termination)
+bool CGpibLink::FinishStoppedTransfer()
 {
-    if (!m_worker)
-        m_worker = std::make_unique<CGpibReadWorker>();
-    // The transfer writes into a buffer of its own, which outlives this call
-    // when the user stops waiting for it.
-    auto data = std::make_shared<std::vector<char>>(static_cast<std::size_t>(std::max(count, 0)));
-    const ReceiveFn receive = m_Receive;
-    const int board = m_board;
-    const Addr4882_t address = m_addressList[0];
-    m_worker->Start([=]() { receive(board, address, data->data(), count, termination); });
-    CProgress progress;
-    progress.done = m_replyBytes;
-    while (!m_worker->Wait(std::chrono::milliseconds(40))) {
-        if (!Hooks().Pulse(progress)) {
-            m_readStopped = true;
-            m_clearAfterTransfer = true;
-            return;
-        }
-    }
-    if (count > 0)
-        std::memcpy(buffer, data->data(), static_cast<std::size_t>(count));
-}
-
-void CGpibLink::FinishStoppedTransfer()
-{
-    if (!m_worker)
-        return;
-    // The library cannot be asked anything while its transfer runs: the
-    // wait goes on, the window alive, whatever the user presses.
-    CProgress progress;
-    progress.kind = CProgress::Kind::Reply;
-    while (!m_worker->Wait(std::chrono::milliseconds(40)))
-        Hooks().Pulse(progress);
-    if (m_clearAfterTransfer) {
-        m_clearAfterTransfer = false;
-        // What the device still holds of the stopped reply must not answer
-        // the next command.
-        if (m_DevClear)
-            m_DevClear(m_board, m_addressList[0]);
-    }
+    // The library cannot be asked anything while its transfer runs, nor
+    // before the device is cleared after it: the wait goes on, the window
+    // alive, until that has ended or the user stops it too.
+    m_stopped = !WaitForCall(m_thread, &Hooks(), CProgress{CProgress::Kind::Reply, 0, -1});
+    return !m_stopped;
 }
 
 int CGpibLink::SerialPoll(short *result)
 {
     if (!m_ReadStatusByte)
         return 0;
-    FinishStoppedTransfer();
-    m_ReadStatusByte(m_board, m_addressList[0], result);
+    if (!FinishStoppedTransfer())
+        return 0;
+    // The poll writes the byte where it runs; it is copied once it ends.
+    const auto polled = std::make_shared<short>(*result);
+    const ReadStatusByteFn poll = m_ReadStatusByte;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    if (!Call([=]() { poll(board, address, polled.get()); }, CProgress{CProgress::Kind::Wait, 0, -1}))
+        return 0;
+    *result = *polled;
     return 1;
 }
 
 unsigned CGpibLink::LastCount() const
 {
-    return m_ibcnt ? static_cast<unsigned>(*m_ibcnt) & 0xFFFFu : 0u;
+    return static_cast<unsigned>(m_last.count) & 0xFFFFu;
 }
 
 int CGpibLink::Update(bool)
@@ -272,20 +323,29 @@ void CGpibLink::ApplyTimeout()
     const int wanted = m_context.options.gpibTimeout;
     if (wanted == m_timeout || !m_ibtmo)
         return;
-    FinishStoppedTransfer();
+    if (!FinishStoppedTransfer())
+        return;
+    const CProgress progress{CProgress::Kind::Wait, 0, -1};
+    const IbtmoFn ibtmo = m_ibtmo;
+    const int board = m_board;
     if (wanted == GPIB_LIBRARY_TIMEOUT) {
         // Back to the library's own, as it was before the first change.
-        if (m_libraryTimeout != GPIB_LIBRARY_TIMEOUT)
-            m_ibtmo(m_board, m_libraryTimeout);
+        const int own = m_libraryTimeout;
+        if (own != GPIB_LIBRARY_TIMEOUT && !Call([=]() { ibtmo(board, own); }, progress))
+            return;
     } else {
         if (m_timeout == GPIB_LIBRARY_TIMEOUT && m_ibask) {
-            int own = 0;
-            m_ibask(m_board, IBA_TMO, &own);
+            const IbaskFn ibask = m_ibask;
+            const auto asked = std::make_shared<int>(0);
+            if (!Call([=]() { ibask(board, IBA_TMO, asked.get()); }, progress))
+                return;
+            int own = *asked;
             if (!Succeeded() || own < 0)
                 own = GPIB_LIBRARY_TIMEOUT;
             m_libraryTimeout = own;
         }
-        m_ibtmo(m_board, wanted);
+        if (!Call([=]() { ibtmo(board, wanted); }, progress))
+            return;
     }
     m_timeout = wanted;
 }
@@ -294,16 +354,18 @@ int CGpibLink::Send(std::string_view line)
 {
     if (Write(line.data(), static_cast<int>(line.size())) != 0)
         return 1;
-    ReportFailure(QStringLiteral("Error sending GPIB command"));
+    ReportFailure(m_stopped ? QStringLiteral("Error sending GPIB command: stopped; the device is cleared as "
+                                             "soon as its transfer ends")
+                            : QStringLiteral("Error sending GPIB command"));
     return 0;
 }
 
 QString CGpibLink::LastErrorText() const
 {
-    const int status = m_ibsta ? *m_ibsta : 0;
+    const int status = m_last.status;
     if ((status & GPIB_ERR) == 0)
         return (status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
-    return m_iberr ? GpibErrorText(*m_iberr, m_ibcnt ? *m_ibcnt : 0) : QStringLiteral("ERR");
+    return m_iberr ? GpibErrorText(m_last.error, m_last.count) : QStringLiteral("ERR");
 }
 
 bool CGpibLink::ReadReply(CReply &reply)
@@ -345,7 +407,7 @@ bool CGpibLink::ReadReply(CReply &reply)
         const bool bogus = n > full;
         if (bogus)
             n = full;
-        const int status = m_ibsta ? *m_ibsta : 0;
+        const int status = m_last.status;
         // The device ends its reply with END. A library that reports no END
         // ends it with a read that does not fill the buffer, as before.
         const bool end = bogus || (status & GPIB_END) != 0 || n < full;
@@ -382,9 +444,14 @@ bool CGpibLink::ReadReply(CReply &reply)
 void CGpibLink::ClearAfterFailure()
 {
     // What the device still holds of the reply must not become the answer
-    // to the next command.
-    if (m_DevClear)
-        m_DevClear(m_board, m_addressList[0]);
+    // to the next command. Stopped, the clear runs on once the user has the
+    // window back.
+    if (!m_DevClear)
+        return;
+    const DevClearFn clear = m_DevClear;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    Call([=]() { clear(board, address); }, CProgress{CProgress::Kind::Wait, 0, -1});
 }
 
 void CGpibLink::ReadForLog(CReply &reply)
@@ -410,7 +477,14 @@ bool CGpibLink::PollStatusByte(short &result, QString &error)
 {
     // A library never loaded has no device to ask: the result stays as it
     // was, and is shown. A poll that failed has no status byte to show.
-    if (SerialPoll(&result) == 0 || Succeeded())
+    m_stopped = false;
+    if (SerialPoll(&result) == 0) {
+        if (!m_stopped)
+            return true;
+        error = QStringLiteral("Serial poll failed: stopped before the GPIB library returned");
+        return false;
+    }
+    if (Succeeded())
         return true;
     error = QStringLiteral("Serial poll failed: %1").arg(LastErrorText());
     return false;
