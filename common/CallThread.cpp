@@ -134,6 +134,16 @@ CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()
     return CallEnd::Done;
 }
 
+std::function<CProgress()> WaitProgress(std::int64_t totalMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    return [start, totalMs]() {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return CProgress{CProgress::Kind::Wait, waited.count(), totalMs};
+    };
+}
+
 bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &progress)
 {
     while (!thread.Wait(CALL_PULSE_EVERY))

@@ -5,6 +5,7 @@
 #include "common/UiHooks.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -74,6 +75,10 @@ constexpr std::chrono::milliseconds CALL_PULSE_EVERY{20};
 CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()> call,
                 const std::function<CProgress()> &progress = {}, const std::function<void()> &onStop = {},
                 std::chrono::milliseconds grace = std::chrono::milliseconds{0}, QString *error = nullptr);
+
+// The progress of a wait of `totalMs` that starts now: the milliseconds
+// waited so far, each time it is asked.
+std::function<CProgress()> WaitProgress(std::int64_t totalMs);
 
 // Waits, pulsing, for a call that was stopped earlier to end; false when the
 // user stops this wait too (the call still runs).

@@ -189,16 +189,6 @@ bool CGpibSession::Settle(QString &error)
     return false;
 }
 
-std::function<CProgress()> CGpibSession::WaitProgress(int totalMs) const
-{
-    const auto start = std::chrono::steady_clock::now();
-    return [start, totalMs]() {
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        return CProgress{CProgress::Kind::Wait, waited.count(), totalMs};
-    };
-}
-
 bool CGpibSession::Failed() const
 {
     return (m_last.status & (ERR | TIMO)) != 0;

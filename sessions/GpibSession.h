@@ -88,8 +88,6 @@ private:
     // Before any call: a call the user stopped ends first, the window alive;
     // false, with `error`, when that wait is stopped too.
     bool Settle(QString &error);
-    // Seconds waited of the I/O time-out, from now.
-    std::function<CProgress()> WaitProgress(int totalMs) const;
     // "GPIB0::14::INSTR" and the library's word for what went wrong.
     QString Failure(const QString &what) const;
     QString Stopped(const QString &what) const;
