@@ -381,6 +381,12 @@ bool CGpibLink::ReadReply(CReply &reply)
     char buffer[RESPONSE_BUFFER_SIZE + 1];
     constexpr auto full = static_cast<unsigned>(RESPONSE_BUFFER_SIZE);
     bool failed = false;
+    const auto stopped = [&]() {
+        ReportFailure(QStringLiteral("Error reading GPIB response: stopped after %L1 bytes of the reply; the "
+                                     "device is cleared as soon as its transfer ends")
+                          .arg(framer.Received()));
+        return false;
+    };
     while (!framer.Complete()) {
         buffer[0] = '\0';
         m_replyBytes = framer.Received();
@@ -390,11 +396,7 @@ bool CGpibLink::ReadReply(CReply &reply)
         if (m_readStopped) {
             // The transfer goes on until the library returns; the device is
             // cleared then, before anything else reaches the bus.
-            ReportFailure(
-                QStringLiteral("Error reading GPIB response: stopped after %L1 bytes of the reply; the "
-                               "device is cleared as soon as its transfer ends")
-                    .arg(framer.Received()));
-            return false;
+            return stopped();
         }
         if (!Succeeded()) {
             failed = true;
@@ -422,6 +424,12 @@ bool CGpibLink::ReadReply(CReply &reply)
                                "the device was cleared")
                     .arg(framer.Received()));
             return false;
+        }
+        // Pieces that come quickly give the window its turn between them.
+        if (!framer.Complete() && Hooks().Pulses() &&
+            !Hooks().Pulse(CProgress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()})) {
+            QueueClear();
+            return stopped();
         }
     }
     if (failed) {
