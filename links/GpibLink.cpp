@@ -2,16 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 
+#include "links/GpibSettings.h"
+
 #include "common/GpibErrors.h"
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "sessions/GpibSession.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
 #include <QLibrary>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -48,7 +48,7 @@ CGpibLink::~CGpibLink()
 {
     // Nothing goes over the bus at the end: the device keeps its state. A
     // call still running keeps the library where it is, and ends by itself.
-    if (m_library && m_thread.Idle())
+    if (m_library && m_caller.Idle())
         m_library->unload();
 }
 
@@ -90,6 +90,7 @@ int CGpibLink::LookUpNames()
     m_iberr = static_cast<int *>(found[18]);
     m_ibcnt = static_cast<int *>(found[19]);
     m_ibcntl = static_cast<long *>(found[20]);
+    m_caller.SetSources(m_ibsta, m_iberr, m_ibcnt, nullptr);
     m_DevClear = reinterpret_cast<DevClearFn>(m_library->resolve("DevClear"));
     return missing;
 }
@@ -147,32 +148,12 @@ int CGpibLink::SetAddress(int address)
 
 bool CGpibLink::Succeeded() const
 {
-    return (m_last.status & GPIB_FAILURE_BITS) == 0;
+    return (m_caller.Last().status & GPIB_FAILURE_BITS) == 0;
 }
 
 bool CGpibLink::Call(const std::function<void()> &call, const CProgress &progress)
 {
-    const auto left = std::make_shared<CStatus>();
-    int *const ibsta = m_ibsta;
-    int *const iberr = m_iberr;
-    int *const ibcnt = m_ibcnt;
-    // Read on the call's own thread, before another call can overwrite it.
-    const std::function<void()> run = [=]() {
-        std::lock_guard lock(CGpibSession::LibraryLock());
-        call();
-        left->status = ibsta ? *ibsta : 0;
-        left->error = iberr ? *iberr : 0;
-        left->count = ibcnt ? *ibcnt : 0;
-    };
-    CallEnd end = RunCall(m_thread, &Hooks(), run, [progress]() { return progress; });
-    if (end == CallEnd::NotStarted) {
-        // No thread to be had: the call waits here rather than not at all.
-        run();
-        end = CallEnd::Done;
-    }
-    m_stopped = end != CallEnd::Done;
-    if (!m_stopped)
-        m_last = *left;
+    m_stopped = !m_caller.Run(&Hooks(), call, [progress]() { return progress; });
     return !m_stopped;
 }
 
@@ -185,12 +166,7 @@ void CGpibLink::QueueClear()
     const DevClearFn clear = m_DevClear;
     const int board = m_board;
     const Addr4882_t address = m_addressList[0];
-    const std::function<void()> run = [=]() {
-        std::lock_guard lock(CGpibSession::LibraryLock());
-        clear(board, address);
-    };
-    if (!m_thread.Queue(run))
-        run();
+    m_caller.Queue([=]() { clear(board, address); });
 }
 
 int CGpibLink::WriteString(const char *text)
@@ -276,7 +252,7 @@ bool CGpibLink::FinishStoppedTransfer()
     // The library cannot be asked anything while its transfer runs, nor
     // before the device is cleared after it: the wait goes on, the window
     // alive, until that has ended or the user stops it too.
-    m_stopped = !WaitForCall(m_thread, &Hooks(), CProgress{CProgress::Kind::Reply, 0, -1});
+    m_stopped = !m_caller.Settle(&Hooks());
     return !m_stopped;
 }
 
@@ -299,7 +275,7 @@ int CGpibLink::SerialPoll(short *result)
 
 unsigned CGpibLink::LastCount() const
 {
-    return static_cast<unsigned>(m_last.count) & 0xFFFFu;
+    return static_cast<unsigned>(m_caller.Last().count) & 0xFFFFu;
 }
 
 int CGpibLink::Update(bool)
@@ -362,10 +338,10 @@ int CGpibLink::Send(std::string_view line)
 
 QString CGpibLink::LastErrorText() const
 {
-    const int status = m_last.status;
-    if ((status & GPIB_ERR) == 0)
-        return (status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
-    return m_iberr ? GpibErrorText(m_last.error, m_last.count) : QStringLiteral("ERR");
+    const CGpibCaller::CStatus &last = m_caller.Last();
+    if ((last.status & GPIB_ERR) == 0)
+        return (last.status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
+    return m_iberr ? GpibErrorText(last.error, last.count) : QStringLiteral("ERR");
 }
 
 bool CGpibLink::ReadReply(CReply &reply)
@@ -409,7 +385,7 @@ bool CGpibLink::ReadReply(CReply &reply)
         const bool bogus = n > full;
         if (bogus)
             n = full;
-        const int status = m_last.status;
+        const int status = m_caller.Last().status;
         // The device ends its reply with END. A library that reports no END
         // ends it with a read that does not fill the buffer, as before.
         const bool end = bogus || (status & GPIB_END) != 0 || n < full;
@@ -500,60 +476,5 @@ bool CGpibLink::PollStatusByte(short &result, QString &error)
 
 std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const
 {
-    // NI-488.2's time-out codes, from TNONE to T1000s.
-    static const QStringList names{QStringLiteral("Library default"),
-                                   QStringLiteral("No limit"),
-                                   QStringLiteral("10 \u00B5s"),
-                                   QStringLiteral("30 \u00B5s"),
-                                   QStringLiteral("100 \u00B5s"),
-                                   QStringLiteral("300 \u00B5s"),
-                                   QStringLiteral("1 ms"),
-                                   QStringLiteral("3 ms"),
-                                   QStringLiteral("10 ms"),
-                                   QStringLiteral("30 ms"),
-                                   QStringLiteral("100 ms"),
-                                   QStringLiteral("300 ms"),
-                                   QStringLiteral("1 s"),
-                                   QStringLiteral("3 s"),
-                                   QStringLiteral("10 s"),
-                                   QStringLiteral("30 s"),
-                                   QStringLiteral("100 s"),
-                                   QStringLiteral("300 s"),
-                                   QStringLiteral("1000 s")};
-    CLinkSettingsGroup group{QStringLiteral("GPIB"), {}};
-    group.settings.push_back({"GPIB",
-                              "Timeout",
-                              CLinkSetting::Shown::Choice,
-                              QStringLiteral("&I/O time-out:"),
-                              QString(),
-                              GPIB_LIBRARY_TIMEOUT,
-                              17,
-                              names,
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.gpibTimeout); },
-                              [](CLinkOptions &o, const QVariant &v) { o.gpibTimeout = v.toInt(); }});
-    // Board 0 through a Prologix adapter instead of a GPIB library: gpib-32
-    // takes it from its environment when it first loads.
-    group.settings.push_back(
-        {"GPIB",
-         "Board",
-         CLinkSetting::Shown::Library,
-         QStringLiteral("&Board 0:"),
-         QStringLiteral(
-             "The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
-             "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
-             "next starts."),
-         0,
-         0,
-         {QStringLiteral("the machine's GPIB library")},
-         [] {
-             QStringList found;
-             for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-                 found << QStringLiteral("prologix:serial:") + port.systemLocation();
-             found << QStringLiteral("prologix:tcp:HOST:1234");
-             return found;
-         },
-         [](const CLinkOptions &o) { return QVariant(o.gpibBoard); },
-         [](CLinkOptions &o, const QVariant &v) { o.gpibBoard = v.toString(); }});
-    return {group};
+    return {GpibSettingsGroup()};
 }

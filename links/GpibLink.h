@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "common/CallThread.h"
 #include "links/Link.h"
+#include "sessions/GpibCaller.h"
 
 #include <QString>
 
@@ -29,8 +29,8 @@ extern std::int32_t g_gpibReadPauseMs;
 // thread of the link's own and the window waits for it in slices, alive:
 // Stop gives the window back at once, the call runs on, and the next call
 // waits for it. Every call, and the reading of the status it left, holds the
-// process-wide lock of the library (CGpibSession::LibraryLock) that the
-// VISA Resource link's GPIB sessions hold too.
+// process-wide lock of the library that the VISA Resource link's GPIB
+// sessions hold too (CGpibCaller).
 class CGpibLink : public CLink, public CDeviceAddressUser, public CStatusByteSource
 {
 public:
@@ -93,15 +93,6 @@ public:
     static const char *const LOOKUP_NAMES[21];
 
 private:
-    // The status word, error and count that a call left, read right after
-    // it on its thread.
-    struct CStatus
-    {
-        int status = 0;
-        int error = 0;
-        int count = 0;
-    };
-
     bool Succeeded() const;
     // Runs `call` under the library's lock and keeps the status it left;
     // off the window's thread while the window pulses with `progress`.
@@ -159,8 +150,7 @@ private:
     std::int32_t m_offline = 1;
     int m_timeout = GPIB_LIBRARY_TIMEOUT;        // the code set, or the library's own
     int m_libraryTimeout = GPIB_LIBRARY_TIMEOUT; // the library's own, once asked
-    CCallThread m_thread;                        // where the calls run while the window watches
-    CStatus m_last;                              // what the last call that ended left
+    CGpibCaller m_caller;                        // runs the calls, and keeps what the last one left
     bool m_readStopped = false;                  // the last Read was stopped by the user
     bool m_stopped = false;                      // the last call was stopped by the user
     std::int64_t m_replyBytes = 0;               // of the reply being read, for the progress

@@ -25,10 +25,7 @@ constexpr int SECONDARY_BASE = 0x60;
 
 std::mutex &CGpibSession::LibraryLock()
 {
-    // One call of the library at a time, in the whole process: its status
-    // and counts are where every caller reads them.
-    static std::mutex lock;
-    return lock;
+    return CGpibCaller::LibraryLock();
 }
 
 struct CGpibSession::Calls
@@ -44,13 +41,6 @@ struct CGpibSession::Calls
     int *iberr = nullptr;
     int *ibcnt = nullptr;
     long *ibcntl = nullptr;
-
-    void Read(Result &result) const
-    {
-        result.status = *ibsta;
-        result.error = iberr ? *iberr : 0;
-        result.count = ibcntl ? *ibcntl : (ibcnt ? *ibcnt : 0);
-    }
 };
 
 CGpibSession::CGpibSession(const CResource &resource, const CSessionOptions &options, QString libraryName)
@@ -128,61 +118,27 @@ bool CGpibSession::Load(QString &error)
     // points, for the rest of the run.
     dlopen(QFile::encodeName(library->fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
     m_library = std::move(library);
+    m_caller.SetSources(calls->ibsta, calls->iberr, calls->ibcnt, calls->ibcntl);
     m_calls = std::shared_ptr<const Calls>(std::move(calls));
     return true;
 }
 
-bool CGpibSession::Run(const LibraryCall &call, const std::function<CProgress()> &progress,
-                       const LibraryCall &after, std::shared_ptr<const Result> *late)
+bool CGpibSession::Run(const std::function<void()> &call, const std::function<CProgress()> &progress,
+                       const std::function<void(const CGpibCaller::CStatus &)> &after)
 {
-    const std::shared_ptr<const Calls> calls = m_calls;
-    const auto result = std::make_shared<Result>();
-    // The status is the calling thread's to read (gpib-32 may keep it per
-    // thread), and another thread's call would overwrite it.
-    const std::function<void()> run = [calls, result, call, after]() {
-        std::lock_guard lock(LibraryLock());
-        call(*calls, *result);
-        calls->Read(*result);
-        if (after)
-            after(*calls, *result);
-    };
-    CallEnd end = RunCall(m_thread, m_options.hooks, run, progress);
-    if (end == CallEnd::NotStarted) {
-        // No thread to be had: the call waits here rather than not at all.
-        run();
-        end = CallEnd::Done;
-    }
-    if (end != CallEnd::Done) {
-        if (late)
-            *late = result;
-        return false;
-    }
-    m_last = *result;
-    return true;
-}
-
-void CGpibSession::Queue(const LibraryCall &call)
-{
-    const std::shared_ptr<const Calls> calls = m_calls;
-    const std::function<void()> run = [calls, call]() {
-        std::lock_guard lock(LibraryLock());
-        Result ignored;
-        call(*calls, ignored);
-    };
-    if (!m_thread.Queue(run))
-        run();
+    return m_caller.Run(m_options.hooks, call, progress, after);
 }
 
 void CGpibSession::QueueClear()
 {
     if (!m_calls->ibclr || m_ud <= 0)
         return;
-    Queue([ud = m_ud](const Calls &c, Result &) { c.ibclr(ud); });
+    m_caller.Queue([calls = m_calls, ud = m_ud]() { calls->ibclr(ud); });
 }
 
 bool CGpibSession::Settle(QString &error)
 {
-    if (WaitForCall(m_thread, m_options.hooks, CProgress{CProgress::Kind::Reply, 0, -1}))
+    if (m_caller.Settle(m_options.hooks))
         return true;
     error = QStringLiteral("Resource '%1': stopped while the library's last call was still running")
                 .arg(m_resource.text);
@@ -191,14 +147,15 @@ bool CGpibSession::Settle(QString &error)
 
 bool CGpibSession::Failed() const
 {
-    return (m_last.status & (ERR | TIMO)) != 0;
+    return (m_caller.Last().status & (ERR | TIMO)) != 0;
 }
 
 QString CGpibSession::Failure(const QString &what) const
 {
+    const CGpibCaller::CStatus &last = m_caller.Last();
     QString why;
-    if ((m_last.status & ERR) != 0 && m_calls->iberr)
-        why = GpibErrorText(m_last.error, m_last.count);
+    if ((last.status & ERR) != 0 && m_calls->iberr)
+        why = GpibErrorText(last.error, last.longCount);
     else
         why = QStringLiteral("time-out (TIMO)");
     return QStringLiteral("Resource '%1': %2 failed: %3").arg(m_resource.text, what, why);
@@ -218,36 +175,37 @@ bool CGpibSession::Open(QString &error)
     m_timeoutCode = TimeoutCode(m_options.ioTimeoutMs);
     // EOI with the last byte of each write; no end-of-string byte: a reply
     // ends with END only.
+    const std::shared_ptr<const Calls> calls = m_calls;
     const int board = m_resource.board;
     const int primary = m_resource.primary;
     const int code = m_timeoutCode;
-    std::shared_ptr<const Result> late;
-    if (!Run([=](const Calls &c, Result &r) { r.ud = c.ibdev(board, primary, secondary, code, 1, 0); },
-             WaitProgress(m_options.openTimeoutMs), {}, &late)) {
+    const auto ud = std::make_shared<int>(0);
+    if (!Run([=]() { *ud = calls->ibdev(board, primary, secondary, code, 1, 0); },
+             WaitProgress(m_options.openTimeoutMs))) {
         // The descriptor it gets goes back once it has it.
-        if (m_calls->ibonl)
-            Queue([late](const Calls &c, Result &) {
-                if (late->ud > 0)
-                    c.ibonl(late->ud, 0);
+        if (calls->ibonl)
+            m_caller.Queue([calls, ud]() {
+                if (*ud > 0)
+                    calls->ibonl(*ud, 0);
             });
         error = Stopped(QStringLiteral("opening the device"));
         return false;
     }
-    if (m_last.ud <= 0 || Failed()) {
+    if (*ud <= 0 || Failed()) {
         error = Failure(QStringLiteral("opening the device"));
         return false;
     }
-    m_ud = m_last.ud;
+    m_ud = *ud;
     return true;
 }
 
 void CGpibSession::Close()
 {
     if (m_ud > 0 && m_calls && m_calls->ibonl) {
-        const LibraryCall close = [ud = m_ud](const Calls &c, Result &) { c.ibonl(ud, 0); };
+        const std::function<void()> close = [calls = m_calls, ud = m_ud]() { calls->ibonl(ud, 0); };
         // Behind a call still running it waits its turn; nobody waits for it.
-        if (!m_thread.Idle())
-            Queue(close);
+        if (!m_caller.Idle())
+            m_caller.Queue(close);
         else
             Run(close, WaitProgress(m_options.ioTimeoutMs));
     }
@@ -266,12 +224,13 @@ bool CGpibSession::Write(std::string_view data, QString &error)
         m_timeoutCode = wanted;
     // The call may outlive this one: it writes from bytes of its own.
     const auto bytes = std::make_shared<const std::string>(data);
+    const std::shared_ptr<const Calls> calls = m_calls;
     const int ud = m_ud;
     const bool done = Run(
-        [=](const Calls &c, Result &) {
+        [=]() {
             if (retime)
-                c.ibtmo(ud, wanted);
-            c.ibwrt(ud, bytes->data(), static_cast<long>(bytes->size()));
+                calls->ibtmo(ud, wanted);
+            calls->ibwrt(ud, bytes->data(), static_cast<long>(bytes->size()));
         },
         WaitProgress(m_options.ioTimeoutMs));
     if (!done) {
@@ -301,6 +260,7 @@ bool CGpibSession::Read(CReply &reply, QString &error)
     const std::shared_ptr<std::vector<char>> buffer = m_buffer;
     buffer->resize(static_cast<std::size_t>(READ_CHUNK));
     const CUiHooks *hooks = m_options.hooks;
+    const std::shared_ptr<const Calls> calls = m_calls;
     const int ud = m_ud;
     const auto progress = [&framer]() {
         return CProgress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()};
@@ -315,26 +275,24 @@ bool CGpibSession::Read(CReply &reply, QString &error)
         reply = framer.Take();
         return false;
     };
+    // A failed read leaves the rest of the reply where it was.
+    const auto clearAfterFailure = [calls, ud](const CGpibCaller::CStatus &left) {
+        if ((left.status & (ERR | TIMO)) != 0 && calls->ibclr)
+            calls->ibclr(ud);
+    };
     while (!framer.Complete()) {
-        const bool done =
-            Run([=](const Calls &c, Result &) { c.ibrd(ud, buffer->data(), READ_CHUNK); }, progress,
-                [ud](const Calls &c, const Result &r) {
-                    // A failed read leaves the rest of the reply where it was.
-                    if ((r.status & (ERR | TIMO)) != 0 && c.ibclr)
-                        c.ibclr(ud);
-                });
-        if (!done)
+        if (!Run([=]() { calls->ibrd(ud, buffer->data(), READ_CHUNK); }, progress, clearAfterFailure))
             return stopped();
         if (Failed()) {
             error = Failure(QStringLiteral("reading the reply"));
             reply = framer.Take();
             return false;
         }
-        long n = m_last.count;
+        long n = m_caller.Last().longCount;
         if (n < 0 || n > READ_CHUNK)
             n = READ_CHUNK;
         framer.Feed(buffer->data(), static_cast<std::size_t>(n),
-                    (m_last.status & END) != 0 || n < READ_CHUNK);
+                    (m_caller.Last().status & END) != 0 || n < READ_CHUNK);
         if (!framer.Complete() && hooks && !hooks->Pulse(progress()))
             return stopped();
     }
@@ -353,9 +311,10 @@ bool CGpibSession::ReadStatusByte(std::uint8_t &status, QString &error)
     }
     if (!Settle(error))
         return false;
+    const std::shared_ptr<const Calls> calls = m_calls;
     const int ud = m_ud;
-    if (!Run([ud](const Calls &c, Result &r) { c.ibrsp(ud, &r.byte); },
-             WaitProgress(m_options.ioTimeoutMs))) {
+    const auto byte = std::make_shared<char>(0);
+    if (!Run([=]() { calls->ibrsp(ud, byte.get()); }, WaitProgress(m_options.ioTimeoutMs))) {
         error = Stopped(QStringLiteral("the serial poll"));
         return false;
     }
@@ -363,7 +322,7 @@ bool CGpibSession::ReadStatusByte(std::uint8_t &status, QString &error)
         error = Failure(QStringLiteral("the serial poll"));
         return false;
     }
-    status = static_cast<std::uint8_t>(m_last.byte);
+    status = static_cast<std::uint8_t>(*byte);
     return true;
 }
 
@@ -378,8 +337,9 @@ bool CGpibSession::Clear(QString &error)
     }
     if (!Settle(error))
         return false;
+    const std::shared_ptr<const Calls> calls = m_calls;
     const int ud = m_ud;
-    if (!Run([ud](const Calls &c, Result &) { c.ibclr(ud); }, WaitProgress(m_options.ioTimeoutMs))) {
+    if (!Run([=]() { calls->ibclr(ud); }, WaitProgress(m_options.ioTimeoutMs))) {
         error = QStringLiteral("Resource '%1': the device clear was stopped; it ends before the next command")
                     .arg(m_resource.text);
         return false;

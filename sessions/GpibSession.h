@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "common/CallThread.h"
+#include "sessions/GpibCaller.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
 
@@ -22,9 +22,9 @@ class QLibrary;
 // time.
 //
 // A call of the library cannot be cut short: each runs on a thread of the
-// session's own while the window waits for it in slices, alive, and Stop
-// gives the window back at once. The next call waits for one that was
-// stopped; a transfer that was stopped is followed, on that thread, by a
+// session's own while the window waits for it in slices, alive (CGpibCaller),
+// and Stop gives the window back at once. The next call waits for one that
+// was stopped; a transfer that was stopped is followed, on that thread, by a
 // device clear, so that nothing of it answers the next command.
 class CGpibSession : public CSession
 {
@@ -57,33 +57,12 @@ public:
 
 private:
     struct Calls;
-    // What a call left: the library's status word, error and count (its
-    // long count where it has one), read on the thread that made the call,
-    // right after it, with the lock still held; and what the call gave
-    // back besides.
-    struct Result
-    {
-        int status = 0;
-        int error = 0;
-        long count = 0;
-        int ud = 0;
-        char byte = 0;
-    };
-    using LibraryCall = std::function<void(const Calls &, Result &)>;
 
     bool Load(QString &error);
-    // Runs `call` with the lock held, off the window's thread while the
-    // window pulses with `progress` (on this thread when nothing pulses),
-    // and keeps what it left in m_last; then `after`, under the same lock
-    // (which sees that result and leaves its own unread). false when the
-    // user stopped the wait: the call runs on, and the next one waits;
-    // `late` then gets where its result will be.
-    bool Run(const LibraryCall &call, const std::function<CProgress()> &progress,
-             const LibraryCall &after = {}, std::shared_ptr<const Result> *late = nullptr);
-    // Runs `call` with the lock held once what runs now has ended, waiting
-    // for none of it.
-    void Queue(const LibraryCall &call);
-    // The device clear that follows a stopped transfer.
+    // A call of the library through m_caller, waited for with `progress`.
+    bool Run(const std::function<void()> &call, const std::function<CProgress()> &progress,
+             const std::function<void(const CGpibCaller::CStatus &)> &after = {});
+    // The device clear that follows a stopped transfer, once it has ended.
     void QueueClear();
     // Before any call: a call the user stopped ends first, the window alive;
     // false, with `error`, when that wait is stopped too.
@@ -97,8 +76,7 @@ private:
     QString m_libraryName;
     std::unique_ptr<QLibrary> m_library;
     std::shared_ptr<const Calls> m_calls;
-    CCallThread m_thread;
-    Result m_last;
+    CGpibCaller m_caller;
     // Where ibrd reads to; a stopped read keeps it as long as it runs.
     std::shared_ptr<std::vector<char>> m_buffer;
     int m_ud = 0;
