@@ -2,12 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
 
-#include "links/GpibSettings.h"
-
 #include "common/GpibErrors.h"
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
+#include "links/GpibSettings.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
