@@ -3,6 +3,7 @@
 #include "common/CallThread.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -11,7 +12,8 @@ struct CCallThread::State
 {
     std::mutex lock;
     std::condition_variable changed;
-    std::function<void()> call;
+    // The call handed over first, then those queued after it.
+    std::deque<std::function<void()>> calls;
     bool busy = false;
     bool quit = false;
     bool running = false; // the thread exists
@@ -34,6 +36,22 @@ bool CCallThread::Idle() const
     return !m_state->busy;
 }
 
+bool CCallThread::Spawn(const std::shared_ptr<State> &state, QString *error)
+{
+    if (state->running)
+        return true;
+    try {
+        std::thread([state]() { Serve(state); }).detach();
+    } catch (const std::system_error &failure) {
+        if (error)
+            *error = QStringLiteral("the system gives no thread for the call (%1)")
+                         .arg(QString::fromLocal8Bit(failure.what()));
+        return false;
+    }
+    state->running = true;
+    return true;
+}
+
 bool CCallThread::Start(std::function<void()> call, QString *error)
 {
     std::unique_lock lock(m_state->lock);
@@ -42,18 +60,20 @@ bool CCallThread::Start(std::function<void()> call, QString *error)
             *error = QStringLiteral("an earlier call is still running");
         return false;
     }
-    if (!m_state->running) {
-        try {
-            std::thread([state = m_state]() { Serve(state); }).detach();
-        } catch (const std::system_error &failure) {
-            if (error)
-                *error = QStringLiteral("the system gives no thread for the call (%1)")
-                             .arg(QString::fromLocal8Bit(failure.what()));
-            return false;
-        }
-        m_state->running = true;
-    }
-    m_state->call = std::move(call);
+    if (!Spawn(m_state, error))
+        return false;
+    m_state->calls.push_back(std::move(call));
+    m_state->busy = true;
+    m_state->changed.notify_all();
+    return true;
+}
+
+bool CCallThread::Queue(std::function<void()> call, QString *error)
+{
+    std::unique_lock lock(m_state->lock);
+    if (!Spawn(m_state, error))
+        return false;
+    m_state->calls.push_back(std::move(call));
     m_state->busy = true;
     m_state->changed.notify_all();
     return true;
@@ -72,12 +92,15 @@ void CCallThread::Serve(const std::shared_ptr<State> &state)
         state->changed.wait(lock, [&]() { return state->quit || state->busy; });
         if (!state->busy)
             return; // quit, and nothing left to run
-        std::function<void()> call = std::move(state->call);
-        lock.unlock();
-        call();
-        // What the call captured goes before the wait says it ended.
-        call = nullptr;
-        lock.lock();
+        while (!state->calls.empty()) {
+            std::function<void()> call = std::move(state->calls.front());
+            state->calls.pop_front();
+            lock.unlock();
+            call();
+            // What the call captured goes before the wait says it ended.
+            call = nullptr;
+            lock.lock();
+        }
         state->busy = false;
         state->changed.notify_all();
     }
@@ -109,6 +132,16 @@ CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()
         return CallEnd::Stopped;
     }
     return CallEnd::Done;
+}
+
+std::function<CProgress()> WaitProgress(std::int64_t totalMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    return [start, totalMs]() {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return CProgress{CProgress::Kind::Wait, waited.count(), totalMs};
+    };
 }
 
 bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &progress)

@@ -5,6 +5,7 @@
 #include "common/UiHooks.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -32,13 +33,21 @@ public:
     // an earlier call runs, or when the system gives no thread (`error` then
     // says why).
     bool Start(std::function<void()> call, QString *error = nullptr);
-    // Waits up to `slice` for the call to end; true once it has, or when
-    // none runs.
+    // Hands `call` over to run after whatever runs or waits to run there
+    // now, without waiting for any of it: for what must follow a call that
+    // nobody waits for any more (a device cleared once a stopped transfer
+    // has ended, a descriptor given back when its session goes). false, with
+    // nothing queued, when the system gives no thread.
+    bool Queue(std::function<void()> call, QString *error = nullptr);
+    // Waits up to `slice` for the call, and what was queued after it, to
+    // end; true once they have, or when none runs.
     bool Wait(std::chrono::milliseconds slice);
 
 private:
     struct State;
     static void Serve(const std::shared_ptr<State> &state);
+    // Makes the thread when there is none yet; called with the state locked.
+    static bool Spawn(const std::shared_ptr<State> &state, QString *error);
 
     std::shared_ptr<State> m_state;
 };
@@ -66,6 +75,10 @@ constexpr std::chrono::milliseconds CALL_PULSE_EVERY{20};
 CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()> call,
                 const std::function<CProgress()> &progress = {}, const std::function<void()> &onStop = {},
                 std::chrono::milliseconds grace = std::chrono::milliseconds{0}, QString *error = nullptr);
+
+// The progress of a wait of `totalMs` that starts now: the milliseconds
+// waited so far, each time it is asked.
+std::function<CProgress()> WaitProgress(std::int64_t totalMs);
 
 // Waits, pulsing, for a call that was stopped earlier to end; false when the
 // user stops this wait too (the call still runs).

@@ -29,6 +29,9 @@ constexpr int CONNECT_TIMEOUT_MS = 5000;
 constexpr int WRITE_TIMEOUT_MS = 5000;
 // How long an answer to a command that needs no bus (++ver) may take.
 constexpr int ANSWER_TIMEOUT_MS = 1000;
+// The longest the adapter is given, when it is reached, to have sent what it
+// had to send before.
+constexpr int SETTLE_LIMIT_MS = 2500;
 // Multiline GPIB messages that SendCmds can say through the adapter.
 constexpr unsigned char GTL = 0x01;
 constexpr unsigned char SDC = 0x04;
@@ -144,19 +147,47 @@ bool CPrologixBackend::Command(const std::string &line, GpibResult &result)
     return false;
 }
 
-bool CPrologixBackend::Drain(int quietMs, GpibResult &result)
+bool CPrologixBackend::Drain(int quietMs, int limitMs, GpibResult &result, bool *quiet)
 {
     char buffer[4096];
-    const auto limit = Clock::now() + std::chrono::milliseconds(10 * quietMs + 2000);
+    const auto limit = Clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
         const long n = m_link.ReadSome(buffer, sizeof buffer, quietMs);
         if (n < 0) {
             result = LinkFailure(static_cast<int>(-n));
             return false;
         }
+        if (quiet)
+            *quiet = n == 0;
         if (n == 0 || Clock::now() > limit)
             return true;
     }
+}
+
+int CPrologixBackend::DrainLimitMs() const
+{
+    // The adapter may take its own time-out after the last byte to give up;
+    // a device that talks for longer than the call may wait talks on.
+    const int ms = TimeoutMs();
+    return std::max(ms == 0 ? MAX_ADAPTER_TIMEOUT_MS : ms, m_adapterTimeout + ADAPTER_GRACE_MS);
+}
+
+bool CPrologixBackend::Silence(Addr4882_t address, GpibResult &result)
+{
+    // Anything the host sends ends the adapter's read: the clear goes out at
+    // once, and what was under way when it came is dropped.
+    m_in = Incoming();
+    if (!SetAddress(address, result) || !Command("++clr", result))
+        return false;
+    bool quiet = false;
+    if (!Drain(ADAPTER_GRACE_MS, DrainLimitMs(), result, &quiet))
+        return false;
+    if (quiet)
+        return true;
+    // An adapter that reads on whatever it is told is let go, and met afresh.
+    m_link.Close();
+    m_ready = false;
+    return Ready(result);
 }
 
 bool CPrologixBackend::Ready(GpibResult &result)
@@ -178,7 +209,7 @@ bool CPrologixBackend::Ready(GpibResult &result)
     // What an earlier program left the adapter sending, and whatever these
     // settings answer on an adapter that does not know one of them, is not
     // the version line.
-    if (!Drain(50, result))
+    if (!Drain(50, SETTLE_LIMIT_MS, result))
         return false;
     for (const std::string &setting :
          {std::string("++savecfg 0"), std::string("++mode 1"), std::string("++auto 0"),
@@ -188,7 +219,7 @@ bool CPrologixBackend::Ready(GpibResult &result)
         if (!Command(setting, result))
             return false;
     }
-    if (!Drain(50, result))
+    if (!Drain(50, SETTLE_LIMIT_MS, result))
         return false;
     m_ready = true;
     std::string version;
@@ -257,8 +288,12 @@ bool CPrologixBackend::UseTimeout(GpibResult &result)
 bool CPrologixBackend::EndIncoming(GpibResult &result)
 {
     // The adapter stops at the instrument's EOI (and marks it) or after its
-    // own time-out; what it sends until then is thrown away.
+    // own time-out; what it sends until then is thrown away. A device that
+    // talks on for longer than the call may wait is cleared to silence it.
+    const auto limit = Clock::now() + std::chrono::milliseconds(DrainLimitMs());
     while (m_in.active && !m_in.ended) {
+        if (Clock::now() >= limit)
+            return Silence(m_in.address, result);
         m_in.taken = m_in.bytes.size();
         if (!Step(Clock::time_point::min(), result))
             return false;
@@ -534,7 +569,12 @@ GpibResult CPrologixBackend::ClearLocked(Addr4882_t address)
     if (!ValidAddress(address))
         return Refused(EARG);
     GpibResult result;
-    if (!Ready(result) || !EndIncoming(result) || !SetAddress(address, result) || !Command("++clr", result))
+    if (!Ready(result))
+        return result;
+    // The device's own reply is not waited for: the clear drops it.
+    if (m_in.active && !m_in.ended && m_in.address == address)
+        return Silence(address, result) ? Done() : result;
+    if (!EndIncoming(result) || !SetAddress(address, result) || !Command("++clr", result))
         return result;
     return Done();
 }

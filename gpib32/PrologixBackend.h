@@ -136,8 +136,16 @@ private:
     bool SetAddress(Addr4882_t address, GpibResult &result);
     bool UseTimeout(GpibResult &result);
     // Reads (and throws away) the rest of a reply still coming, so that the
-    // next command's answer is not mixed with it.
+    // next command's answer is not mixed with it; for at most DrainLimitMs(),
+    // then the device is silenced.
     bool EndIncoming(GpibResult &result);
+    // Device clear of `address` while the adapter may still be reading: what
+    // comes is dropped until the stream is quiet, for at most DrainLimitMs();
+    // an adapter that still sends then is reached afresh.
+    bool Silence(Addr4882_t address, GpibResult &result);
+    // How long the rest of a reply may take to be thrown away: the call's
+    // time-out, and at least the adapter's own to give up.
+    int DrainLimitMs() const;
     // One wait for the reply coming in: takes what comes, or decides that it
     // ended (the mark stood, or the adapter gave up after `deadline`), or
     // asks again; false on a link failure.
@@ -145,8 +153,9 @@ private:
     void Take(const char *data, std::size_t size);
     // Whether the last byte held may be the adapter's end mark.
     bool MarkLast() const;
-    // Drops what comes until the stream has been quiet for `quietMs`.
-    bool Drain(int quietMs, GpibResult &result);
+    // Drops what comes until the stream has been quiet for `quietMs`, for
+    // at most `limitMs`; `quiet` tells which ended it.
+    bool Drain(int quietMs, int limitMs, GpibResult &result, bool *quiet = nullptr);
     // The NI time-out of the call under way (m_timeoutCode), in ms; 0 none.
     int TimeoutMs() const;
     int AdapterTimeoutMs() const;

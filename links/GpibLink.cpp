@@ -6,12 +6,11 @@
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "links/GpibReadWorker.h"
+#include "links/GpibSettings.h"
 #include "timing/Delay.h"
 
 #include <QByteArray>
 #include <QLibrary>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -46,10 +45,9 @@ CGpibLink::CGpibLink(const CLinkContext &context, QString libraryName)
 
 CGpibLink::~CGpibLink()
 {
-    // A transfer still running ends before the library goes.
-    m_worker.reset();
-    // Nothing goes over the bus at the end: the device keeps its state.
-    if (m_library)
+    // Nothing goes over the bus at the end: the device keeps its state. A
+    // call still running keeps the library where it is, and ends by itself.
+    if (m_library && m_caller.Idle())
         m_library->unload();
 }
 
@@ -91,6 +89,7 @@ int CGpibLink::LookUpNames()
     m_iberr = static_cast<int *>(found[18]);
     m_ibcnt = static_cast<int *>(found[19]);
     m_ibcntl = static_cast<long *>(found[20]);
+    m_caller.SetSources(m_ibsta, m_iberr, m_ibcnt, nullptr);
     m_DevClear = reinterpret_cast<DevClearFn>(m_library->resolve("DevClear"));
     return missing;
 }
@@ -114,13 +113,23 @@ int CGpibLink::Initialize(int offline)
         return m_offline;
 
     CalibrateSpinLoops();
-    FinishStoppedTransfer();
     // A library that lacks these has been reported above; the link goes on
-    // without the interface clear or the remote state.
-    if (m_SendIFC)
-        m_SendIFC(m_board);
-    if (m_EnableRemote)
-        m_EnableRemote(m_board, m_addressList);
+    // without the interface clear or the remote state. Stopped, the next
+    // call waits for them.
+    if (!FinishStoppedTransfer())
+        return 0;
+    const CProgress progress{CProgress::Kind::Wait, 0, -1};
+    const int board = m_board;
+    if (m_SendIFC) {
+        const SendIFCFn sendIfc = m_SendIFC;
+        if (!Call([=]() { sendIfc(board); }, progress))
+            return 0;
+    }
+    if (m_EnableRemote) {
+        const EnableRemoteFn enableRemote = m_EnableRemote;
+        const Addr4882_t list[2] = {m_addressList[0], m_addressList[1]};
+        Call([=]() { enableRemote(board, list); }, progress);
+    }
     return 0;
 }
 
@@ -128,16 +137,35 @@ int CGpibLink::SetAddress(int address)
 {
     m_board = 0;
     m_addressList[0] = static_cast<Addr4882_t>(static_cast<unsigned>(address) & 0xFFFFu);
-    FinishStoppedTransfer();
-    if (m_EnableRemote)
-        m_EnableRemote(0, m_addressList);
+    if (m_EnableRemote && FinishStoppedTransfer()) {
+        const EnableRemoteFn enableRemote = m_EnableRemote;
+        const Addr4882_t list[2] = {m_addressList[0], m_addressList[1]};
+        Call([=]() { enableRemote(0, list); }, CProgress{CProgress::Kind::Wait, 0, -1});
+    }
     return 1;
 }
 
 bool CGpibLink::Succeeded() const
 {
-    const int status = m_ibsta ? *m_ibsta : 0;
-    return (status & GPIB_FAILURE_BITS) == 0;
+    return (m_caller.Last().status & GPIB_FAILURE_BITS) == 0;
+}
+
+bool CGpibLink::Call(const std::function<void()> &call, const CProgress &progress)
+{
+    m_stopped = !m_caller.Run(&Hooks(), call, [progress]() { return progress; });
+    return !m_stopped;
+}
+
+void CGpibLink::QueueClear()
+{
+    // What the device still holds of the stopped transfer must not answer
+    // the next command.
+    if (!m_DevClear)
+        return;
+    const DevClearFn clear = m_DevClear;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    m_caller.Queue([=]() { clear(board, address); });
 }
 
 int CGpibLink::WriteString(const char *text)
@@ -152,8 +180,19 @@ int CGpibLink::Write(const char *buffer, int count)
     // A write that sent nothing must not count as sent.
     if (!m_Send)
         return 0;
-    FinishStoppedTransfer();
-    m_Send(m_board, m_addressList[0], buffer, count, DAB_END);
+    if (!FinishStoppedTransfer())
+        return 0;
+    // The call may outlive this one: it sends bytes of its own.
+    const auto bytes = std::make_shared<const std::vector<char>>(buffer, buffer + std::max(count, 0));
+    const SendFn send = m_Send;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    if (!Call([=]() { send(board, address, bytes->data(), count, DAB_END); },
+              CProgress{CProgress::Kind::Wait, 0, -1})) {
+        // Half a command must not run into the next one.
+        QueueClear();
+        return 0;
+    }
     return Succeeded() ? 1 : 0;
 }
 
@@ -173,16 +212,29 @@ int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bo
     m_readStopped = false;
     if (!m_Receive)
         return 0;
-    FinishStoppedTransfer();
+    if (!FinishStoppedTransfer()) {
+        m_readStopped = true;
+        return 0;
+    }
 
     if (pause)
         SpinPause(g_gpibReadPauseMs);
-    if (Hooks().Pulses())
-        ReceiveWatched(buffer, count, termination & 0xFFFF);
-    else
-        m_Receive(m_board, m_addressList[0], buffer, count, termination & 0xFFFF);
-    if (m_readStopped)
+    // The transfer writes into a buffer of its own, which outlives this call
+    // when the user stops waiting for it.
+    auto data = std::make_shared<std::vector<char>>(static_cast<std::size_t>(std::max(count, 0)));
+    const ReceiveFn receive = m_Receive;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    const int mode = termination & 0xFFFF;
+    CProgress progress;
+    progress.done = m_replyBytes;
+    if (!Call([=]() { receive(board, address, data->data(), count, mode); }, progress)) {
+        m_readStopped = true;
+        QueueClear();
         return 0;
+    }
+    if (count > 0)
+        std::memcpy(buffer, data->data(), static_cast<std::size_t>(count));
 
     // Unclamped, the caller ends the text at LastCount() itself.
     if (clamp != 0 && count > 0) {
@@ -194,61 +246,35 @@ int CGpibLink::ReadPiece(char *buffer, int count, int clamp, int termination, bo
     return Succeeded() ? 1 : 0;
 }
 
-void CGpibLink::ReceiveWatched(char *buffer, int count, int termination)
+bool CGpibLink::FinishStoppedTransfer()
 {
-    if (!m_worker)
-        m_worker = std::make_unique<CGpibReadWorker>();
-    // The transfer writes into a buffer of its own, which outlives this call
-    // when the user stops waiting for it.
-    auto data = std::make_shared<std::vector<char>>(static_cast<std::size_t>(std::max(count, 0)));
-    const ReceiveFn receive = m_Receive;
-    const int board = m_board;
-    const Addr4882_t address = m_addressList[0];
-    m_worker->Start([=]() { receive(board, address, data->data(), count, termination); });
-    CProgress progress;
-    progress.done = m_replyBytes;
-    while (!m_worker->Wait(std::chrono::milliseconds(40))) {
-        if (!Hooks().Pulse(progress)) {
-            m_readStopped = true;
-            m_clearAfterTransfer = true;
-            return;
-        }
-    }
-    if (count > 0)
-        std::memcpy(buffer, data->data(), static_cast<std::size_t>(count));
-}
-
-void CGpibLink::FinishStoppedTransfer()
-{
-    if (!m_worker)
-        return;
-    // The library cannot be asked anything while its transfer runs: the
-    // wait goes on, the window alive, whatever the user presses.
-    CProgress progress;
-    progress.kind = CProgress::Kind::Reply;
-    while (!m_worker->Wait(std::chrono::milliseconds(40)))
-        Hooks().Pulse(progress);
-    if (m_clearAfterTransfer) {
-        m_clearAfterTransfer = false;
-        // What the device still holds of the stopped reply must not answer
-        // the next command.
-        if (m_DevClear)
-            m_DevClear(m_board, m_addressList[0]);
-    }
+    // The library cannot be asked anything while its transfer runs, nor
+    // before the device is cleared after it: the wait goes on, the window
+    // alive, until that has ended or the user stops it too.
+    m_stopped = !m_caller.Settle(&Hooks());
+    return !m_stopped;
 }
 
 int CGpibLink::SerialPoll(short *result)
 {
     if (!m_ReadStatusByte)
         return 0;
-    FinishStoppedTransfer();
-    m_ReadStatusByte(m_board, m_addressList[0], result);
+    if (!FinishStoppedTransfer())
+        return 0;
+    // The poll writes the byte where it runs; it is copied once it ends.
+    const auto polled = std::make_shared<short>(*result);
+    const ReadStatusByteFn poll = m_ReadStatusByte;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    if (!Call([=]() { poll(board, address, polled.get()); }, CProgress{CProgress::Kind::Wait, 0, -1}))
+        return 0;
+    *result = *polled;
     return 1;
 }
 
 unsigned CGpibLink::LastCount() const
 {
-    return m_ibcnt ? static_cast<unsigned>(*m_ibcnt) & 0xFFFFu : 0u;
+    return static_cast<unsigned>(m_caller.Last().count) & 0xFFFFu;
 }
 
 int CGpibLink::Update(bool)
@@ -272,20 +298,29 @@ void CGpibLink::ApplyTimeout()
     const int wanted = m_context.options.gpibTimeout;
     if (wanted == m_timeout || !m_ibtmo)
         return;
-    FinishStoppedTransfer();
+    if (!FinishStoppedTransfer())
+        return;
+    const CProgress progress{CProgress::Kind::Wait, 0, -1};
+    const IbtmoFn ibtmo = m_ibtmo;
+    const int board = m_board;
     if (wanted == GPIB_LIBRARY_TIMEOUT) {
         // Back to the library's own, as it was before the first change.
-        if (m_libraryTimeout != GPIB_LIBRARY_TIMEOUT)
-            m_ibtmo(m_board, m_libraryTimeout);
+        const int own = m_libraryTimeout;
+        if (own != GPIB_LIBRARY_TIMEOUT && !Call([=]() { ibtmo(board, own); }, progress))
+            return;
     } else {
         if (m_timeout == GPIB_LIBRARY_TIMEOUT && m_ibask) {
-            int own = 0;
-            m_ibask(m_board, IBA_TMO, &own);
+            const IbaskFn ibask = m_ibask;
+            const auto asked = std::make_shared<int>(0);
+            if (!Call([=]() { ibask(board, IBA_TMO, asked.get()); }, progress))
+                return;
+            int own = *asked;
             if (!Succeeded() || own < 0)
                 own = GPIB_LIBRARY_TIMEOUT;
             m_libraryTimeout = own;
         }
-        m_ibtmo(m_board, wanted);
+        if (!Call([=]() { ibtmo(board, wanted); }, progress))
+            return;
     }
     m_timeout = wanted;
 }
@@ -294,16 +329,18 @@ int CGpibLink::Send(std::string_view line)
 {
     if (Write(line.data(), static_cast<int>(line.size())) != 0)
         return 1;
-    ReportFailure(QStringLiteral("Error sending GPIB command"));
+    ReportFailure(m_stopped ? QStringLiteral("Error sending GPIB command: stopped; the device is cleared as "
+                                             "soon as its transfer ends")
+                            : QStringLiteral("Error sending GPIB command"));
     return 0;
 }
 
 QString CGpibLink::LastErrorText() const
 {
-    const int status = m_ibsta ? *m_ibsta : 0;
-    if ((status & GPIB_ERR) == 0)
-        return (status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
-    return m_iberr ? GpibErrorText(*m_iberr, m_ibcnt ? *m_ibcnt : 0) : QStringLiteral("ERR");
+    const CGpibCaller::CStatus &last = m_caller.Last();
+    if ((last.status & GPIB_ERR) == 0)
+        return (last.status & GPIB_TIMO) != 0 ? QStringLiteral("time-out (TIMO)") : QString();
+    return m_iberr ? GpibErrorText(last.error, last.count) : QStringLiteral("ERR");
 }
 
 bool CGpibLink::ReadReply(CReply &reply)
@@ -319,6 +356,12 @@ bool CGpibLink::ReadReply(CReply &reply)
     char buffer[RESPONSE_BUFFER_SIZE + 1];
     constexpr auto full = static_cast<unsigned>(RESPONSE_BUFFER_SIZE);
     bool failed = false;
+    const auto stopped = [&]() {
+        ReportFailure(QStringLiteral("Error reading GPIB response: stopped after %L1 bytes of the reply; the "
+                                     "device is cleared as soon as its transfer ends")
+                          .arg(framer.Received()));
+        return false;
+    };
     while (!framer.Complete()) {
         buffer[0] = '\0';
         m_replyBytes = framer.Received();
@@ -328,11 +371,7 @@ bool CGpibLink::ReadReply(CReply &reply)
         if (m_readStopped) {
             // The transfer goes on until the library returns; the device is
             // cleared then, before anything else reaches the bus.
-            ReportFailure(
-                QStringLiteral("Error reading GPIB response: stopped after %L1 bytes of the reply; the "
-                               "device is cleared as soon as its transfer ends")
-                    .arg(framer.Received()));
-            return false;
+            return stopped();
         }
         if (!Succeeded()) {
             failed = true;
@@ -345,7 +384,7 @@ bool CGpibLink::ReadReply(CReply &reply)
         const bool bogus = n > full;
         if (bogus)
             n = full;
-        const int status = m_ibsta ? *m_ibsta : 0;
+        const int status = m_caller.Last().status;
         // The device ends its reply with END. A library that reports no END
         // ends it with a read that does not fill the buffer, as before.
         const bool end = bogus || (status & GPIB_END) != 0 || n < full;
@@ -360,6 +399,12 @@ bool CGpibLink::ReadReply(CReply &reply)
                                "the device was cleared")
                     .arg(framer.Received()));
             return false;
+        }
+        // Pieces that come quickly give the window its turn between them.
+        if (!framer.Complete() && Hooks().Pulses() &&
+            !Hooks().Pulse(CProgress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()})) {
+            QueueClear();
+            return stopped();
         }
     }
     if (failed) {
@@ -382,9 +427,14 @@ bool CGpibLink::ReadReply(CReply &reply)
 void CGpibLink::ClearAfterFailure()
 {
     // What the device still holds of the reply must not become the answer
-    // to the next command.
-    if (m_DevClear)
-        m_DevClear(m_board, m_addressList[0]);
+    // to the next command. Stopped, the clear runs on once the user has the
+    // window back.
+    if (!m_DevClear)
+        return;
+    const DevClearFn clear = m_DevClear;
+    const int board = m_board;
+    const Addr4882_t address = m_addressList[0];
+    Call([=]() { clear(board, address); }, CProgress{CProgress::Kind::Wait, 0, -1});
 }
 
 void CGpibLink::ReadForLog(CReply &reply)
@@ -410,7 +460,14 @@ bool CGpibLink::PollStatusByte(short &result, QString &error)
 {
     // A library never loaded has no device to ask: the result stays as it
     // was, and is shown. A poll that failed has no status byte to show.
-    if (SerialPoll(&result) == 0 || Succeeded())
+    m_stopped = false;
+    if (SerialPoll(&result) == 0) {
+        if (!m_stopped)
+            return true;
+        error = QStringLiteral("Serial poll failed: stopped before the GPIB library returned");
+        return false;
+    }
+    if (Succeeded())
         return true;
     error = QStringLiteral("Serial poll failed: %1").arg(LastErrorText());
     return false;
@@ -418,60 +475,5 @@ bool CGpibLink::PollStatusByte(short &result, QString &error)
 
 std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const
 {
-    // NI-488.2's time-out codes, from TNONE to T1000s.
-    static const QStringList names{QStringLiteral("Library default"),
-                                   QStringLiteral("No limit"),
-                                   QStringLiteral("10 \u00B5s"),
-                                   QStringLiteral("30 \u00B5s"),
-                                   QStringLiteral("100 \u00B5s"),
-                                   QStringLiteral("300 \u00B5s"),
-                                   QStringLiteral("1 ms"),
-                                   QStringLiteral("3 ms"),
-                                   QStringLiteral("10 ms"),
-                                   QStringLiteral("30 ms"),
-                                   QStringLiteral("100 ms"),
-                                   QStringLiteral("300 ms"),
-                                   QStringLiteral("1 s"),
-                                   QStringLiteral("3 s"),
-                                   QStringLiteral("10 s"),
-                                   QStringLiteral("30 s"),
-                                   QStringLiteral("100 s"),
-                                   QStringLiteral("300 s"),
-                                   QStringLiteral("1000 s")};
-    CLinkSettingsGroup group{QStringLiteral("GPIB"), {}};
-    group.settings.push_back({"GPIB",
-                              "Timeout",
-                              CLinkSetting::Shown::Choice,
-                              QStringLiteral("&I/O time-out:"),
-                              QString(),
-                              GPIB_LIBRARY_TIMEOUT,
-                              17,
-                              names,
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.gpibTimeout); },
-                              [](CLinkOptions &o, const QVariant &v) { o.gpibTimeout = v.toInt(); }});
-    // Board 0 through a Prologix adapter instead of a GPIB library: gpib-32
-    // takes it from its environment when it first loads.
-    group.settings.push_back(
-        {"GPIB",
-         "Board",
-         CLinkSetting::Shown::Library,
-         QStringLiteral("&Board 0:"),
-         QStringLiteral(
-             "The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
-             "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
-             "next starts."),
-         0,
-         0,
-         {QStringLiteral("the machine's GPIB library")},
-         [] {
-             QStringList found;
-             for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-                 found << QStringLiteral("prologix:serial:") + port.systemLocation();
-             found << QStringLiteral("prologix:tcp:HOST:1234");
-             return found;
-         },
-         [](const CLinkOptions &o) { return QVariant(o.gpibBoard); },
-         [](CLinkOptions &o, const QVariant &v) { o.gpibBoard = v.toString(); }});
-    return {group};
+    return {GpibSettingsGroup()};
 }

@@ -3,13 +3,14 @@
 #pragma once
 
 #include "links/Link.h"
+#include "sessions/GpibCaller.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
-class CGpibReadWorker;
 class QLibrary;
 
 // NI-488.2 device address: primary address in the low byte, secondary in the
@@ -23,6 +24,13 @@ extern std::int32_t g_gpibReadPauseMs;
 // One instrument on board 0 of a GPIB bus, driven through the NI-488.2 library
 // "gpib-32" loaded at run time. Offline until the library loads; then online
 // for the rest of the run.
+//
+// While the window watches the work, each call of the library runs on a
+// thread of the link's own and the window waits for it in slices, alive:
+// Stop gives the window back at once, the call runs on, and the next call
+// waits for it. Every call, and the reading of the status it left, holds the
+// process-wide lock of the library that the VISA Resource link's GPIB
+// sessions hold too (CGpibCaller).
 class CGpibLink : public CLink, public CDeviceAddressUser, public CStatusByteSource
 {
 public:
@@ -86,15 +94,21 @@ public:
 
 private:
     bool Succeeded() const;
+    // Runs `call` under the library's lock and keeps the status it left;
+    // off the window's thread while the window pulses with `progress`.
+    // false when the user stopped the wait: the call runs on.
+    bool Call(const std::function<void()> &call, const CProgress &progress);
+    // Clears the device once what runs now has ended, waiting for none of
+    // it: after a transfer that was stopped.
+    void QueueClear();
     // Clears the device after a reply that could not be read to its end.
     void ClearAfterFailure();
     // Before any call of the library: a transfer that the user stopped
-    // waiting for ends first, and the device is cleared after it.
-    void FinishStoppedTransfer();
+    // waiting for ends first, the window alive; false when that wait is
+    // stopped too.
+    bool FinishStoppedTransfer();
     // Read without its pause: the pieces of a reply after its first.
     int ReadPiece(char *buffer, int count, int clamp, int termination, bool pause);
-    // Receive, on the worker's thread while the window watches the work.
-    void ReceiveWatched(char *buffer, int count, int termination);
     // Sets the I/O time-out that the settings ask for, once it differs from
     // the one set; "Library default" gives the library back its own.
     void ApplyTimeout();
@@ -136,8 +150,8 @@ private:
     std::int32_t m_offline = 1;
     int m_timeout = GPIB_LIBRARY_TIMEOUT;        // the code set, or the library's own
     int m_libraryTimeout = GPIB_LIBRARY_TIMEOUT; // the library's own, once asked
-    std::unique_ptr<CGpibReadWorker> m_worker;   // made with the first watched read
+    CGpibCaller m_caller;                        // runs the calls, and keeps what the last one left
     bool m_readStopped = false;                  // the last Read was stopped by the user
-    bool m_clearAfterTransfer = false;           // a stopped transfer still runs on the worker
+    bool m_stopped = false;                      // the last call was stopped by the user
     std::int64_t m_replyBytes = 0;               // of the reply being read, for the progress
 };

@@ -25,10 +25,7 @@ constexpr int SECONDARY_BASE = 0x60;
 
 std::mutex &CGpibSession::LibraryLock()
 {
-    // One call of the library at a time, in the whole process: its status
-    // and counts are where every caller reads them.
-    static std::mutex lock;
-    return lock;
+    return CGpibCaller::LibraryLock();
 }
 
 struct CGpibSession::Calls
@@ -47,7 +44,8 @@ struct CGpibSession::Calls
 };
 
 CGpibSession::CGpibSession(const CResource &resource, const CSessionOptions &options, QString libraryName)
-    : CSession(options), m_resource(resource), m_libraryName(std::move(libraryName))
+    : CSession(options), m_resource(resource), m_libraryName(std::move(libraryName)),
+      m_buffer(std::make_shared<std::vector<char>>())
 {
 }
 
@@ -120,51 +118,96 @@ bool CGpibSession::Load(QString &error)
     // points, for the rest of the run.
     dlopen(QFile::encodeName(library->fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
     m_library = std::move(library);
-    m_calls = std::move(calls);
+    m_caller.SetSources(calls->ibsta, calls->iberr, calls->ibcnt, calls->ibcntl);
+    m_calls = std::shared_ptr<const Calls>(std::move(calls));
     return true;
+}
+
+bool CGpibSession::Run(const std::function<void()> &call, const std::function<CProgress()> &progress,
+                       const std::function<void(const CGpibCaller::CStatus &)> &after)
+{
+    return m_caller.Run(m_options.hooks, call, progress, after);
+}
+
+void CGpibSession::QueueClear()
+{
+    if (!m_calls->ibclr || m_ud <= 0)
+        return;
+    m_caller.Queue([calls = m_calls, ud = m_ud]() { calls->ibclr(ud); });
+}
+
+bool CGpibSession::Settle(QString &error)
+{
+    if (m_caller.Settle(m_options.hooks))
+        return true;
+    error = QStringLiteral("Resource '%1': stopped while the library's last call was still running")
+                .arg(m_resource.text);
+    return false;
 }
 
 bool CGpibSession::Failed() const
 {
-    return (*m_calls->ibsta & (ERR | TIMO)) != 0;
+    return (m_caller.Last().status & (ERR | TIMO)) != 0;
 }
 
 QString CGpibSession::Failure(const QString &what) const
 {
-    const int status = *m_calls->ibsta;
+    const CGpibCaller::CStatus &last = m_caller.Last();
     QString why;
-    if ((status & ERR) != 0 && m_calls->iberr)
-        why = GpibErrorText(*m_calls->iberr,
-                            m_calls->ibcntl ? *m_calls->ibcntl : (m_calls->ibcnt ? *m_calls->ibcnt : 0));
+    if ((last.status & ERR) != 0 && m_calls->iberr)
+        why = GpibErrorText(last.error, last.longCount);
     else
         why = QStringLiteral("time-out (TIMO)");
     return QStringLiteral("Resource '%1': %2 failed: %3").arg(m_resource.text, what, why);
 }
 
+QString CGpibSession::Stopped(const QString &what) const
+{
+    return QStringLiteral("Resource '%1': %2 was stopped").arg(m_resource.text, what);
+}
+
 bool CGpibSession::Open(QString &error)
 {
     Close();
-    if (!Load(error))
+    if (!Load(error) || !Settle(error))
         return false;
-    std::lock_guard lock(LibraryLock());
     const int secondary = m_resource.secondary >= 0 ? SECONDARY_BASE + m_resource.secondary : 0;
     m_timeoutCode = TimeoutCode(m_options.ioTimeoutMs);
     // EOI with the last byte of each write; no end-of-string byte: a reply
     // ends with END only.
-    const int ud = m_calls->ibdev(m_resource.board, m_resource.primary, secondary, m_timeoutCode, 1, 0);
-    if (ud <= 0 || Failed()) {
+    const std::shared_ptr<const Calls> calls = m_calls;
+    const int board = m_resource.board;
+    const int primary = m_resource.primary;
+    const int code = m_timeoutCode;
+    const auto ud = std::make_shared<int>(0);
+    if (!Run([=]() { *ud = calls->ibdev(board, primary, secondary, code, 1, 0); },
+             WaitProgress(m_options.openTimeoutMs))) {
+        // The descriptor it gets goes back once it has it.
+        if (calls->ibonl)
+            m_caller.Queue([calls, ud]() {
+                if (*ud > 0)
+                    calls->ibonl(*ud, 0);
+            });
+        error = Stopped(QStringLiteral("opening the device"));
+        return false;
+    }
+    if (*ud <= 0 || Failed()) {
         error = Failure(QStringLiteral("opening the device"));
         return false;
     }
-    m_ud = ud;
+    m_ud = *ud;
     return true;
 }
 
 void CGpibSession::Close()
 {
     if (m_ud > 0 && m_calls && m_calls->ibonl) {
-        std::lock_guard lock(LibraryLock());
-        m_calls->ibonl(m_ud, 0);
+        const std::function<void()> close = [calls = m_calls, ud = m_ud]() { calls->ibonl(ud, 0); };
+        // Behind a call still running it waits its turn; nobody waits for it.
+        if (!m_caller.Idle())
+            m_caller.Queue(close);
+        else
+            Run(close, WaitProgress(m_options.ioTimeoutMs));
     }
     m_ud = 0;
 }
@@ -173,13 +216,31 @@ bool CGpibSession::Write(std::string_view data, QString &error)
 {
     if (!IsOpen())
         return Open(error) && Write(data, error);
-    std::lock_guard lock(LibraryLock());
+    if (!Settle(error))
+        return false;
     const int wanted = TimeoutCode(m_options.ioTimeoutMs);
-    if (wanted != m_timeoutCode && m_calls->ibtmo) {
-        m_calls->ibtmo(m_ud, wanted);
+    const bool retime = wanted != m_timeoutCode && m_calls->ibtmo;
+    if (retime)
         m_timeoutCode = wanted;
+    // The call may outlive this one: it writes from bytes of its own.
+    const auto bytes = std::make_shared<const std::string>(data);
+    const std::shared_ptr<const Calls> calls = m_calls;
+    const int ud = m_ud;
+    const bool done = Run(
+        [=]() {
+            if (retime)
+                calls->ibtmo(ud, wanted);
+            calls->ibwrt(ud, bytes->data(), static_cast<long>(bytes->size()));
+        },
+        WaitProgress(m_options.ioTimeoutMs));
+    if (!done) {
+        // Half a command must not run into the next one.
+        QueueClear();
+        error = QStringLiteral("Resource '%1': sending was stopped; the device is cleared once the "
+                               "transfer ends")
+                    .arg(m_resource.text);
+        return false;
     }
-    m_calls->ibwrt(m_ud, data.data(), static_cast<long>(data.size()));
     if (!Failed())
         return true;
     error = Failure(QStringLiteral("sending"));
@@ -193,44 +254,47 @@ bool CGpibSession::Read(CReply &reply, QString &error)
         error = QStringLiteral("Resource '%1': the device is not open").arg(m_resource.text);
         return false;
     }
+    if (!Settle(error))
+        return false;
     CReplyFramer framer(ReplyEnd::Mark, m_options.maxReplyBytes);
-    std::vector<char> buffer(static_cast<std::size_t>(READ_CHUNK));
+    const std::shared_ptr<std::vector<char>> buffer = m_buffer;
+    buffer->resize(static_cast<std::size_t>(READ_CHUNK));
     const CUiHooks *hooks = m_options.hooks;
-    while (!framer.Complete()) {
-        long n = 0;
-        int status = 0;
-        {
-            std::lock_guard lock(LibraryLock());
-            m_calls->ibrd(m_ud, buffer.data(), READ_CHUNK);
-            status = *m_calls->ibsta;
-            if ((status & (ERR | TIMO)) != 0) {
-                error = Failure(QStringLiteral("reading the reply"));
-                // What the device still holds of it must not answer the next
-                // command.
-                if (m_calls->ibclr)
-                    m_calls->ibclr(m_ud);
-                reply = framer.Take();
-                return false;
-            }
-            n = m_calls->ibcntl ? *m_calls->ibcntl : *m_calls->ibcnt;
-        }
-        if (n < 0 || n > READ_CHUNK)
-            n = READ_CHUNK;
-        framer.Feed(buffer.data(), static_cast<std::size_t>(n), (status & END) != 0 || n < READ_CHUNK);
-        CProgress progress;
-        progress.done = framer.Received();
-        progress.total = framer.ExpectedLength();
-        if (!framer.Complete() && hooks && !hooks->Pulse(progress)) {
-            std::lock_guard lock(LibraryLock());
-            if (m_calls->ibclr)
-                m_calls->ibclr(m_ud);
-            error =
-                QStringLiteral("Resource '%1': the read was stopped after %L2 bytes; the device was cleared")
+    const std::shared_ptr<const Calls> calls = m_calls;
+    const int ud = m_ud;
+    const auto progress = [&framer]() {
+        return CProgress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()};
+    };
+    const auto stopped = [&]() {
+        // What the device still holds of the reply must not answer the next
+        // command: it is cleared once the transfer has ended.
+        QueueClear();
+        error = QStringLiteral("Resource '%1': the read was stopped after %L2 bytes; the device was cleared")
                     .arg(m_resource.text)
                     .arg(framer.Received());
+        reply = framer.Take();
+        return false;
+    };
+    // A failed read leaves the rest of the reply where it was.
+    const auto clearAfterFailure = [calls, ud](const CGpibCaller::CStatus &left) {
+        if ((left.status & (ERR | TIMO)) != 0 && calls->ibclr)
+            calls->ibclr(ud);
+    };
+    while (!framer.Complete()) {
+        if (!Run([=]() { calls->ibrd(ud, buffer->data(), READ_CHUNK); }, progress, clearAfterFailure))
+            return stopped();
+        if (Failed()) {
+            error = Failure(QStringLiteral("reading the reply"));
             reply = framer.Take();
             return false;
         }
+        long n = m_caller.Last().longCount;
+        if (n < 0 || n > READ_CHUNK)
+            n = READ_CHUNK;
+        framer.Feed(buffer->data(), static_cast<std::size_t>(n),
+                    (m_caller.Last().status & END) != 0 || n < READ_CHUNK);
+        if (!framer.Complete() && hooks && !hooks->Pulse(progress()))
+            return stopped();
     }
     reply = framer.Take();
     return true;
@@ -245,14 +309,20 @@ bool CGpibSession::ReadStatusByte(std::uint8_t &status, QString &error)
             QStringLiteral("Resource '%1': the GPIB library has no serial poll (ibrsp)").arg(m_resource.text);
         return false;
     }
-    std::lock_guard lock(LibraryLock());
-    char byte = 0;
-    m_calls->ibrsp(m_ud, &byte);
+    if (!Settle(error))
+        return false;
+    const std::shared_ptr<const Calls> calls = m_calls;
+    const int ud = m_ud;
+    const auto byte = std::make_shared<char>(0);
+    if (!Run([=]() { calls->ibrsp(ud, byte.get()); }, WaitProgress(m_options.ioTimeoutMs))) {
+        error = Stopped(QStringLiteral("the serial poll"));
+        return false;
+    }
     if (Failed()) {
         error = Failure(QStringLiteral("the serial poll"));
         return false;
     }
-    status = static_cast<std::uint8_t>(byte);
+    status = static_cast<std::uint8_t>(*byte);
     return true;
 }
 
@@ -265,8 +335,15 @@ bool CGpibSession::Clear(QString &error)
                     .arg(m_resource.text);
         return false;
     }
-    std::lock_guard lock(LibraryLock());
-    m_calls->ibclr(m_ud);
+    if (!Settle(error))
+        return false;
+    const std::shared_ptr<const Calls> calls = m_calls;
+    const int ud = m_ud;
+    if (!Run([=]() { calls->ibclr(ud); }, WaitProgress(m_options.ioTimeoutMs))) {
+        error = QStringLiteral("Resource '%1': the device clear was stopped; it ends before the next command")
+                    .arg(m_resource.text);
+        return false;
+    }
     if (!Failed())
         return true;
     error = Failure(QStringLiteral("the device clear"));

@@ -2,13 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sessions/GpibCaller.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QLibrary;
 
@@ -17,6 +20,12 @@ class QLibrary;
 // with a device descriptor of its own: ibdev, ibwrt, ibrd to END, ibrsp,
 // ibclr. The library's status is process-wide, so its calls go one at a
 // time.
+//
+// A call of the library cannot be cut short: each runs on a thread of the
+// session's own while the window waits for it in slices, alive (CGpibCaller),
+// and Stop gives the window back at once. The next call waits for one that
+// was stopped; a transfer that was stopped is followed, on that thread, by a
+// device clear, so that nothing of it answers the next command.
 class CGpibSession : public CSession
 {
 public:
@@ -38,7 +47,9 @@ public:
     // The NI-488.2 time-out code that lasts at least `ms` (T1000s at most).
     static int TimeoutCode(int ms);
 
-    // Held around every call of the library and the reading of its status.
+    // Held around every call of the library and the reading of its status,
+    // by every user of the library in the process (the Remote GPIB link's
+    // calls too).
     static std::mutex &LibraryLock();
 
     // What one ibrd asks for.
@@ -48,14 +59,26 @@ private:
     struct Calls;
 
     bool Load(QString &error);
+    // A call of the library through m_caller, waited for with `progress`.
+    bool Run(const std::function<void()> &call, const std::function<CProgress()> &progress,
+             const std::function<void(const CGpibCaller::CStatus &)> &after = {});
+    // The device clear that follows a stopped transfer, once it has ended.
+    void QueueClear();
+    // Before any call: a call the user stopped ends first, the window alive;
+    // false, with `error`, when that wait is stopped too.
+    bool Settle(QString &error);
     // "GPIB0::14::INSTR" and the library's word for what went wrong.
     QString Failure(const QString &what) const;
+    QString Stopped(const QString &what) const;
     bool Failed() const;
 
     CResource m_resource;
     QString m_libraryName;
     std::unique_ptr<QLibrary> m_library;
-    std::unique_ptr<Calls> m_calls;
+    std::shared_ptr<const Calls> m_calls;
+    CGpibCaller m_caller;
+    // Where ibrd reads to; a stopped read keeps it as long as it runs.
+    std::shared_ptr<std::vector<char>> m_buffer;
     int m_ud = 0;
     int m_timeoutCode = -1;
 };

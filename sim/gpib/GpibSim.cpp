@@ -35,6 +35,12 @@
 //   TALLIX_SIM_GPIB_POLL_ERR    <iberr>: every ReadStatusByte and ibrsp fails
 //                               with ERR (and TIMO for EABO) and that error,
 //                               leaving the result untouched.
+//   TALLIX_SIM_GPIB_READ_PAUSE_MS  how long every Receive and ibrd pauses
+//                               after it has left its status and count, and
+//                               before it returns, as a driver slow to hand
+//                               a transfer back: a call of another thread
+//                               made meanwhile overwrites them, unless the
+//                               callers take turns.
 //
 // DevClear(board, address) and ibclr(ud) clear the device: it drops a
 // half-received command and its waiting reply, and keeps its settings (no
@@ -366,6 +372,13 @@ void DoDeviceClear(int board, Addr4882_t address)
     Done(0);
 }
 
+void PauseAfterRead()
+{
+    const long ms = tallixsim::EnvNumber("TALLIX_SIM_GPIB_READ_PAUSE_MS", 0);
+    if (ms > 0)
+        tallixsim::SleepMs(ms);
+}
+
 Device *DeviceOf(int ud)
 {
     if (ud < 1 || ud >= MAX_DEVICES || !TheBus().devices[ud].used) {
@@ -424,6 +437,7 @@ GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long co
     TraceLine(TRACE_VARIABLE, "Receive %d %u %ld %d", board, address, count, termination);
     if (ForcedReceiveFailure(buffer, count)) {
         ApplyForcedStatus();
+        PauseAfterRead();
         return;
     }
     DoReceive(board, address, buffer, count, termination);
@@ -433,6 +447,7 @@ GPIBSIM_EXPORT void Receive(int board, Addr4882_t address, void *buffer, long co
         std::memset(buffer, 'A', static_cast<std::size_t>(forcedCount < count ? forcedCount : count));
         SetCount(forcedCount);
     }
+    PauseAfterRead();
 }
 
 GPIBSIM_EXPORT void ReadStatusByte(int board, Addr4882_t address, short *result)
@@ -598,11 +613,13 @@ GPIBSIM_EXPORT int ibwrt(int ud, const void *buffer, long count)
 GPIBSIM_EXPORT int ibrd(int ud, void *buffer, long count)
 {
     TraceLine(TRACE_VARIABLE, "ibrd %d %ld", ud, count);
-    if (ForcedReceiveFailure(buffer, count))
-        return user_ibsta;
-    if (Device *device = DeviceOf(ud))
-        DoReceive(device->board, device->address, buffer, count, STOPEND);
-    return user_ibsta;
+    if (!ForcedReceiveFailure(buffer, count)) {
+        if (Device *device = DeviceOf(ud))
+            DoReceive(device->board, device->address, buffer, count, STOPEND);
+    }
+    const int status = user_ibsta;
+    PauseAfterRead();
+    return status;
 }
 
 GPIBSIM_EXPORT int ibwrtfA(int ud, const char *path)

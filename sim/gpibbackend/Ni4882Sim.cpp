@@ -11,7 +11,9 @@
 // v) and ThreadIbcntl() one for ThreadIbcnt(), so none of those three is
 // exported. Status: Ibsta(), Iberr(), Ibcnt() per process, ThreadIbsta(),
 // ThreadIberr(), ThreadIbcnt() per thread, and the process variables ibsta,
-// iberr, ibcnt, ibcntl. DevClear and ibclr clear the device. The forced
+// iberr, ibcnt, ibcntl, which after every call hold the simulation's own
+// check of the board (no count, no END, no ERR), never the caller's: only
+// the Thread calls give those. DevClear and ibclr clear the device. The forced
 // failures of SimBus.h (TALLIX_SIM_GPIB_RECEIVE_ERR, TALLIX_SIM_GPIB_POLL_ERR)
 // apply.
 
@@ -115,9 +117,14 @@ unsigned Finish(const BusOutcome &outcome)
     }
     thread.status = status;
     thread.count = outcome.count;
-    ibsta = status;
-    ibcnt = static_cast<unsigned>(outcome.count);
-    ibcntl = ibcnt;
+    // The process-wide values are those of the last call of any thread.
+    // So that a caller that reads them instead of its thread's own shows
+    // with one thread too, the simulation makes a call of its own after each
+    // of its caller's, as a library with a thread of its own may: a check of
+    // the board, which counts nothing and ends no transfer.
+    ibsta = CMPL | CIC | (SimBus::Instance().Remote() ? REM : 0);
+    ibcnt = 0;
+    ibcntl = 0;
     return status;
 }
 
@@ -280,7 +287,7 @@ NISIM_EXPORT unsigned int ibonl(int ud, int v)
 {
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     if (!HandleOf(ud))
-        return ibsta;
+        return ThreadIbsta();
     if (v == 0)
         SimBus::Instance().Close(ud);
     return Finish({});
@@ -291,7 +298,7 @@ NISIM_EXPORT unsigned int ibconfig(int ud, int option, int v)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     if (option == IbcTMO) {
         if (v < 0 || v > T1000s)
             return Finish(Failure(BusError::BAD_ARGUMENT));
@@ -311,7 +318,7 @@ NISIM_EXPORT unsigned int ibask(int ud, int option, int *v)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     if (!v)
         return Finish(Failure(BusError::BAD_ARGUMENT));
     if (option == IbcTMO)
@@ -332,7 +339,7 @@ NISIM_EXPORT unsigned int ibwait(int ud, int mask)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     (void)mask;
     if (!HandleOf(ud))
-        return ibsta;
+        return ThreadIbsta();
     return Finish({});
 }
 
@@ -341,7 +348,7 @@ NISIM_EXPORT unsigned int ibwrt(int ud, const void *buf, size_t cnt)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     const WriteEnd end = handle->eot ? WriteEnd::EOI_ON_LAST_BYTE : WriteEnd::NO_EOI;
     return Finish(SimBus::Instance().Write(handle->boardIndex, handle->pad, buf, Count(cnt), end));
 }
@@ -351,7 +358,7 @@ NISIM_EXPORT unsigned int ibrd(int ud, void *buf, size_t cnt)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     BusOutcome forced;
     if (tallixsim::ForcedReceiveFailure(buf, Count(cnt), forced))
         return Finish(forced);
@@ -363,7 +370,7 @@ NISIM_EXPORT unsigned int ibwrtfA(int ud, const char *filename)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     std::string data;
     if (!tallixsim::ReadWholeFile(filename, data))
         return Finish(Failure(BusError::FILE_ERROR));
@@ -377,7 +384,7 @@ NISIM_EXPORT unsigned int ibrsp(int ud, char *spr)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     BusOutcome forced;
     if (tallixsim::ForcedPollFailure(forced))
         return Finish(forced);
@@ -393,7 +400,7 @@ NISIM_EXPORT unsigned int ibclr(int ud)
     std::lock_guard<std::mutex> lock(SimBus::Instance().Lock());
     BusHandle *handle = HandleOf(ud);
     if (!handle)
-        return ibsta;
+        return ThreadIbsta();
     // A board's descriptor names no device to clear.
     if (handle->board)
         return Finish(Failure(BusError::BAD_ARGUMENT));

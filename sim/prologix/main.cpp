@@ -19,11 +19,14 @@
 // with CR LF. A read, or a serial poll, of an address where no device talks
 // waits read_tmo_ms and sends nothing.
 //
-// Two commands of the simulated instrument's own: TEST:STALL? n makes it send
-// n bytes of a reply and then stop talking, without EOI, as a device that
-// hangs in the middle of a reply; TEST:EOTBLOCK? answers the definite block
-// #16AB<EOT>CD<EOT> and LF a byte at a time, 5 ms apart and 100 ms after each
-// EOT (ASCII 4), the byte the adapter adds after EOI.
+// Three commands of the simulated instrument's own: TEST:STALL? n makes it
+// send n bytes of a reply and then stop talking, without EOI, as a device
+// that hangs in the middle of a reply; TEST:EOTBLOCK? answers the definite
+// block #16AB<EOT>CD<EOT> and LF a byte at a time, 5 ms apart and 100 ms after
+// each EOT (ASCII 4), the byte the adapter adds after EOI; TEST:RUNAWAY?
+// makes it talk without end ('7's, never EOI) whenever it is addressed to
+// talk, until a device clear. A read of such a talker goes on until the host
+// sends the adapter anything, which ends it (the byte is then taken as ever).
 //
 // --trace FILE appends one line for every line the adapter got, as it came
 // ("host " and the bytes, CR, LF, ESC and others escaped as \r, \n, \x1B),
@@ -113,6 +116,8 @@ public:
 
     // The waiting output, what of it is left.
     bool talking(int pad, int sad) const { return listens(pad, sad) && m_pos < m_output.size(); }
+    // Whether the device talks without end when addressed.
+    bool runaway(int pad, int sad) const { return listens(pad, sad) && m_runaway; }
     const std::string &output() const { return m_output; }
     std::size_t position() const { return m_pos; }
     // Whether the output's last byte comes with EOI (a stalled reply never ends).
@@ -141,6 +146,7 @@ public:
         m_output.clear();
         m_pos = 0;
         m_stalled = false;
+        m_runaway = false;
         m_model.deviceClear();
     }
     void interfaceClear() { m_input.clear(); }
@@ -154,6 +160,12 @@ private:
             m_output.assign(static_cast<std::size_t>(n > 0 ? n : 0), '5');
             m_pos = 0;
             m_stalled = true;
+            return;
+        }
+        if (command == "TEST:RUNAWAY?") {
+            m_output.clear();
+            m_pos = 0;
+            m_runaway = true;
             return;
         }
         if (command == "TEST:EOTBLOCK?") {
@@ -178,6 +190,7 @@ private:
     std::string m_output;
     std::size_t m_pos = 0;
     bool m_stalled = false;
+    bool m_runaway = false;
     int m_pauseAfterEot = 0;
 };
 
@@ -192,12 +205,19 @@ public:
         if (m_ownsFd && m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
+        m_streaming = false;
     }
     int fd() const { return m_fd; }
+    bool streaming() const { return m_streaming; }
 
     // Takes bytes from the host; false when the connection is gone.
     bool Take(const char *data, std::size_t size)
     {
+        // A byte from the host ends the read of a device that talks on.
+        if (size > 0 && m_streaming) {
+            m_streaming = false;
+            Trace("bus read " + std::to_string(m_pad) + " ended by the host");
+        }
         for (std::size_t i = 0; i < size; ++i) {
             const char c = data[i];
             if (m_escape) {
@@ -227,6 +247,17 @@ public:
                 m_command = false;
         }
         return true;
+    }
+
+    // The next piece of what a device that talks without end says, as much
+    // as the connection takes now; false when it is gone.
+    bool Stream()
+    {
+        static const std::string piece(1024, '7');
+        ssize_t n = ::send(m_fd, piece.data(), piece.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK)
+            n = ::write(m_fd, piece.data(), piece.size());
+        return n >= 0 || errno == EAGAIN || errno == EINTR;
     }
 
 private:
@@ -346,6 +377,11 @@ private:
     bool Read(const std::string &mode)
     {
         const int pad = static_cast<int>(m_pad);
+        if (m_bus.runaway(pad, static_cast<int>(m_sad))) {
+            Trace("bus read " + std::to_string(pad) + " endless");
+            m_streaming = true;
+            return true;
+        }
         if (!m_bus.talking(pad, static_cast<int>(m_sad))) {
             Trace("bus read " + std::to_string(pad) + " timeout");
             if (m_bus.listens(pad, static_cast<int>(m_sad)))
@@ -423,6 +459,7 @@ private:
     std::string m_line; // escapes taken out
     bool m_escape = false;
     bool m_command = true;
+    bool m_streaming = false; // reading a device that talks without end
     long m_pad = 10;
     long m_sad = 0;
     long m_auto = 1;
@@ -525,7 +562,17 @@ int main(int argc, char **argv)
             fds.push_back({listener, POLLIN, 0});
         for (const auto &client : clients)
             fds.push_back({client->fd(), POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), 100) <= 0)
+        bool streaming = serial.streaming();
+        for (const auto &client : clients)
+            streaming = streaming || client->streaming();
+        if (streaming) {
+            if (serial.streaming())
+                serial.Stream();
+            for (const auto &client : clients)
+                if (client->streaming() && !client->Stream())
+                    client->Close();
+        }
+        if (::poll(fds.data(), fds.size(), streaming ? 1 : 100) <= 0)
             continue;
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(pty.Master(), buffer, sizeof buffer);

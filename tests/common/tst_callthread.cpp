@@ -49,6 +49,7 @@ private slots:
     void onStopCutsTheCallShort();
     void droppedWhileACallRunsWaitsForNothing();
     void withoutPulsesTheCallRunsOnTheCallersThread();
+    void queuedCallsFollowTheRunningOne();
 };
 
 void tst_CallThread::pulsesWhileTheCallBlocks()
@@ -138,6 +139,36 @@ void tst_CallThread::withoutPulsesTheCallRunsOnTheCallersThread()
     std::thread::id ranOn;
     QCOMPARE(RunCall(thread, &silent, [&]() { ranOn = std::this_thread::get_id(); }), CallEnd::Done);
     QCOMPARE(ranOn, std::this_thread::get_id());
+}
+
+void tst_CallThread::queuedCallsFollowTheRunningOne()
+{
+    CCallThread thread;
+    CPulses pulses;
+    pulses.stopAt = 1;
+    auto gate = std::make_shared<CGate>();
+    auto order = std::make_shared<std::vector<int>>();
+    QCOMPARE(RunCall(thread, &pulses.hooks,
+                     [gate, order]() {
+                         gate->opened.wait();
+                         order->push_back(1);
+                     }),
+             CallEnd::Stopped);
+    // Queued behind the stopped call: it waits its turn, and the caller
+    // does not wait for it.
+    QVERIFY(thread.Queue([order]() { order->push_back(2); }));
+    QVERIFY(!thread.Wait(50ms));
+    QVERIFY(order->empty());
+    gate->open.set_value();
+    QVERIFY(thread.Wait(5s));
+    QCOMPARE(*order, (std::vector<int>{1, 2}));
+
+    // On an idle thread it starts at once, still off the caller's thread.
+    std::thread::id ranOn;
+    QVERIFY(thread.Queue([&ranOn]() { ranOn = std::this_thread::get_id(); }));
+    QVERIFY(thread.Wait(5s));
+    QVERIFY(ranOn != std::thread::id());
+    QVERIFY(ranOn != std::this_thread::get_id());
 }
 
 QTEST_GUILESS_MAIN(tst_CallThread)

@@ -1,6 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "common/UiHooks.h"
 #include "links/GpibLink.h"
+#include "sessions/GpibSession.h"
+#include "sessions/ResourceParser.h"
 #include "tests/gpib32/Gpib32Calls.h"
 
 #include <QDir>
@@ -11,8 +14,46 @@
 #include <QTest>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <dlfcn.h>
 #include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Ends the test program when what it guards hangs, rather than after the
+// suite's time-out.
+class CWatchdog
+{
+public:
+    explicit CWatchdog(std::chrono::seconds limit)
+        : m_thread([this, limit]() {
+              std::unique_lock lock(m_lock);
+              if (!m_ended.wait_for(lock, limit, [this]() { return m_done; }))
+                  qFatal("hung for %d s", int(limit.count()));
+          })
+    {
+    }
+    ~CWatchdog()
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_done = true;
+        }
+        m_ended.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+} // namespace
 
 // libgpib-32.so over a Prologix adapter, the simulated one
 // (tallix-prologix-adapter) reached through its serial side and through TCP:
@@ -381,6 +422,83 @@ private slots:
         short status = -1;
         link.SerialPoll(&status);
         QCOMPARE(int(status), 0);
+    }
+
+    // A device that talks without end: Stop during its read gives the window
+    // back at once; the device is cleared without waiting for an end that
+    // never comes, and the next query gets its own reply. Over the VISA
+    // Resource link's GPIB session (which keeps its gpib-32 loaded, so over
+    // TCP: the serial side takes one user) and over the Remote GPIB link.
+    void stopARunawayTalker_data()
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addColumn<bool>("session");
+        QTest::newRow("GPIB session, tcp") << QStringLiteral("tcp") << true;
+        QTest::newRow("Remote GPIB link, serial") << QStringLiteral("serial") << false;
+    }
+    void stopARunawayTalker()
+    {
+        using namespace std::chrono_literals;
+        using Clock = std::chrono::steady_clock;
+        QFETCH(QString, transport);
+        QFETCH(bool, session);
+        const CWatchdog watchdog(60s);
+        CUiHooks hooks;
+        QStringList messages;
+        hooks.showMessage = [&messages](const QString &text) { messages << text; };
+        bool armed = false;
+        bool stop = false;
+        Clock::time_point started;
+        Clock::time_point stopped;
+        hooks.pulse = [&](const CProgress &) {
+            if (armed && !stop && Clock::now() - started > 300ms) {
+                stop = true;
+                stopped = Clock::now();
+            }
+            return !stop;
+        };
+        const auto stopRead = [&](const std::function<bool()> &read) {
+            armed = true;
+            started = Clock::now();
+            const bool done = read();
+            const auto back = Clock::now() - stopped;
+            armed = stop = false;
+            return !done && back < 1500ms;
+        };
+        QFile::remove(m_trace);
+        const QString library = freshLibrary(backendFor(transport));
+        CReply reply;
+        if (session) {
+            CResource resource;
+            QString error;
+            QVERIFY(ParseResource(QStringLiteral("GPIB0::14::INSTR"), resource, error));
+            CSessionOptions options;
+            options.ioTimeoutMs = 1000;
+            options.hooks = &hooks;
+            CGpibSession gpib(resource, options, library);
+            QVERIFY2(gpib.Open(error) && gpib.Write("TEST:RUNAWAY?\r\n", error), qPrintable(error));
+            QVERIFY(stopRead([&]() { return gpib.Read(reply, error); }));
+            QVERIFY2(
+                error.startsWith(QLatin1String("Resource 'GPIB0::14::INSTR': the read was stopped after ")),
+                qPrintable(error));
+            QVERIFY2(gpib.Write("*IDN?\r\n", error) && gpib.Read(reply, error), qPrintable(error));
+        } else {
+            CLinkContext context;
+            context.hooks = &hooks;
+            CGpibLink link(context, library);
+            link.SetAddress(14);
+            QCOMPARE(link.Initialize(0), 0);
+            QCOMPARE(link.WriteString("TEST:RUNAWAY?\r\n"), 1);
+            QVERIFY(stopRead([&]() { return link.ReadReply(reply); }));
+            QCOMPARE(messages.size(), 1);
+            QVERIFY2(messages[0].startsWith(QLatin1String("Error reading GPIB response: stopped after ")),
+                     qPrintable(messages[0]));
+            QCOMPARE(link.WriteString("*IDN?\r\n"), 1);
+            QVERIFY(link.ReadReply(reply));
+            QCOMPARE(messages.size(), 1);
+        }
+        QCOMPARE(reply.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+        QVERIFY(trace(QStringLiteral("bus")).contains(QStringLiteral("clear 14")));
     }
 
     // The probe prints the adapter's version and reaches the device.

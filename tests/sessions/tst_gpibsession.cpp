@@ -1,12 +1,16 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "links/GpibLink.h"
 #include "sessions/GpibSession.h"
 #include "sessions/ResourceParser.h"
+#include "tests/sessions/PulseClock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <thread>
 
 // GPIB INSTR resources through the library "gpib-32": the simulated one, and
 // Tallix's own over each simulated GPIB library of the machine (linux-gpib's
@@ -135,6 +139,87 @@ private slots:
             QVERIFY(session.ReadStatusByte(status, error));
             QCOMPARE(status & 0x10, 0); // cleared
         }
+    }
+
+    // A read that blocks inside the library: the window gets its turn all
+    // the while, and the read ends as the library's time-out ends it.
+    void pulsesWhileTheReadBlocks()
+    {
+        CPulseClock clock;
+        CSessionOptions options;
+        options.ioTimeoutMs = 2000;
+        options.hooks = &clock.hooks;
+        CGpibSession session(Resource(QStringLiteral("GPIB0::14::INSTR")), options, Library(QString()));
+        QString error;
+        QVERIFY2(session.Open(error), qPrintable(error));
+        // Nothing was asked: the board waits out its time-out.
+        qputenv("TALLIX_SIM_GPIB_TIMEOUT_MS", "600");
+        clock.Start();
+        CReply reply;
+        const bool read = session.Read(reply, error);
+        qunsetenv("TALLIX_SIM_GPIB_TIMEOUT_MS");
+        QVERIFY(!read);
+        QCOMPARE(error, QStringLiteral("Resource 'GPIB0::14::INSTR': reading the reply failed: EABO (I/O "
+                                       "operation aborted: time-out)"));
+        QVERIFY2(clock.LongestGap() < std::chrono::milliseconds(100),
+                 qPrintable(QString::number(clock.LongestGap().count())));
+    }
+
+    // The library's status and count are the process's: a call of another
+    // thread made while a read is inside the library (which pauses there
+    // after leaving them) waits its turn, whether the read is a session's or
+    // the Remote GPIB link's.
+    void callsTakeTurns_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("a session reads") << false;
+        QTest::newRow("the Remote GPIB link reads") << true;
+    }
+
+    void callsTakeTurns()
+    {
+        QFETCH(bool, link);
+        const QString library = Library(QString());
+        const QString trace = m_dir.filePath(QStringLiteral("turns%1.txt").arg(link));
+        CPulseClock clock;
+        CSessionOptions options;
+        options.hooks = &clock.hooks;
+        CGpibSession reader(Resource(QStringLiteral("GPIB0::14::INSTR")), options, library);
+        CGpibSession poller(Resource(QStringLiteral("GPIB0::14::INSTR")), {}, library);
+        CLinkContext context;
+        context.hooks = &clock.hooks;
+        CGpibLink gpib(context, library);
+        QString error;
+        QVERIFY2(reader.Open(error) && poller.Open(error), qPrintable(error));
+        gpib.SetAddress(14);
+        QCOMPARE(gpib.Initialize(0), 0);
+        QVERIFY(link ? gpib.WriteString("*IDN?\r\n") == 1 : reader.Write("*IDN?\r\n", error));
+
+        qputenv("TALLIX_SIM_GPIB_TRACE", QFile::encodeName(trace));
+        qputenv("TALLIX_SIM_GPIB_READ_PAUSE_MS", "300");
+        // The poll goes while the read is inside the library.
+        bool polled = false;
+        const auto inside = [&trace]() {
+            QFile file(trace);
+            const QByteArray calls = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            return calls.contains("Receive ") || calls.contains("ibrd ");
+        };
+        std::thread other([&]() {
+            for (int i = 0; i < 1000 && !inside(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            QString pollError;
+            std::uint8_t status = 0;
+            polled = poller.ReadStatusByte(status, pollError);
+        });
+        CReply reply;
+        const bool read = link ? gpib.ReadReply(reply) : reader.Read(reply, error);
+        other.join();
+        qunsetenv("TALLIX_SIM_GPIB_READ_PAUSE_MS");
+        qunsetenv("TALLIX_SIM_GPIB_TRACE");
+        QVERIFY2(read, qPrintable(error));
+        QVERIFY(polled);
+        QCOMPARE(reply.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
     }
 
     void timeoutCodes_data()

@@ -5,6 +5,7 @@
 #include "sessions/VisaFinder.h"
 #include "sessions/VisaLibrary.h"
 #include "sessions/VisaLibrarySession.h"
+#include "tests/sessions/PulseClock.h"
 #include "tests/sim/InstrumentReplies.h"
 
 #include <QFile>
@@ -252,6 +253,29 @@ private slots:
         hooks.pulse = nullptr;
         QVERIFY2(query(*session, "*IDN?\r\n", got, error), qPrintable(error));
         QCOMPARE(got.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+    }
+
+    // A viRead that blocks until its time-out: the window gets its turn
+    // all the while.
+    void pulsesWhileTheReadBlocks()
+    {
+        CPulseClock clock;
+        CSessionOptions options;
+        options.ioTimeoutMs = 2000;
+        options.hooks = &clock.hooks;
+        auto session = open(QStringLiteral("GPIB0::14::INSTR"), options);
+        QVERIFY(session->IsOpen());
+        qputenv("TALLIX_SIM_VISA_WAIT_MS", "600");
+        clock.Start();
+        CReply got;
+        QString error;
+        const bool read = session->Read(got, error);
+        qunsetenv("TALLIX_SIM_VISA_WAIT_MS");
+        QVERIFY(!read);
+        QCOMPARE(error, QStringLiteral(
+                            "VISA error 0xBFFF0015: The time-out expired before the operation completed."));
+        QVERIFY2(clock.LongestGap() < std::chrono::milliseconds(100),
+                 qPrintable(QString::number(clock.LongestGap().count())));
     }
 
     void statusByte_data()
