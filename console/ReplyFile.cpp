@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
 #include <QTemporaryFile>
 
 #include <sys/stat.h>
@@ -18,15 +17,6 @@ namespace {
 
 // As the kernel: a longer chain of links is a loop.
 constexpr int MAX_LINKS = 40;
-
-// Counts with commas between thousands whatever the user's locale: the
-// texts of the window are English.
-QString Grouped(qint64 n)
-{
-    QLocale c(QLocale::C);
-    c.setNumberOptions(QLocale::DefaultNumberOptions);
-    return c.toString(n);
-}
 
 } // namespace
 
@@ -53,7 +43,7 @@ QString CutSaveQuestion(const CReply &reply)
     const qint64 kept = reply.PayloadView().size();
     const qint64 full = reply.block ? reply.payloadLength : reply.total;
     return QStringLiteral("The reply was cut at %1 of %2 bytes: the file will hold the first %1.")
-        .arg(Grouped(kept), Grouped(full));
+        .arg(CountText(kept), CountText(full));
 }
 
 bool SaveReplyToFile(const CReply &reply, const QString &path, QString &error)
