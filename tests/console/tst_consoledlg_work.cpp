@@ -294,6 +294,37 @@ private slots:
         QCOMPARE(stamped.messages, QStringList());
     }
 
+    // Stop takes effect at the very next pulse: before the progress shows,
+    // and while it shows, between two rounds of the window's events.
+    void stopTakesTheNextPulse_data()
+    {
+        QTest::addColumn<int>("shownAfterMs"); // -1: not shown yet
+        QTest::newRow("before the progress shows") << -1;
+        QTest::newRow("while it shows") << 600;
+    }
+
+    void stopTakesTheNextPulse()
+    {
+        QFETCH(int, shownAfterMs);
+        CWorkMonitor work;
+        CWorkMonitor::Clock::time_point t{};
+        work.now = [&t] { return t; };
+        int shown = 0;
+        work.show = [&shown](const CProgress &) { ++shown; };
+        work.Begin();
+        QVERIFY(work.Pulse({}));
+        if (shownAfterMs >= 0) {
+            t += std::chrono::milliseconds(shownAfterMs);
+            QVERIFY(work.Pulse({}));
+            QCOMPARE(shown, 1);
+        }
+        work.Stop();
+        t += std::chrono::milliseconds(1);
+        QVERIFY(!work.Pulse({}));
+        work.End();
+        QVERIFY(!work.Busy());
+    }
+
     // The stamp's offset is the local time's own, written as +hh:mm.
     void stampLine()
     {
