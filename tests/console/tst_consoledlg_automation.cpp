@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -94,14 +93,13 @@ private slots:
         server.waitForFinished(5000);
         AutomationServer::SetServiceName(QStringLiteral("Tallix.Test.Window"));
         ClearSettings();
-        const QRegularExpression stamp(QStringLiteral("^# \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"
-                                                      "[+-]\\d\\d:\\d\\d no reply read\r\n"));
-        if (stamps) {
-            const QRegularExpressionMatch m = stamp.match(QString::fromLatin1(logged));
-            QVERIFY2(m.hasMatch(), logged.constData());
-            logged.remove(0, m.capturedLength());
-        }
-        QCOMPARE(logged, QByteArray("*idn?\r\n"));
+        // The stamp's form is the stamp line's own test's: here, that it says so.
+        if (stamps)
+            QVERIFY2(logged.startsWith("# ") && logged.count('\n') == 2 &&
+                         logged.endsWith(" no reply read\r\n*idn?\r\n"),
+                     logged.constData());
+        else
+            QCOMPARE(logged, QByteArray("*idn?\r\n"));
     }
 
     void failedCallEndsTheCommandOnly()
