@@ -568,7 +568,12 @@ void CConsoleDlg::OnSend()
     CWaitScope wait(m_hooks);
     if (ConnectLinks() == 0)
         return;
-    const QString typed = m_commandCombo->currentText();
+    QString typed = m_commandCombo->currentText();
+    // The entry of a long command, taken from the list as it shows: the
+    // command it stands for, whole.
+    const int at = m_commandCombo->currentIndex();
+    if (at >= 0 && typed == m_commandCombo->itemText(at) && m_commandCombo->itemData(at).isValid())
+        typed = m_commandCombo->itemData(at).toString();
     const QString tooLong = CCommandSender::TooLongText(typed.size(), m_links.ChosenLongestCommand());
     if (!tooLong.isEmpty()) {
         ShowMessage(tooLong);

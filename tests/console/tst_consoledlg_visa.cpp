@@ -198,6 +198,12 @@ private slots:
         w->OnSend();
         w->ShowResponse();
         QCOMPARE(w->LastReply().bytes, echoed);
+        // And so when the box shows the entry's own text (the list picked
+        // again at the same place).
+        box->setEditText(box->itemText(0));
+        w->OnSend();
+        w->ShowResponse();
+        QCOMPARE(w->LastReply().bytes, echoed);
         QCOMPARE(box->count(), 1);
         QCOMPARE(w.messages, QStringList());
     }
