@@ -378,10 +378,12 @@ void CConsoleDlg::CreateControls()
     connect(m_stop, &QPushButton::clicked, this, [this]() { m_work.Stop(); });
     // A long command's entry in the list shows its start only: taken from
     // the list, the box gets it whole.
-    connect(m_commandCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
-        const QVariant whole = m_commandCombo->itemData(index);
+    // The box alone: its list is emptied as the window goes.
+    QComboBox *command = m_commandCombo;
+    connect(command, &QComboBox::currentIndexChanged, command, [command](int index) {
+        const QVariant whole = command->itemData(index);
         if (whole.isValid())
-            m_commandCombo->setEditText(whole.toString());
+            command->setEditText(whole.toString());
     });
 
     setFixedSize(units.Size(WINDOW_WIDTH, WINDOW_HEIGHT));
