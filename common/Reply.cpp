@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/Reply.h"
 
+#include <QLocale>
+
 #include <algorithm>
 
 void CReply::Reset()
@@ -28,6 +30,13 @@ QByteArrayView CReply::PayloadView() const
 QByteArray CReply::Payload() const
 {
     return block ? PayloadView().toByteArray() : bytes;
+}
+
+QString CountText(std::int64_t n)
+{
+    QLocale c(QLocale::C);
+    c.setNumberOptions(QLocale::DefaultNumberOptions);
+    return c.toString(static_cast<qlonglong>(n));
 }
 
 QString PartialReplyText(std::int64_t came)

@@ -47,6 +47,10 @@ struct CReply
     void Reset();
 };
 
+// A count with commas between its thousands ("16,777,216") whatever the
+// user's locale: the program's texts are English.
+QString CountText(std::int64_t n);
+
 // What the user is told when a reply could not be read to its end, or was
 // longer than the bound. `came`: the bytes of it that had come.
 QString PartialReplyText(std::int64_t came);

@@ -16,6 +16,7 @@ void CReplyFramer::Reset()
     m_declared = 0;
     m_payloadLeft = 0;
     m_previous = '\0';
+    m_beforePrevious = '\0';
     m_roomAt = -1;
 }
 
@@ -58,6 +59,7 @@ void CReplyFramer::CommitPayload(std::size_t n)
     if (n == 0)
         return;
     m_reply.total += static_cast<std::int64_t>(n);
+    m_beforePrevious = n >= 2 ? m_reply.bytes[m_reply.bytes.size() - 2] : m_previous;
     m_previous = m_reply.bytes.back();
     m_payloadLeft -= static_cast<std::int64_t>(n);
     if (m_payloadLeft == 0)
@@ -69,6 +71,7 @@ void CReplyFramer::Keep(const char *data, std::size_t size)
     if (size == 0)
         return;
     m_reply.total += static_cast<std::int64_t>(size);
+    m_beforePrevious = size >= 2 ? data[size - 2] : m_previous;
     m_previous = data[size - 1];
     const std::int64_t room = std::max<std::int64_t>(0, m_maxBytes - m_reply.bytes.size());
     if (static_cast<std::int64_t>(size) > room) {
@@ -101,12 +104,16 @@ void CReplyFramer::Finish(bool terminated)
     if (!m_reply.indefinite)
         return;
     // An indefinite block's payload is what came between "#0" and its end:
-    // the terminator, or the LF that goes with the end mark, is not part of it.
+    // the terminator, or the LF that goes with the end mark, is not part of
+    // it, nor is a CR right before that LF (an instrument that ends its
+    // lines with CR LF), whatever ends the reply.
     std::int64_t terminator = 0;
     if (terminated)
         terminator = m_end == ReplyEnd::CrLf ? 2 : 1;
     else if (m_previous == '\n')
         terminator = 1;
+    if (terminator == 1 && m_previous == '\n' && m_beforePrevious == '\r')
+        terminator = 2;
     m_reply.payloadLength = std::max<std::int64_t>(0, m_reply.total - m_reply.payloadOffset - terminator);
 }
 

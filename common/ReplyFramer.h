@@ -82,5 +82,6 @@ private:
     std::int64_t m_declared = 0;
     std::int64_t m_payloadLeft = 0;
     char m_previous = '\0';
-    qsizetype m_roomAt = -1; // where the room of PayloadRoom() starts
+    char m_beforePrevious = '\0'; // the byte before m_previous
+    qsizetype m_roomAt = -1;      // where the room of PayloadRoom() starts
 };

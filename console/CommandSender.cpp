@@ -6,6 +6,7 @@
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
 #include "links/LinkDispatch.h"
+#include "links/LinkTypes.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -33,25 +34,57 @@ QByteArray CCommandSender::StampLine(const QDateTime &sent, double replyMs, bool
     return stamp;
 }
 
+QString CCommandSender::TooLongText(std::int64_t length, std::int64_t longest)
+{
+    if (length <= longest)
+        return QString();
+    return QStringLiteral("The command is %1 characters long; this link sends at most %2.")
+        .arg(CountText(length), CountText(longest));
+}
+
+QString CCommandSender::HistoryText(const QString &command)
+{
+    if (command.size() <= COMMAND_MAX_CHARS)
+        return command;
+    return command.left(COMMAND_MAX_CHARS) + QChar(0x2026);
+}
+
+int CCommandSender::WriteStamped(const QDateTime &sent, double replyMs, bool replyRead, const char *line,
+                                 const CReply &reply)
+{
+    CResponseLog &log = m_files.m_logFile;
+    const QByteArray stamp = StampLine(sent, replyMs, replyRead);
+    if (log.WriteCommand(stamp.constData()) == 0 || log.WriteCommand(line) == 0 ||
+        log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
+                          reply.whole) == 0)
+        return LogWriteFailed();
+    return 1;
+}
+
 int CCommandSender::SendStamped(const char *line)
 {
     const QDateTime sent = QDateTime::currentDateTime();
     const auto start = std::chrono::steady_clock::now();
     if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
         return 0;
-    CResponseLog &log = m_files.m_logFile;
-    if (!log.IsOpen())
+    if (!m_files.m_logFile.IsOpen())
         return 1;
-    const bool replyRead = m_links.ChosenExpectsReply();
+    const bool expected = m_links.ChosenExpectsReply();
     CReply reply;
-    m_links.ReadForLog(reply);
+    try {
+        m_links.ReadForLog(reply);
+    } catch (...) {
+        // The command went: its record stays, as it does without stamps,
+        // and the failure goes on to the window.
+        WriteStamped(sent, 0, false, line, CReply());
+        throw;
+    }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const QByteArray stamp = StampLine(sent, ms, replyRead);
-    if (log.WriteCommand(stamp.constData()) == 0 || log.WriteCommand(line) == 0 ||
-        log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
-                          reply.whole) == 0)
-        return LogWriteFailed();
+    // A read that failed (the link has said why) gave nothing at all.
+    const bool replyRead = expected && reply.total > 0;
+    if (WriteStamped(sent, ms, replyRead, line, reply) == 0)
+        return 0;
     if (m_links.ChosenAnswersOnce())
         m_loggedReply = std::move(reply);
     return 1;

@@ -44,10 +44,21 @@ public:
     // reply 12.4 ms", or "... no reply read" when none was, with CR LF.
     static QByteArray StampLine(const QDateTime &sent, double replyMs, bool replyRead);
 
+    // Why a command of `length` characters is not sent over a link that
+    // sends at most `longest`: "The command is 1,500 characters long; this
+    // link sends at most 1,023."; empty when it is sent.
+    static QString TooLongText(std::int64_t length, std::int64_t longest);
+    // How a command shows in the command box's list: one longer than the
+    // original links' longest, by its start and an ellipsis.
+    static QString HistoryText(const QString &command);
+
 private:
     int LogWriteFailed();
-    // The record with its time stamp: written once the reply is in.
+    // The record with its time stamp: written once the reply is in, or once
+    // its read has failed, as a record without a reply.
     int SendStamped(const char *line);
+    int WriteStamped(const QDateTime &sent, double replyMs, bool replyRead, const char *line,
+                     const CReply &reply);
 
     CLinkDispatch &m_links;
     CCommandFiles &m_files;

@@ -9,7 +9,6 @@
 #include "console/FindDlg.h"
 #include "console/IpAddressCtrl.h"
 #include "console/LinkSettingsDlg.h"
-#include "console/ReplyFile.h"
 #include "console/ResponseText.h"
 #include "console/WarningDialog.h"
 #include "links/LinkTable.h"
@@ -19,13 +18,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,11 +32,10 @@
 
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <utility>
 
 namespace {
-
-constexpr int COMMAND_MAX_CHARS = 1023;
 
 // Where each link's radio stands, in dialog units (each 10 high), by the
 // link's place in the table: the first five where they have always been,
@@ -162,6 +158,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
                    Qt::MSWindowsFixedSizeDialogHint);
 
     m_messageBox = [this](const QString &text) { ShowWarningDialog(this, text); };
+    m_askConfirm = [this](const QString &text) { return AskOkCancel(this, text); };
     m_askOpenFile = [this]() { return RunOpenFileDialog(this); };
     m_askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
     m_askSaveReply = [this](const QString &suggestedName) {
@@ -245,7 +242,9 @@ void CConsoleDlg::CreateControls()
     m_commandCombo->setCompleter(nullptr);
     m_commandCombo->setInsertPolicy(QComboBox::NoInsert);
     m_commandCombo->setDuplicatesEnabled(true);
-    m_commandCombo->lineEdit()->setMaxLength(COMMAND_MAX_CHARS);
+    // The box holds a command of any length: how long a command may be is
+    // the chosen link's to say, when it is sent.
+    m_commandCombo->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     m_commandCombo->setMaxVisibleItems(8);
     place(m_commandCombo, IDC_COMMAND, 72, 7, 240, 14);
     m_commandCombo->resize(m_commandCombo->width(), qMax(units.Y(12), m_commandCombo->sizeHint().height()));
@@ -380,6 +379,15 @@ void CConsoleDlg::CreateControls()
     connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
     connect(m_find, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnFind(); }); });
     connect(m_stop, &QPushButton::clicked, this, [this]() { m_work.Stop(); });
+    // A long command's entry in the list shows its start only: taken from
+    // the list, the box gets it whole.
+    // The box alone: its list is emptied as the window goes.
+    QComboBox *command = m_commandCombo;
+    connect(command, &QComboBox::currentIndexChanged, command, [command](int index) {
+        const QVariant whole = command->itemData(index);
+        if (whole.isValid())
+            command->setEditText(whole.toString());
+    });
 
     setFixedSize(units.Size(WINDOW_WIDTH, WINDOW_HEIGHT));
 }
@@ -492,75 +500,6 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
     }
 }
 
-void CConsoleDlg::ShowProgress(const CProgress &progress)
-{
-    if (m_progress->isHidden()) {
-        // Everything that would start other work waits; Exit stays, and
-        // stops the work before it closes.
-        for (QWidget *w : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            if (w == m_exit || w == m_response || w == m_progress || w == m_stop || !w->isEnabled() ||
-                qobject_cast<QLabel *>(w))
-                continue;
-            w->setEnabled(false);
-            m_disabledForWork.emplace_back(w, true);
-        }
-        m_inputPath->hide();
-        m_outputPath->hide();
-        m_progress->show();
-        m_stop->show();
-        m_stop->setFocus(Qt::OtherFocusReason);
-    }
-    QString text;
-    switch (progress.kind) {
-    case CProgress::Kind::Batch:
-        text = progress.total >= 0
-                   ? QStringLiteral("Line %L1 of %L2 sent").arg(progress.done).arg(progress.total)
-                   : QStringLiteral("Line %L1 sent").arg(progress.done);
-        break;
-    case CProgress::Kind::Reply:
-        text = progress.total >= 0
-                   ? QStringLiteral("%L1 of %L2 bytes received").arg(progress.done).arg(progress.total)
-                   : QStringLiteral("%L1 bytes received").arg(progress.done);
-        break;
-    case CProgress::Kind::Wait:
-        text = QStringLiteral("Waited %L1 s of %L2 s")
-                   .arg(progress.done / 1000.0, 0, 'f', 1)
-                   .arg(progress.total / 1000.0, 0, 'f', 1);
-        break;
-    }
-    // Large counts in a range the bar can hold.
-    if (progress.total > 0) {
-        m_progress->setRange(0, 1000);
-        m_progress->setValue(
-            static_cast<int>(std::min<std::int64_t>(1000, progress.done * 1000 / progress.total)));
-    } else {
-        m_progress->setRange(0, 0);
-    }
-    m_progress->setFormat(text);
-    m_progress->setAccessibleDescription(text);
-}
-
-void CConsoleDlg::HideProgress()
-{
-    m_progress->hide();
-    m_stop->hide();
-    m_inputPath->show();
-    m_outputPath->show();
-    for (const auto &[w, enabled] : m_disabledForWork)
-        w->setEnabled(enabled);
-    m_disabledForWork.clear();
-}
-
-void CConsoleDlg::EnableControl(QWidget *control, bool enabled)
-{
-    for (auto &[w, state] : m_disabledForWork)
-        if (w == control) {
-            state = enabled;
-            return;
-        }
-    control->setEnabled(enabled);
-}
-
 int CConsoleDlg::ConnectLinks()
 {
     const int result = m_links.ConnectLinks();
@@ -647,13 +586,27 @@ void CConsoleDlg::OnSend()
     CWaitScope wait(m_hooks);
     if (ConnectLinks() == 0)
         return;
-    const QString typed = m_commandCombo->currentText().left(COMMAND_MAX_CHARS);
+    QString typed = m_commandCombo->currentText();
+    // The entry of a long command, taken from the list as it shows: the
+    // command it stands for, whole.
+    const int at = m_commandCombo->currentIndex();
+    if (at >= 0 && typed == m_commandCombo->itemText(at) && m_commandCombo->itemData(at).isValid())
+        typed = m_commandCombo->itemData(at).toString();
+    const QString tooLong = CCommandSender::TooLongText(typed.size(), m_links.ChosenLongestCommand());
+    if (!tooLong.isEmpty()) {
+        ShowMessage(tooLong);
+        return;
+    }
     if (!m_files.IsCommandFileOpen()) {
         bool known = false;
-        for (int i = 0; i < m_commandCombo->count() && !known; ++i)
-            known = EqualsIgnoringAsciiCase(m_commandCombo->itemText(i), typed);
+        for (int i = 0; i < m_commandCombo->count() && !known; ++i) {
+            const QVariant whole = m_commandCombo->itemData(i);
+            known = EqualsIgnoringAsciiCase(whole.isValid() ? whole.toString() : m_commandCombo->itemText(i),
+                                            typed);
+        }
         if (!known) {
-            m_commandCombo->addItem(typed);
+            const QString shown = CCommandSender::HistoryText(typed);
+            m_commandCombo->addItem(shown, shown == typed ? QVariant() : QVariant(typed));
             m_commandCombo->setEditText(typed);
         }
     }
@@ -706,91 +659,6 @@ void CConsoleDlg::OnChangeAddress()
         m_links.SetDeviceAddress(address);
         WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), address);
     }
-}
-
-void CConsoleDlg::OnSysCommand(int id, int /*param*/)
-{
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        if (m_runAboutBox)
-            m_runAboutBox();
-    } else if ((id & 0xFFF0) == IDM_LINKSETTINGS) {
-        OnLinkSettings();
-    } else if ((id & 0xFFF0) == IDM_SAVEREPLY) {
-        OnSaveReply();
-    } else if ((id & 0xFFF0) == SC_MINIMIZE) {
-        showMinimized();
-    } else if ((id & 0xFFF0) == SC_CLOSE) {
-        close(); // ends in OnCancel
-    }
-}
-
-void CConsoleDlg::OnLinkSettings()
-{
-    CConsoleSettings settings = Settings();
-    if (!m_runLinkSettings || !m_runLinkSettings(settings))
-        return;
-    settings.Save();
-    ApplySettings(CConsoleSettings::Load());
-}
-
-void CConsoleDlg::OnSaveReply()
-{
-    if (m_lastReply.IsEmpty() || !m_askSaveReply)
-        return;
-    const QString path = m_askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!SaveReplyToFile(m_lastReply, path, error))
-        ShowMessage(error);
-}
-
-CConsoleSettings CConsoleDlg::Settings() const
-{
-    return {m_links.m_context.options, m_showControlCharacters, m_sender.m_timeStamps};
-}
-
-void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
-{
-    m_links.m_context.options = settings.links;
-    m_showControlCharacters = settings.showControlCharacters;
-    m_sender.m_timeStamps = settings.logTimeStamps;
-}
-
-void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
-{
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("SystemMenu"));
-    QAction *minimise = menu.addAction(QStringLiteral("Mi&nimise"));
-    QAction *closeAction = menu.addAction(QStringLiteral("&Close"));
-    closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-    menu.addSeparator();
-    QAction *linkSettings = menu.addAction(QStringLiteral("Link &Settings..."));
-    QAction *saveReply = menu.addAction(QStringLiteral("Save &Reply As..."));
-    saveReply->setEnabled(!m_lastReply.IsEmpty());
-    QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
-    QAction *chosen = menu.exec(globalPos);
-    if (chosen == minimise)
-        RunHandler([this]() { OnSysCommand(SC_MINIMIZE); });
-    else if (chosen == closeAction)
-        RunHandler([this]() { OnSysCommand(SC_CLOSE); });
-    else if (chosen == linkSettings)
-        RunHandler([this]() { OnSysCommand(IDM_LINKSETTINGS); });
-    else if (chosen == saveReply)
-        RunHandler([this]() { OnSysCommand(IDM_SAVEREPLY); });
-    else if (chosen == about)
-        RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
-}
-
-void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
-{
-    if (m_work.Busy())
-        return;
-    // The window background, labels included (they take no clicks of their
-    // own); controls keep their own menus.
-    QWidget *under = childAt(event->pos());
-    if (under == nullptr || qobject_cast<QLabel *>(under) != nullptr)
-        ShowSystemMenu(event->globalPos());
 }
 
 bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)

@@ -82,6 +82,8 @@ public:
     // Seams: the message box, the open dialog and the save dialog. Tests
     // replace them to see the exact text and to answer.
     MessageFn m_messageBox;
+    // A question with OK and Cancel: true for OK.
+    std::function<bool(const QString &text)> m_askConfirm;
     std::function<COpenFileChoice()> m_askOpenFile;
     // Returns the chosen path, or an empty text when cancelled.
     std::function<QString(const QString &title)> m_askSaveFile;

@@ -184,7 +184,7 @@ CLinkSettingsDlg::CLinkSettingsDlg(const CConsoleSettings &settings, QWidget *pa
         placed += group.settings.size() + 1;
     }
 
-    m_showControlCharacters = new QCheckBox(QStringLiteral("Show control &characters"));
+    m_showControlCharacters = new QCheckBox(QStringLiteral("Sho&w control characters"));
     m_showControlCharacters->setObjectName(QStringLiteral("Console/ShowControlCharacters"));
     m_showControlCharacters->setChecked(settings.showControlCharacters);
     m_showControlCharacters->setToolTip(QStringLiteral(

@@ -6,9 +6,11 @@
 #include <QMessageBox>
 #include <QSpacerItem>
 
-void ShowWarningDialog(QWidget *parent, const QString &text)
+namespace {
+
+int RunBox(QWidget *parent, const QString &text, QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallix"), text, buttons, parent);
     // The texts come from servers and the system too: "<b>overload</b>" is
     // what they said, not markup.
     box.setTextFormat(Qt::PlainText);
@@ -19,5 +21,17 @@ void ShowWarningDialog(QWidget *parent, const QString &text)
         grid->addItem(
             new QSpacerItem(WARNING_DIALOG_MIN_WIDTH, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
             grid->rowCount(), 0, 1, grid->columnCount());
-    box.exec();
+    return box.exec();
+}
+
+} // namespace
+
+void ShowWarningDialog(QWidget *parent, const QString &text)
+{
+    RunBox(parent, text, QMessageBox::Ok);
+}
+
+bool AskOkCancel(QWidget *parent, const QString &text)
+{
+    return RunBox(parent, text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }

@@ -9,6 +9,9 @@ class QWidget;
 // with a warning icon and one OK button.
 void ShowWarningDialog(QWidget *parent, const QString &text);
 
+// The one kind of question: the same box with OK and Cancel. true for OK.
+bool AskOkCancel(QWidget *parent, const QString &text);
+
 // The least width of that box, in pixels: enough for its title and the
 // window frame's buttons, however short the text.
 constexpr int WARNING_DIALOG_MIN_WIDTH = 220;

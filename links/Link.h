@@ -122,6 +122,9 @@ public:
     virtual bool ExpectsReply() const { return true; }
     // Gives back what the link holds when the window closes.
     virtual void Release() = 0;
+    // The longest command, in characters, that it sends whole; a longer one
+    // is not sent at all.
+    virtual std::int64_t LongestCommand() const { return COMMAND_MAX_CHARS; }
 
     // Its settings, as the store keeps them and Link Settings shows them, in
     // one group or more; none by default.

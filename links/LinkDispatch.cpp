@@ -137,6 +137,12 @@ bool CLinkDispatch::ChosenExpectsReply() const
     return !link || link->ExpectsReply();
 }
 
+std::int64_t CLinkDispatch::ChosenLongestCommand() const
+{
+    const CLink *link = Chosen();
+    return link ? link->LongestCommand() : COMMAND_MAX_CHARS;
+}
+
 void CLinkDispatch::ReleaseLinks()
 {
     for (CLink *link : m_releaseOrder)

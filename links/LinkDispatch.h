@@ -41,6 +41,8 @@ public:
     // whether the line last sent asks for one (see CLink).
     bool ChosenAnswersOnce() const;
     bool ChosenExpectsReply() const;
+    // The longest command the chosen link sends (see CLink).
+    std::int64_t ChosenLongestCommand() const;
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 

@@ -24,6 +24,10 @@ constexpr std::int32_t ToInt(LinkKind kind)
     return static_cast<std::int32_t>(kind);
 }
 
+// The longest command the links of the original protocols send: what the
+// window's command box has always held.
+constexpr int COMMAND_MAX_CHARS = 1023;
+
 // The most that one response read takes; every response buffer has one byte
 // more for the terminating NUL.
 constexpr int RESPONSE_BUFFER_SIZE = 4048;

@@ -33,6 +33,9 @@ public:
     // is nothing to read but for a read the user asks for.
     bool ExpectsReply() const override { return m_lastLineWasQuery; }
     void Release() override { Close(); }
+    // A command is held as a reply is: arbitrary waveforms go out as long
+    // data lines.
+    std::int64_t LongestCommand() const override { return m_context.options.maxReplyBytes; }
 
     // The library and the two waits.
     std::vector<CLinkSettingsGroup> SettingsGroups() const override;

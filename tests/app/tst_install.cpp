@@ -9,6 +9,27 @@
 
 #include <csignal>
 
+namespace {
+
+// An X display that nobody serves here: no socket for it (in the folder or
+// in the abstract namespace) and no server's lock file.
+QString FreeDisplay()
+{
+    QFile sockets(QStringLiteral("/proc/net/unix"));
+    const QByteArray listening = sockets.open(QIODevice::ReadOnly) ? sockets.readAll() : QByteArray();
+    for (int n = 77; n < 1000; ++n) {
+        const QByteArray socket = "/tmp/.X11-unix/X" + QByteArray::number(n);
+        const bool used = QFile::exists(QString::fromLatin1(socket)) ||
+                          QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
+                          listening.contains(socket + '\n');
+        if (!used)
+            return QStringLiteral(":%1").arg(n);
+    }
+    return QString();
+}
+
+} // namespace
+
 // Installs the build into a throw-away prefix and runs what was installed.
 class TestInstall : public QObject
 {
@@ -108,7 +129,7 @@ private slots:
         QTest::newRow("none set") << QString() << QString();
         // Set, but nobody listens there (a stale remote session): Qt's own
         // failure must not become a crash.
-        QTest::newRow("X display not there") << QStringLiteral(":77") << QString();
+        QTest::newRow("X display not there") << FreeDisplay() << QString();
         QTest::newRow("xcb asked for, no display") << QString() << QStringLiteral("xcb");
     }
 
@@ -116,6 +137,8 @@ private slots:
     {
         QFETCH(QString, display);
         QFETCH(QString, platform);
+        if (QTest::currentDataTag() == QLatin1String("X display not there") && display.isEmpty())
+            QSKIP("every display number is served here");
         QTemporaryDir config;
         QProcess tallix;
         QProcessEnvironment env = cleanEnvironment(config.path());

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -241,6 +242,30 @@ private slots:
         QCOMPARE(m_messages, messages);
         QVERIFY(!files.IsCommandFileOpen());
         QVERIFY(!files.m_logFile.IsOpen());
+    }
+
+    // The progress of a batch counts the lines it sends, blank ones not,
+    // and so does the message when Stop ends it.
+    void progressCountsLinesSent()
+    {
+        CCommandFiles files(&m_hooks);
+        Open(files, "\r\na\r\n\r\nb\r\n\r\nc\r\n\r\n\r\n");
+        QList<std::pair<qint64, qint64>> pulses;
+        m_hooks.pulse = [&](const CProgress &progress) {
+            pulses << std::pair<qint64, qint64>{progress.done, progress.total};
+            return pulses.size() < 2;
+        };
+        const bool ran = files.RunBatch(
+            [](const char *) {
+                // The first line outlasts the wait before the lines are counted.
+                QThread::msleep(COUNT_LINES_AFTER.count() + 50);
+                return 1;
+            },
+            [](std::uint32_t) {});
+        m_hooks.pulse = nullptr;
+        QVERIFY(ran);
+        QCOMPARE(pulses, (QList<std::pair<qint64, qint64>>{{1, 3}, {2, 3}}));
+        QCOMPARE(m_messages, QStringList{QStringLiteral("Batch stopped after 2 of 3 lines")});
     }
 
     void batchStartsAtTheLineShown()

@@ -77,6 +77,13 @@ void tst_ReplyFramer::frames_data()
         << QByteArray("#0abc\nrest") << ReplyEnd::Lf << false << 6 << true << true << QByteArray("abc");
     QTest::newRow("indefinite ends at END, its LF dropped")
         << QByteArray("#0a\nb\n") << ReplyEnd::Mark << true << 6 << true << true << QByteArray("a\nb");
+    // A CR LF that ends an indefinite block is no part of its payload,
+    // whichever of them ends the reply.
+    for (const auto &[name, end, mark] :
+         {std::tuple{"LF", ReplyEnd::Lf, false}, std::tuple{"CR LF", ReplyEnd::CrLf, false},
+          std::tuple{"END", ReplyEnd::Mark, true}})
+        QTest::addRow("indefinite ended by CR LF, %s", name)
+            << QByteArray("#0a\rb\r\n") << end << mark << 7 << true << true << QByteArray("a\rb");
     QTest::newRow("# and a letter is text")
         << QByteArray("#A12\n") << ReplyEnd::Lf << false << 5 << true << false << QByteArray("#A12\n");
     QTest::newRow("header cut by its LF")

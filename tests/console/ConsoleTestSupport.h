@@ -61,11 +61,18 @@ struct Window
 {
     std::unique_ptr<CConsoleDlg> dlg;
     QStringList messages;
+    // The questions asked (OK and Cancel), and the answer each gets.
+    QStringList questions;
+    bool answerOk = true;
 
     Window()
     {
         dlg = std::make_unique<CConsoleDlg>();
         dlg->m_messageBox = [this](const QString &text) { messages << text; };
+        dlg->m_askConfirm = [this](const QString &text) {
+            questions << text;
+            return answerOk;
+        };
         dlg->m_askOpenFile = []() { return COpenFileChoice{}; };
         dlg->m_askSaveFile = [](const QString &) { return QString(); };
         dlg->m_runAboutBox = []() {};

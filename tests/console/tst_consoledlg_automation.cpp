@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +48,58 @@ private slots:
     {
         m_server.terminate();
         m_server.waitForFinished(5000);
+    }
+
+    // A reply read that fails after the command went: the log keeps the
+    // command's record, with time stamps as without, the stamp saying that
+    // no reply was read.
+    void failedReadKeepsTheRecord_data()
+    {
+        QTest::addColumn<bool>("stamps");
+        QTest::newRow("without time stamps") << false;
+        QTest::newRow("with time stamps") << true;
+    }
+
+    void failedReadKeepsTheRecord()
+    {
+        QFETCH(bool, stamps);
+        QProcess server;
+        const QString name = QStringLiteral("Tallix.Test.NoReply");
+        server.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-automation-server"));
+        server.setArguments({QStringLiteral("--name"), name, QStringLiteral("--error-on-call"),
+                             QStringLiteral("ReceiveText"), QStringLiteral("--notify-ready")});
+        server.start();
+        QVERIFY(server.waitForReadyRead(10000));
+        AutomationServer::SetServiceName(name);
+        ClearSettings();
+        Store(QStringLiteral("Log/TimeStamps"), stamps ? 1 : 0);
+        QByteArray logged;
+        {
+            Window w;
+            w.control<QRadioButton>(IDC_LINK_AUTOMATION)->click();
+            const QString log = m_dir.filePath(QStringLiteral("noreply.log"));
+            QFile::remove(log);
+            QVERIFY(w->Files().m_logFile.Open(log));
+            w.control<QComboBox>(IDC_COMMAND)->setEditText(QStringLiteral("*idn?"));
+            w.control<QPushButton>(IDC_SEND)->click();
+            QCOMPARE(w.messages.size(), 1);
+            QVERIFY2(w.messages[0].contains(QLatin1String("ReceiveText failed")), qPrintable(w.messages[0]));
+            w->Files().m_logFile.Close();
+            QFile f(log);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            logged = f.readAll();
+        }
+        server.terminate();
+        server.waitForFinished(5000);
+        AutomationServer::SetServiceName(QStringLiteral("Tallix.Test.Window"));
+        ClearSettings();
+        // The stamp's form is the stamp line's own test's: here, that it says so.
+        if (stamps)
+            QVERIFY2(logged.startsWith("# ") && logged.count('\n') == 2 &&
+                         logged.endsWith(" no reply read\r\n*idn?\r\n"),
+                     logged.constData());
+        else
+            QCOMPARE(logged, QByteArray("*idn?\r\n"));
     }
 
     void failedCallEndsTheCommandOnly()

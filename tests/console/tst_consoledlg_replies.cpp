@@ -70,9 +70,11 @@ private:
     QTemporaryDir m_dir;
 
     // A window on the SCPI instrument, with Read ticked.
-    std::unique_ptr<Window> ScpiWindow(int replyTimeoutMs = 10000)
+    std::unique_ptr<Window> ScpiWindow(int replyTimeoutMs = 10000, qint64 maxReplyBytes = 0)
     {
         ClearSettings();
+        if (maxReplyBytes > 0)
+            Store(QStringLiteral("Replies/MaxBytes"), maxReplyBytes);
         Store(QStringLiteral("TCPIP/Port"), 5025);
         Store(QStringLiteral("TCPIP/RequestLine"), 0);
         Store(QStringLiteral("TCPIP/ReplyTimeoutMs"), replyTimeoutMs);
@@ -254,6 +256,35 @@ private slots:
         QVERIFY2(w->messages[0].startsWith(QStringLiteral("Could not save the reply: ")),
                  qPrintable(w->messages[0]));
         QVERIFY(!QFileInfo::exists(nowhere));
+    }
+
+    // A reply past "Replies"/"MaxBytes" is saved only once the user has been
+    // told how much of it the file holds, and said OK.
+    void cutReplySavedOnlyAfterOk_data()
+    {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+
+    void cutReplySavedOnlyAfterOk()
+    {
+        QFETCH(bool, ok);
+        auto cut = ScpiWindow(10000, 1048576);
+        Send(*cut, QStringLiteral("DATA? 16777216"));
+        QCOMPARE(cut->messages.size(), 1); // the cut, as it was read
+        const QString path = m_dir.filePath(QStringLiteral("cut.txt"));
+        QFile::remove(path);
+        (*cut)->m_askSaveReply = [&](const QString &) { return path; };
+        cut->answerOk = ok;
+        (*cut)->OnSysCommand(IDM_SAVEREPLY);
+        QCOMPARE(cut->questions,
+                 QStringList{QStringLiteral("The reply was cut at 1,048,576 of 16,777,216 "
+                                            "bytes: the file will hold the first 1,048,576.")});
+        QCOMPARE(QFileInfo(path).exists(), ok);
+        if (ok)
+            QCOMPARE(tcptest::ReadFile(path), (*cut)->LastReply().bytes);
+        QCOMPARE(cut->messages.size(), 1);
     }
 
     // What the response box shows of replies read whole.

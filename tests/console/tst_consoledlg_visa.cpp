@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -150,6 +151,67 @@ private slots:
         w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
         Send(w, QStringLiteral("MEAS:VOLT?"));
         QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(), QStringLiteral("1.250\n"));
+        QCOMPARE(w.messages, QStringList());
+    }
+
+    // A long command, pasted: the VISA Resource link sends it whole, and its
+    // entry in the list shows its start; the five original links send 1,023
+    // characters at most, and refuse a longer command rather than cut it.
+    void longCommands_data()
+    {
+        QTest::addColumn<bool>("visa");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("VISA Resource, 3000") << true << 3000 << QString();
+        QTest::newRow("GPIB, 1023") << false << 1023 << QString();
+        QTest::newRow("GPIB, 1500") << false << 1500
+                                    << "The command is 1,500 characters long; this link sends at most 1,023.";
+    }
+
+    void longCommands()
+    {
+        QFETCH(bool, visa);
+        QFETCH(int, length);
+        QFETCH(QString, message);
+        Window w;
+        if (visa)
+            w->StartWithResource(QStringLiteral("GPIB0::14::INSTR"));
+        else
+            w.control<QRadioButton>(IDC_LINK_GPIB)->click();
+        auto *box = w.control<QComboBox>(IDC_COMMAND);
+        QString command = QStringLiteral("ECHO ");
+        for (int i = 0; command.size() < length; ++i)
+            command += QChar(u'A' + i % 26);
+        box->lineEdit()->clear();
+        box->lineEdit()->insert(command); // as a paste
+        w->OnSend();
+        QCOMPARE(w.messages, message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty()) {
+            QCOMPARE(box->count(), 0);
+            QVERIFY(w->LastReply().IsEmpty());
+            return;
+        }
+        const QByteArray echoed = command.mid(5).toLatin1() + "\r\n";
+        w->ShowResponse(); // ECHO asks nothing: the instrument is read when the user says so
+        QCOMPARE(w->LastReply().bytes, echoed);
+        QCOMPARE(box->count(), 1);
+        QCOMPARE(box->itemText(0), length > 1023 ? command.left(1023) + QChar(0x2026) : command);
+        QCOMPARE(box->currentText(), command);
+        // Taken from the list again, it goes whole.
+        box->setEditText(QString());
+        box->setCurrentIndex(-1);
+        box->setCurrentIndex(0);
+        QCOMPARE(box->currentText(), command);
+        w->OnSend();
+        w->ShowResponse();
+        QCOMPARE(w->LastReply().bytes, echoed);
+        // And so when the box shows the entry's own text (the list picked
+        // again at the same place).
+        box->setEditText(box->itemText(0));
+        w->OnSend();
+        w->ShowResponse();
+        QCOMPARE(w->LastReply().bytes, echoed);
+        QCOMPARE(box->count(), 1);
         QCOMPARE(w.messages, QStringList());
     }
 

@@ -292,6 +292,53 @@ private slots:
         const QString logged = QString::fromLatin1(tcptest::ReadFile(log));
         QVERIFY2(record.match(logged).hasMatch(), qPrintable(logged));
         QCOMPARE(stamped.messages, QStringList());
+
+        // A query whose reply never comes (the instrument hangs up): no
+        // reply was read, whatever the time the read took.
+        const QString other = tcptest::NextAddress(ADDRESS_RANGE);
+        CServer hangsUp;
+        START_SERVER(hangsUp, other, "--port", "5025", "--scpi", "--never-answer", "--close-after", "1",
+                     "--hang-up");
+        stamped.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(other));
+        QFile::remove(log);
+        QVERIFY(stamped->Files().m_logFile.Open(log));
+        Send(stamped, QStringLiteral("*IDN?"));
+        stamped->Files().m_logFile.Close();
+        QCOMPARE(stamped.messages.size(), 1);
+        const QByteArray failed = tcptest::ReadFile(log);
+        QVERIFY2(failed.endsWith(" no reply read\r\n*IDN?\r\n") && failed.count('\n') == 2,
+                 failed.constData());
+    }
+
+    // Stop takes effect at the very next pulse: before the progress shows,
+    // and while it shows, between two rounds of the window's events.
+    void stopTakesTheNextPulse_data()
+    {
+        QTest::addColumn<int>("shownAfterMs"); // -1: not shown yet
+        QTest::newRow("before the progress shows") << -1;
+        QTest::newRow("while it shows") << 600;
+    }
+
+    void stopTakesTheNextPulse()
+    {
+        QFETCH(int, shownAfterMs);
+        CWorkMonitor work;
+        CWorkMonitor::Clock::time_point t{};
+        work.now = [&t] { return t; };
+        int shown = 0;
+        work.show = [&shown](const CProgress &) { ++shown; };
+        work.Begin();
+        QVERIFY(work.Pulse({}));
+        if (shownAfterMs >= 0) {
+            t += std::chrono::milliseconds(shownAfterMs);
+            QVERIFY(work.Pulse({}));
+            QCOMPARE(shown, 1);
+        }
+        work.Stop();
+        t += std::chrono::milliseconds(1);
+        QVERIFY(!work.Pulse({}));
+        work.End();
+        QVERIFY(!work.Busy());
     }
 
     // The stamp's offset is the local time's own, written as +hh:mm.

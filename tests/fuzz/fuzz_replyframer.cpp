@@ -105,6 +105,9 @@ Expected Reference(ReplyEnd mode, bool mark, const std::uint8_t *data, std::size
             terminator = mode == ReplyEnd::CrLf ? 2 : 1;
         else if (e.end > 0 && data[e.end - 1] == '\n')
             terminator = 1;
+        // A CR before the closing LF goes with it.
+        if (terminator == 1 && e.end >= 4 && data[e.end - 1] == '\n' && data[e.end - 2] == '\r')
+            terminator = 2;
         e.payloadLength = std::max<std::int64_t>(0, static_cast<std::int64_t>(e.end) - 2 - terminator);
     }
     return e;

@@ -1,0 +1,102 @@
+// SPDX-FileCopyrightText: 2026 Korvane
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window's menu: its commands (Link Settings, Save Reply As, About,
+// minimise and close) and where it opens.
+#include "console/ConsoleDlg.h"
+
+#include "console/ReplyFile.h"
+#include "console/ResponseText.h"
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+
+void CConsoleDlg::OnSysCommand(int id, int /*param*/)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        if (m_runAboutBox)
+            m_runAboutBox();
+    } else if ((id & 0xFFF0) == IDM_LINKSETTINGS) {
+        OnLinkSettings();
+    } else if ((id & 0xFFF0) == IDM_SAVEREPLY) {
+        OnSaveReply();
+    } else if ((id & 0xFFF0) == SC_MINIMIZE) {
+        showMinimized();
+    } else if ((id & 0xFFF0) == SC_CLOSE) {
+        close(); // ends in OnCancel
+    }
+}
+
+void CConsoleDlg::OnLinkSettings()
+{
+    CConsoleSettings settings = Settings();
+    if (!m_runLinkSettings || !m_runLinkSettings(settings))
+        return;
+    settings.Save();
+    ApplySettings(CConsoleSettings::Load());
+}
+
+void CConsoleDlg::OnSaveReply()
+{
+    if (m_lastReply.IsEmpty() || !m_askSaveReply)
+        return;
+    const QString path = m_askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
+    if (path.isEmpty())
+        return;
+    // A file that holds less than the instrument sent is made only when
+    // the user has been told so.
+    const QString cut = CutSaveQuestion(m_lastReply);
+    if (!cut.isEmpty() && !(m_askConfirm && m_askConfirm(cut)))
+        return;
+    QString error;
+    if (!SaveReplyToFile(m_lastReply, path, error))
+        ShowMessage(error);
+}
+
+CConsoleSettings CConsoleDlg::Settings() const
+{
+    return {m_links.m_context.options, m_showControlCharacters, m_sender.m_timeStamps};
+}
+
+void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
+{
+    m_links.m_context.options = settings.links;
+    m_showControlCharacters = settings.showControlCharacters;
+    m_sender.m_timeStamps = settings.logTimeStamps;
+}
+
+void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("SystemMenu"));
+    QAction *minimise = menu.addAction(QStringLiteral("Mi&nimise"));
+    QAction *closeAction = menu.addAction(QStringLiteral("&Close"));
+    closeAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    menu.addSeparator();
+    QAction *linkSettings = menu.addAction(QStringLiteral("Link &Settings..."));
+    QAction *saveReply = menu.addAction(QStringLiteral("Save &Reply As..."));
+    saveReply->setEnabled(!m_lastReply.IsEmpty());
+    QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
+    QAction *chosen = menu.exec(globalPos);
+    if (chosen == minimise)
+        RunHandler([this]() { OnSysCommand(SC_MINIMIZE); });
+    else if (chosen == closeAction)
+        RunHandler([this]() { OnSysCommand(SC_CLOSE); });
+    else if (chosen == linkSettings)
+        RunHandler([this]() { OnSysCommand(IDM_LINKSETTINGS); });
+    else if (chosen == saveReply)
+        RunHandler([this]() { OnSysCommand(IDM_SAVEREPLY); });
+    else if (chosen == about)
+        RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
+}
+
+void CConsoleDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (m_work.Busy())
+        return;
+    // The window background, labels included (they take no clicks of their
+    // own); controls keep their own menus.
+    QWidget *under = childAt(event->pos());
+    if (under == nullptr || qobject_cast<QLabel *>(under) != nullptr)
+        ShowSystemMenu(event->globalPos());
+}
