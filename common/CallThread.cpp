@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/CallThread.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -12,6 +13,7 @@ struct CCallThread::State
     std::mutex lock;
     std::condition_variable changed;
     std::function<void()> call;
+    std::function<void()> next; // runs after `call`, on the same turn
     bool busy = false;
     bool quit = false;
     bool running = false; // the thread exists
@@ -59,6 +61,25 @@ bool CCallThread::Start(std::function<void()> call, QString *error)
     return true;
 }
 
+bool CCallThread::After(std::function<void()> call, QString *error)
+{
+    {
+        std::lock_guard lock(m_state->lock);
+        if (m_state->busy) {
+            if (m_state->next) {
+                if (error)
+                    *error = QStringLiteral("another call already waits for the one running");
+                return false;
+            }
+            m_state->next = std::move(call);
+            return true;
+        }
+    }
+    // The call ended meanwhile: nothing is left to wait for. Only this
+    // thread starts calls, so none can slip in between.
+    return Start(std::move(call), error);
+}
+
 bool CCallThread::Wait(std::chrono::milliseconds slice)
 {
     std::unique_lock lock(m_state->lock);
@@ -73,11 +94,16 @@ void CCallThread::Serve(const std::shared_ptr<State> &state)
         if (!state->busy)
             return; // quit, and nothing left to run
         std::function<void()> call = std::move(state->call);
-        lock.unlock();
-        call();
-        // What the call captured goes before the wait says it ended.
-        call = nullptr;
-        lock.lock();
+        state->call = nullptr;
+        while (call) {
+            lock.unlock();
+            call();
+            // What the call captured goes before the wait says it ended.
+            call = nullptr;
+            lock.lock();
+            call = std::move(state->next);
+            state->next = nullptr;
+        }
         state->busy = false;
         state->changed.notify_all();
     }
@@ -117,4 +143,22 @@ bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &pr
         if (hooks && hooks->Pulses() && !hooks->Pulse(progress))
             return false;
     return true;
+}
+
+bool FinishCall(CCallThread &thread, const CUiHooks *hooks, std::chrono::milliseconds bound,
+                const CProgress &progress)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + bound;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (thread.Wait(std::clamp(left, std::chrono::milliseconds{0}, CALL_PULSE_EVERY)))
+            return true;
+        if (Clock::now() >= until)
+            return false;
+        // The answer is false once the user has stopped; the window still
+        // gets its turn.
+        if (hooks && hooks->Pulses())
+            hooks->Pulse(progress);
+    }
 }

@@ -32,6 +32,12 @@ public:
     // an earlier call runs, or when the system gives no thread (`error` then
     // says why).
     bool Start(std::function<void()> call, QString *error = nullptr);
+    // Runs `call` right after the call that runs now, on the same thread,
+    // or at once when none runs: the wrap-up of a call the user stopped (an
+    // abort, a clear) that must not run beside it. The thread stays busy
+    // until both have ended. One may wait at a time: false when one already
+    // does (or, with none running, when Start fails).
+    bool After(std::function<void()> call, QString *error = nullptr);
     // Waits up to `slice` for the call to end; true once it has, or when
     // none runs.
     bool Wait(std::chrono::milliseconds slice);
@@ -70,3 +76,10 @@ CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()
 // Waits, pulsing, for a call that was stopped earlier to end; false when the
 // user stops this wait too (the call still runs).
 bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &progress = {});
+
+// Waits at most `bound` for the call to end, pulsing as RunCall does but
+// heedless of Stop: for the short wrap-up of work that the user has stopped
+// already, which must end the command within the second that Stop allows.
+// True once the call has ended.
+bool FinishCall(CCallThread &thread, const CUiHooks *hooks, std::chrono::milliseconds bound,
+                const CProgress &progress = {});
