@@ -4,6 +4,7 @@
 #include "sessions/SessionTable.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
+#include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/Vxi11ServerProcess.h"
@@ -285,6 +286,89 @@ private slots:
         QCOMPARE(status & 0x10, 0);
         QVERIFY2(Query(*session, "ECHO next\r\n", reply, error), qPrintable(error));
         QCOMPARE(reply.bytes, QByteArray("next\r\n"));
+    }
+
+    void stopGivesTheWindowBack_data()
+    {
+        QTest::addColumn<QStringList>("serverArguments");
+        QTest::addColumn<QString>("stopped");  // the call that the device keeps
+        QTest::addColumn<bool>("serverAgain"); // the next command needs a server that answers
+        QTest::addColumn<QString>("expected");
+
+        const QString where = QStringLiteral("inst0 at 127.0.0.1");
+        const QString opening = QStringLiteral("Opening the link to %1 stopped").arg(where);
+        QTest::newRow("portmapper never answers") << QStringList{QStringLiteral("--silent-portmapper")}
+                                                  << QStringLiteral("open") << true << opening;
+        QTest::newRow("create_link held")
+            << QStringList{QStringLiteral("--hold-create-link"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("open") << false << opening;
+        QTest::newRow("write held")
+            << QStringList{QStringLiteral("--hold-write"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("write") << false
+            << QStringLiteral("Write to %1 stopped; the write was aborted and the device cleared").arg(where);
+        QTest::newRow("read held")
+            << QStringList{QStringLiteral("--late-ms"), QStringLiteral("60000"),
+                           QStringLiteral("--late-reads"), QStringLiteral("1")}
+            << QStringLiteral("read") << false
+            << QStringLiteral("Read from %1 stopped; the read was aborted and the device cleared").arg(where);
+        QTest::newRow("clear held")
+            << QStringList{QStringLiteral("--hold-clear"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("clear") << false
+            << QStringLiteral("Device clear of %1 stopped; the link was closed").arg(where);
+    }
+
+    // Whatever call the device keeps, the window has its pulses all the
+    // while, Stop gives it back within a second, and the next command gets
+    // its own reply.
+    void stopGivesTheWindowBack()
+    {
+        QFETCH(QStringList, serverArguments);
+        QFETCH(QString, stopped);
+        QFETCH(bool, serverAgain);
+        QFETCH(QString, expected);
+
+        auto server = std::make_unique<CVxi11ServerProcess>();
+        QVERIFY2(server->Start(serverArguments), qPrintable(server->Errors()));
+        CStopHooks stop;
+        auto session = MakeVxi11(QStringLiteral("inst0"), 10000, DEFAULT_MAX_REPLY_BYTES, &stop.hooks);
+        QString error;
+        if (stopped != QLatin1String("open")) {
+            QVERIFY2(session->Open(error), qPrintable(error));
+            if (stopped == QLatin1String("read"))
+                QVERIFY2(session->Write("*IDN?\r\n", error), qPrintable(error));
+        }
+
+        stop.Begin(std::chrono::milliseconds(300));
+        CReply reply;
+        bool done = false;
+        if (stopped == QLatin1String("open"))
+            done = session->Open(error);
+        else if (stopped == QLatin1String("write"))
+            done = session->Write("*IDN?\r\n", error);
+        else if (stopped == QLatin1String("read"))
+            done = session->Read(reply, error);
+        else
+            done = session->Clear(error);
+        const CStopHooks::CWatch watch = stop.End();
+        QVERIFY(!done);
+        QVERIFY2(watch.sinceStop && *watch.sinceStop < std::chrono::milliseconds(1500),
+                 qPrintable(watch.Text()));
+        QVERIFY2(watch.largestGap < std::chrono::milliseconds(100), qPrintable(watch.Text()));
+        QVERIFY2(error.contains(expected), qPrintable(error));
+
+        if (serverAgain) {
+            server = std::make_unique<CVxi11ServerProcess>();
+            QVERIFY2(server->Start({}), qPrintable(server->Errors()));
+        }
+        stop.Begin();
+        if (!session->IsOpen())
+            QVERIFY2(session->Open(error), qPrintable(error));
+        QVERIFY2(Query(*session, "ECHO next\r\n", reply, error), qPrintable(error));
+        QCOMPARE(reply.bytes, QByteArray("next\r\n"));
+        QVERIFY2(stop.End().largestGap < std::chrono::milliseconds(100), qPrintable(stop.End().Text()));
     }
 
     void statusByteAndClear_data()
