@@ -181,10 +181,12 @@ bool CVxi11Session::Open(QString &error)
     QString threadError;
     const CallEnd end = RunCall(
         m_coreThread, m_options.hooks, [opening]() { opening->Run(); }, WaitProgress(m_options.openTimeoutMs),
-        [opening]() { opening->Stop(); }, OPEN_GRACE, &threadError);
+        [opening]() { opening->Stop(); }, 0ms, &threadError);
     if (end == CallEnd::Stopped) {
         // Also when the wait for an earlier open's name lookup was stopped.
+        // The connections let go at once; a lookup goes on by itself.
         opening->Stop();
+        FinishCall(m_coreThread, m_options.hooks, OPEN_GRACE);
         error = QStringLiteral("Opening the link to %1 stopped; no connection was left open").arg(Where());
         return false;
     }

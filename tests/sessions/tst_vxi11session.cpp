@@ -4,6 +4,7 @@
 #include "sessions/SessionTable.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
+#include "tests/sessions/PulseRecorder.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"
@@ -16,19 +17,24 @@
 namespace {
 
 const QByteArray IDENTITY("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
+// A name that only the silent name server is asked for.
+const QString UNANSWERED_NAME = QStringLiteral("held.invalid");
+bool g_silentResolver = false;
 
 std::unique_ptr<CSession> MakeVxi11(const QString &device, int ioTimeoutMs,
                                     std::int64_t maxReplyBytes = DEFAULT_MAX_REPLY_BYTES,
-                                    const CUiHooks *hooks = nullptr)
+                                    const CUiHooks *hooks = nullptr,
+                                    const QString &host = QStringLiteral("127.0.0.1"),
+                                    int openTimeoutMs = 3000)
 {
     CResource resource;
-    resource.text = QStringLiteral("TCPIP::127.0.0.1::%1::INSTR").arg(device);
+    resource.text = QStringLiteral("TCPIP::%1::%2::INSTR").arg(host, device);
     resource.interfaceType = ResourceInterface::Tcpip;
     resource.resourceClass = ResourceClass::Instr;
-    resource.host = QStringLiteral("127.0.0.1");
+    resource.host = host;
     resource.lanDevice = device;
     CSessionOptions options;
-    options.openTimeoutMs = 3000;
+    options.openTimeoutMs = openTimeoutMs;
     options.ioTimeoutMs = ioTimeoutMs;
     options.maxReplyBytes = maxReplyBytes;
     options.hooks = hooks;
@@ -229,25 +235,25 @@ private slots:
     {
         QTest::addColumn<QStringList>("serverArguments");
         QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<int>("allowedPulses"); // -1: no progress hooks
+        QTest::addColumn<bool>("stopOnceBytesCame"); // else no progress hooks
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("aborted");
 
         // Nothing was asked: the device ends the read itself with its
         // time-out.
-        QTest::newRow("device times out")
-            << QStringList() << QByteArray() << -1 << QStringLiteral("VXI-11 error 15: I/O timeout") << false;
+        QTest::newRow("device times out") << QStringList() << QByteArray() << false
+                                          << QStringLiteral("VXI-11 error 15: I/O timeout") << false;
         // The device holds the read past its time-out: only the abort
         // channel frees the core channel for the clear.
         QTest::newRow("device holds the read")
             << QStringList{QStringLiteral("--late-ms"), QStringLiteral("4000"),
                            QStringLiteral("--late-reads"), QStringLiteral("1")}
-            << QByteArray("*IDN?\r\n") << -1 << QStringLiteral("aborted and the device cleared") << true;
+            << QByteArray("*IDN?\r\n") << false << QStringLiteral("aborted and the device cleared") << true;
         // Stop between two pieces of a reply: its rest must not come as the
         // next reply.
         QTest::newRow("stopped by the user")
             << QStringList{QStringLiteral("--max-read"), QStringLiteral("1000")}
-            << QByteArray("DATA? 5000\r\n") << 1 << QStringLiteral("stopped; the device was cleared")
+            << QByteArray("DATA? 5000\r\n") << true << QStringLiteral("stopped; the device was cleared")
             << false;
     }
 
@@ -257,16 +263,15 @@ private slots:
     {
         QFETCH(QStringList, serverArguments);
         QFETCH(QByteArray, command);
-        QFETCH(int, allowedPulses);
+        QFETCH(bool, stopOnceBytesCame);
         QFETCH(QString, expected);
         QFETCH(bool, aborted);
 
         CVxi11ServerProcess server;
         QVERIFY2(server.Start(serverArguments), qPrintable(server.Errors()));
-        int pulses = 0;
         CUiHooks hooks;
-        if (allowedPulses >= 0)
-            hooks.pulse = [&](const CProgress &) { return ++pulses <= allowedPulses; };
+        if (stopOnceBytesCame)
+            hooks.pulse = [&](const CProgress &progress) { return progress.done == 0; };
         auto session = MakeVxi11(QStringLiteral("inst0"), 400, DEFAULT_MAX_REPLY_BYTES, &hooks);
         QString error;
         QVERIFY2(session->Open(error), qPrintable(error));
@@ -371,6 +376,107 @@ private slots:
         QVERIFY2(stop.End().largestGap < std::chrono::milliseconds(100), qPrintable(stop.End().Text()));
     }
 
+    void stopEndsEveryWait_data()
+    {
+        QTest::addColumn<QStringList>("serverArguments");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("stopped"); // the call the device holds
+        QTest::addColumn<QString>("said");
+
+        const QString open = QStringLiteral("open");
+        const QString held = QStringLiteral("10000");
+        const QString once = QStringLiteral("1");
+        const QString local = QStringLiteral("127.0.0.1");
+        QTest::newRow("portmapper never answers")
+            << QStringList{QStringLiteral("--silent-portmapper")} << local << open
+            << QStringLiteral("Opening the link to inst0 at 127.0.0.1 stopped; no connection was left open");
+        QTest::newRow("create_link held")
+            << QStringList{QStringLiteral("--hold-create-link"), held, QStringLiteral("--hold-count"), once}
+            << local << open << QStringLiteral("Opening the link to inst0 at 127.0.0.1 stopped");
+        QTest::newRow("host name never resolved")
+            << QStringList() << UNANSWERED_NAME << open
+            << QStringLiteral("Opening the link to inst0 at held.invalid stopped");
+        QTest::newRow("write held")
+            << QStringList{QStringLiteral("--hold-write"), held, QStringLiteral("--hold-count"), once}
+            << local << QStringLiteral("write")
+            << QStringLiteral(
+                   "Write to inst0 at 127.0.0.1 stopped; the write was aborted and the device cleared");
+        QTest::newRow("read held")
+            << QStringList{QStringLiteral("--late-ms"), held, QStringLiteral("--late-reads"), once} << local
+            << QStringLiteral("read")
+            << QStringLiteral(
+                   "Read from inst0 at 127.0.0.1 stopped; the read was aborted and the device cleared");
+        QTest::newRow("clear held") << QStringList{QStringLiteral("--hold-clear"), held,
+                                                   QStringLiteral("--hold-count"), once}
+                                    << local << QStringLiteral("clear")
+                                    << QStringLiteral(
+                                           "Device clear of inst0 at 127.0.0.1 stopped; the link was closed");
+    }
+
+    // A call that the device (or its host) holds gives the window a pulse
+    // at least every few tens of milliseconds, Stop gives it back well within
+    // a second, and the next command on a device that answers gets its own
+    // reply.
+    void stopEndsEveryWait()
+    {
+        QFETCH(QStringList, serverArguments);
+        QFETCH(QString, host);
+        QFETCH(QString, stopped);
+        QFETCH(QString, said);
+        if (host == UNANSWERED_NAME && !g_silentResolver)
+            QSKIP("no mount namespace for a name server that never answers");
+
+        CVxi11ServerProcess server;
+        QVERIFY2(server.Start(serverArguments), qPrintable(server.Errors()));
+        CPulseRecorder patient;
+        auto session =
+            MakeVxi11(QStringLiteral("inst0"), 8000, DEFAULT_MAX_REPLY_BYTES, &patient.hooks, host, 8000);
+        QString error;
+        if (stopped != QLatin1String("open")) {
+            QVERIFY2(session->Open(error), qPrintable(error));
+            if (stopped == QLatin1String("read"))
+                QVERIFY2(session->Write("*IDN?\r\n", error), qPrintable(error));
+        }
+
+        CPulseRecorder stopper(300);
+        CSessionOptions options = session->Options();
+        options.hooks = &stopper.hooks;
+        session->SetOptions(options);
+        stopper.Begin();
+        CReply reply;
+        bool done = false;
+        if (stopped == QLatin1String("open"))
+            done = session->Open(error);
+        else if (stopped == QLatin1String("write"))
+            done = session->Write("ECHO held\r\n", error);
+        else if (stopped == QLatin1String("read"))
+            done = session->Read(reply, error);
+        else
+            done = session->Clear(error);
+        const qint64 sinceStop = stopper.SinceStop();
+        const qint64 gap = stopper.LargestGap();
+        QVERIFY2(!done, qPrintable(error));
+        QVERIFY2(error.contains(said), qPrintable(error));
+        QVERIFY2(sinceStop >= 0, "the wait never gave the window a pulse that could stop it");
+        QVERIFY2(sinceStop < 1500, qPrintable(QString::number(sinceStop)));
+        QVERIFY2(gap < 100, qPrintable(QString::number(gap)));
+
+        // The next command, as the link gives it: opened again where the
+        // link is gone, on a host that answers.
+        options.hooks = &patient.hooks;
+        session->SetOptions(options);
+        if (host == UNANSWERED_NAME)
+            session = MakeVxi11(QStringLiteral("inst0"), 8000, DEFAULT_MAX_REPLY_BYTES, &patient.hooks);
+        if (serverArguments.contains(QStringLiteral("--silent-portmapper"))) {
+            server.Stop();
+            QVERIFY2(server.Start({}), qPrintable(server.Errors()));
+        }
+        if (!session->IsOpen())
+            QVERIFY2(session->Open(error), qPrintable(error));
+        QVERIFY2(Query(*session, "ECHO next\r\n", reply, error), qPrintable(error));
+        QCOMPARE(reply.bytes, QByteArray("next\r\n"));
+    }
+
     void statusByteAndClear_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -446,6 +552,7 @@ private slots:
 int main(int argc, char **argv)
 {
     EnterPrivateNetwork(argc, argv);
+    g_silentResolver = UseSilentResolver();
     QCoreApplication app(argc, argv);
     TestVxi11Session test;
     return QTest::qExec(&test, argc, argv);
