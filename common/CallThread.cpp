@@ -109,6 +109,16 @@ void CCallThread::Serve(const std::shared_ptr<State> &state)
     }
 }
 
+std::function<CProgress()> WaitProgress(std::int64_t totalMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    return [start, totalMs]() {
+        const auto waited = std::chrono::steady_clock::now() - start;
+        return CProgress{CProgress::Kind::Wait,
+                         std::chrono::duration_cast<std::chrono::milliseconds>(waited).count(), totalMs};
+    };
+}
+
 CallEnd RunCall(CCallThread &thread, const CUiHooks *hooks, std::function<void()> call,
                 const std::function<CProgress()> &progress, const std::function<void()> &onStop,
                 std::chrono::milliseconds grace, QString *error)

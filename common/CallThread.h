@@ -62,6 +62,10 @@ enum class CallEnd
 // The longest the window goes without a pulse while a call runs.
 constexpr std::chrono::milliseconds CALL_PULSE_EVERY{20};
 
+// The progress of a plain wait, for RunCall: the milliseconds waited since
+// now, of the most it may take.
+std::function<CProgress()> WaitProgress(std::int64_t totalMs);
+
 // Runs `call` on `thread` and waits for it, pulsing `hooks` with
 // `progress()` at least every CALL_PULSE_EVERY. Without a pulse to give
 // (no hooks, or hooks that do not pulse) the call runs on the caller's

@@ -109,14 +109,6 @@ std::function<void()> Job(const std::shared_ptr<CRpcChannel> &channel,
     };
 }
 
-// The progress of a plain wait: milliseconds waited of the most it may take.
-std::function<CProgress()> WaitProgress(std::int64_t totalMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    return [timer, totalMs]() { return CProgress{CProgress::Kind::Wait, timer.elapsed(), totalMs}; };
-}
-
 // The parameters of a call on the link that waits for the device's lock
 // as long as for its answer.
 Device_GenericParms GenericParms(int link, int deviceMs)

@@ -43,6 +43,8 @@ const char *IoctlName(unsigned long request)
         return "CLEAR";
     case USBTMC_IOCTL_ABORT_BULK_IN:
         return "ABORT_BULK_IN";
+    case USBTMC_IOCTL_ABORT_BULK_OUT:
+        return "ABORT_BULK_OUT";
     default:
         return "other";
     }
@@ -78,6 +80,7 @@ std::vector<UsbtmcInstrument> SimUsbtmcDriver::SyncLocked()
         ++device.generation;
         device.model.reset();
         device.output.clear();
+        device.replies = 0;
         if (!key.empty())
             TraceLine(USBTMC_TRACE_VARIABLE, "plug usbtmc%d %s", i, key.c_str());
         else
@@ -229,7 +232,10 @@ ssize_t SimUsbtmcDriver::Write(int fd, const void *buffer, std::size_t count)
             continue;
         Message message;
         message.bytes = device.model.take();
-        message.readyAt = Clock::now() + std::chrono::milliseconds(UsbtmcReplyDelayMs());
+        const long delayed = UsbtmcDelayedReplies();
+        const bool late = delayed < 0 || device.replies < delayed;
+        ++device.replies;
+        message.readyAt = Clock::now() + std::chrono::milliseconds(late ? UsbtmcReplyDelayMs() : 0);
         device.output.push_back(std::move(message));
     }
     return static_cast<ssize_t>(count);
@@ -292,6 +298,9 @@ int SimUsbtmcDriver::Ioctl(int fd, unsigned long request, void *argument)
     case USBTMC_IOCTL_ABORT_BULK_IN:
         if (!device.output.empty() && device.output.front().at > 0)
             device.output.pop_front();
+        break;
+    case USBTMC_IOCTL_ABORT_BULK_OUT:
+        // A write is taken whole at once: there is never one to abort.
         break;
     default:
         errno = EBADRQC;

@@ -29,6 +29,9 @@ long UsbtmcMaxPiece();
 // From a command's write to its reply's first byte, and between the pieces
 // of a reply.
 long UsbtmcReplyDelayMs();
+// How many replies of a device, since it was plugged in, wait that delay;
+// -1: every one.
+long UsbtmcDelayedReplies();
 long UsbtmcPieceDelayMs();
 // Whether opening the device file is refused (EACCES).
 bool UsbtmcOpenDenied();
