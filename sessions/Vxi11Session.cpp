@@ -394,7 +394,9 @@ QString CVxi11Session::Recover(bool pending, const QString &what)
     if (pending && m_abortPort != 0) {
         const std::int64_t ms = std::min(m_options.openTimeoutMs, io + CALL_MARGIN_MS);
         auto ok = std::make_shared<std::atomic<bool>>(false);
-        const CallEnd end = RunCall(m_abortThread, hooks, AbortJob(ms, ok), WaitProgress(ms),
+        // The job makes the abort channel that a Stop cuts.
+        std::function<void()> job = AbortJob(ms, ok);
+        const CallEnd end = RunCall(m_abortThread, hooks, std::move(job), WaitProgress(ms),
                                     [channel = m_abort]() { channel->Cut(); });
         if (end == CallEnd::Stopped) {
             Drop();
