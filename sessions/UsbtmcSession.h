@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "common/CallThread.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
+#include "sessions/UsbtmcFile.h"
 
 #include <QStringList>
 
@@ -22,12 +22,10 @@
 // too old to report the flag only returns less than asked at the end of a
 // message: then a short read, or the reply's LF, ends it.
 //
-// Every read, write and ioctl of the device file waits for the instrument
-// inside the driver, where nothing cuts it short before the driver's own
-// time-out: with the window's pulse each runs on a thread of the session's
-// while the window waits and hears Stop. A stopped transfer is aborted and
-// the instrument cleared right after the driver gives it up, on that thread;
-// the next command first waits for that, as stoppably.
+// Every call of the driver runs on the device file's thread while the window
+// waits (CUsbtmcFile). A stopped transfer is aborted and the instrument
+// cleared right after the driver gives it up; the next command first waits
+// for that, as stoppably.
 class CUsbtmcSession : public CSession
 {
 public:
@@ -37,7 +35,7 @@ public:
     static std::unique_ptr<CSession> Make(const CResource &resource, const CSessionOptions &options);
 
     bool Open(QString &error) override;
-    bool IsOpen() const override;
+    bool IsOpen() const override { return m_file.IsOpen(); }
     bool Write(std::string_view data, QString &error) override;
     bool Read(CReply &reply, QString &error) override;
     bool ReadStatusByte(std::uint8_t &status, QString &error) override;
@@ -51,9 +49,6 @@ public:
     QStringList TakeNotes() override;
 
 private:
-    struct CFile;
-    struct CSysResult;
-
     // The resource as the user gave it, for messages.
     QString Name() const;
     // Finds the device file; false with the reason (and what was found).
@@ -61,13 +56,13 @@ private:
     // Gives the driver the I/O time-out, again whenever the options change.
     bool ApplyTimeout(QString &error);
     int EffectiveTimeoutMs() const;
-    // Runs `call` (a system call on the device file, repeated while it is
-    // interrupted) on the session's thread while the window waits.
-    CallEnd Call(std::function<long(int fd)> call, CSysResult &result,
-                 const std::function<CProgress()> &progress, QString &error);
     // Waits, with the window alive, for what a stopped command left running;
     // false (with `error`) when the user stops this wait too.
     bool Settle(QString &error);
+    // An ioctl on the device file with the window alive; `what` says in
+    // `error` what the user stopped, or that no thread could run it.
+    CallEnd Ioctl(unsigned long request, void *argument, std::size_t size, CUsbtmcFile::CResult &result,
+                  const QString &what, QString &error);
     // After a read that timed out: makes sure that nothing of the reply is
     // read as the next one. Returns what the user is to be told besides.
     QString DropRestOfReply(bool partReceived);
@@ -82,8 +77,7 @@ private:
 
     CResource m_resource;
     QString m_device;
-    std::shared_ptr<CFile> m_file;
-    CCallThread m_thread;
+    CUsbtmcFile m_file;
     int m_timeoutApplied = -1;
     // What the kernel's driver turned out to support.
     bool m_canSetTimeout = true;
