@@ -112,44 +112,6 @@ QStringList CUsbtmcSession::TakeNotes()
     return notes;
 }
 
-bool CUsbtmcSession::FindDevice(QString &error)
-{
-    const std::vector<CUsbtmcDevice> devices = CUsbtmcDevice::List();
-    const CUsbtmcDevice *chosen = nullptr;
-    for (const CUsbtmcDevice &device : devices) {
-        if (device.vendor != m_resource.vendor || device.product != m_resource.product ||
-            device.serial != m_resource.serial)
-            continue;
-        if (m_resource.usbInterface >= 0 && device.interfaceNumber != m_resource.usbInterface)
-            continue;
-        // Without an interface number, the instrument's first USBTMC
-        // interface.
-        if (!chosen || device.interfaceNumber < chosen->interfaceNumber)
-            chosen = &device;
-    }
-    if (chosen) {
-        m_device = chosen->node;
-        return true;
-    }
-    if (devices.empty()) {
-        error = QStringLiteral(
-                    "No USB instrument matches %1: the kernel's usbtmc driver serves none (there is no "
-                    "usbtmc device in /sys/class/usbmisc). Check that the instrument is plugged in and "
-                    "switched on, and that its USB port is set to USBTMC rather than to a disk or a "
-                    "serial port.")
-                    .arg(Name());
-        return false;
-    }
-    QStringList found;
-    for (const CUsbtmcDevice &device : devices)
-        found << QStringLiteral("%1 (%2)").arg(device.ResourceString(), device.Description());
-    error =
-        QStringLiteral("No USB instrument matches %1. Connected: %2. Open one of these, or check the vendor "
-                       "and product ids and the serial number.")
-            .arg(Name(), found.join(QStringLiteral("; ")));
-    return false;
-}
-
 bool CUsbtmcSession::Settle(QString &error)
 {
     if (m_file.Settle(m_options.hooks))
@@ -176,7 +138,7 @@ CallEnd CUsbtmcSession::Ioctl(unsigned long request, void *argument, std::size_t
 bool CUsbtmcSession::Open(QString &error)
 {
     Close();
-    if (!Settle(error) || !FindDevice(error))
+    if (!Settle(error) || !CUsbtmcDevice::Find(m_resource, Name(), m_device, error))
         return false;
     CUsbtmcFile::CResult opened;
     QString threadError;

@@ -51,8 +51,6 @@ public:
 private:
     // The resource as the user gave it, for messages.
     QString Name() const;
-    // Finds the device file; false with the reason (and what was found).
-    bool FindDevice(QString &error);
     // Gives the driver the I/O time-out, again whenever the options change.
     bool ApplyTimeout(QString &error);
     int EffectiveTimeoutMs() const;
