@@ -31,6 +31,9 @@
 //                                (since it was plugged in) wait that delay
 //                                (default: every one)
 //   TALLIX_SIM_USBTMC_PIECE_DELAY_MS  before each later piece of a reply (0)
+//   TALLIX_SIM_USBTMC_HELD_WRITES  the first K writes of a device (since it
+//                                was plugged in) are never taken: each waits
+//                                out the time-out and fails with ETIMEDOUT (0)
 //   TALLIX_SIM_USBTMC_DENY       1: opening a device file fails with EACCES,
 //                                as for a user the file does not admit
 //   TALLIX_SIM_USBTMC_UNPLUGGED  1: the instruments are unplugged

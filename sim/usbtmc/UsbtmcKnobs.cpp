@@ -87,6 +87,11 @@ long UsbtmcPieceDelayMs()
     return EnvNumber("TALLIX_SIM_USBTMC_PIECE_DELAY_MS", 0);
 }
 
+long UsbtmcHeldWrites()
+{
+    return EnvNumber("TALLIX_SIM_USBTMC_HELD_WRITES", 0);
+}
+
 bool UsbtmcOpenDenied()
 {
     return EnvNumber("TALLIX_SIM_USBTMC_DENY", 0) != 0;

@@ -33,6 +33,9 @@ long UsbtmcReplyDelayMs();
 // -1: every one.
 long UsbtmcDelayedReplies();
 long UsbtmcPieceDelayMs();
+// How many writes of a device, since it was plugged in, the instrument
+// never takes: each fails once the file's time-out has passed.
+long UsbtmcHeldWrites();
 // Whether opening the device file is refused (EACCES).
 bool UsbtmcOpenDenied();
 // What the first call on a device file fails with once its instrument is
