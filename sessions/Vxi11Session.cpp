@@ -5,6 +5,7 @@
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
 #include "sessions/RpcChannel.h"
+#include "sessions/Vxi11Call.h"
 #include "sessions/Vxi11Opening.h"
 
 #include <QElapsedTimer>
@@ -62,51 +63,6 @@ constexpr CErrorName ERROR_NAMES[] = {
 unsigned int Ms(std::int64_t ms)
 {
     return static_cast<unsigned int>(std::clamp<std::int64_t>(ms, 0, UINT32_MAX));
-}
-
-// One RPC call as the thread runs it: its arguments (and the bytes they
-// point to) and its result stay here, where a call that outlives the wait
-// of a user who stopped still finds them.
-template <typename Parms, typename Result> struct CCall
-{
-    explicit CCall(xdrproc_t freeResult = nullptr) : freeResult(freeResult) {}
-    ~CCall()
-    {
-        if (freeResult)
-            xdr_free(freeResult, reinterpret_cast<char *>(&result));
-    }
-    CCall(const CCall &) = delete;
-    CCall &operator=(const CCall &) = delete;
-
-    bool Failed() const { return status != RPC_SUCCESS; }
-
-    Parms parms{};
-    Result result{};
-    QByteArray bytes;
-    clnt_stat status = RPC_FAILED;
-    QString failure; // libtirpc's text when the call failed in transport
-    xdrproc_t freeResult;
-};
-
-template <typename Parms, typename Result> using Stub = clnt_stat (*)(Parms *, Result *, CLIENT *);
-
-// The call as the thread's job, holding what it needs; `ms` bounds it.
-template <typename Parms, typename Result>
-std::function<void()> Job(const std::shared_ptr<CRpcChannel> &channel,
-                          const std::shared_ptr<CCall<Parms, Result>> &call, Stub<Parms, Result> stub,
-                          std::int64_t ms)
-{
-    return [channel, call, stub, ms]() {
-        CLIENT *client = channel && !channel->IsCut() ? channel->Client(ms) : nullptr;
-        if (!client) {
-            call->status = RPC_CANTSEND;
-            call->failure = QStringLiteral("RPC: not connected");
-            return;
-        }
-        call->status = stub(&call->parms, &call->result, client);
-        if (call->status != RPC_SUCCESS)
-            call->failure = channel->CallError();
-    };
 }
 
 // The parameters of a call on the link that waits for the device's lock
@@ -210,7 +166,7 @@ bool CVxi11Session::Write(std::string_view data, QString &error)
     do {
         const std::size_t piece = std::min<std::size_t>(m_maxRecvSize, data.size() - offset);
         const bool last = offset + piece == data.size();
-        auto call = std::make_shared<CCall<Device_WriteParms, Device_WriteResp>>();
+        auto call = std::make_shared<CVxi11Call<Device_WriteParms, Device_WriteResp>>();
         call->bytes = QByteArray(data.data() + offset, static_cast<qsizetype>(piece));
         Device_WriteParms &parms = call->parms;
         parms.lid = m_link;
@@ -221,7 +177,7 @@ bool CVxi11Session::Write(std::string_view data, QString &error)
         parms.data.data_val = call->bytes.data();
         QString threadError;
         const CallEnd end =
-            OnCore(Job(m_core, call, device_write_1, callMs), WaitProgress(callMs), threadError);
+            OnCore(Vxi11Job(m_core, call, device_write_1, callMs), WaitProgress(callMs), threadError);
         if (end == CallEnd::Stopped) {
             error = QStringLiteral("Write to %1 stopped; %2")
                         .arg(Where(), WrapUp(true, QStringLiteral("write"), [call]() {
@@ -288,7 +244,7 @@ bool CVxi11Session::Read(CReply &reply, QString &error)
                             .arg(Recover(false, QStringLiteral("read"))));
         // One call waits for the whole time that is left: the window's
         // pulses come from the wait for the thread.
-        auto call = std::make_shared<CCall<Device_ReadParms, Device_ReadResp>>(
+        auto call = std::make_shared<CVxi11Call<Device_ReadParms, Device_ReadResp>>(
             reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp));
         Device_ReadParms &parms = call->parms;
         parms.lid = m_link;
@@ -298,7 +254,7 @@ bool CVxi11Session::Read(CReply &reply, QString &error)
         parms.flags = FLAG_WAITLOCK;
         QString threadError;
         const CallEnd end =
-            OnCore(Job(m_core, call, device_read_1, 2 * left + CALL_MARGIN_MS), progress, threadError);
+            OnCore(Vxi11Job(m_core, call, device_read_1, 2 * left + CALL_MARGIN_MS), progress, threadError);
         if (end == CallEnd::Stopped)
             return fail(QStringLiteral("Read from %1 stopped; %2")
                             .arg(Where(), WrapUp(true, QStringLiteral("read"), [call]() {
@@ -367,9 +323,9 @@ std::function<void()> CVxi11Session::AbortJob(std::int64_t ms, const std::shared
 
 CallEnd CVxi11Session::ClearDevice(std::int64_t callMs, int deviceMs, QString &reason)
 {
-    auto call = std::make_shared<CCall<Device_GenericParms, Device_Error>>();
+    auto call = std::make_shared<CVxi11Call<Device_GenericParms, Device_Error>>();
     call->parms = GenericParms(m_link, deviceMs);
-    const CallEnd end = OnCore(Job(m_core, call, device_clear_1, callMs), WaitProgress(callMs), reason);
+    const CallEnd end = OnCore(Vxi11Job(m_core, call, device_clear_1, callMs), WaitProgress(callMs), reason);
     if (end != CallEnd::Done)
         return end;
     if (call->Failed()) {
@@ -431,10 +387,10 @@ QString CVxi11Session::WrapUp(bool abortable, const QString &what, const std::fu
     if (pending && m_abortPort != 0 && m_abortThread.Idle())
         m_abortThread.Start(AbortJob(WRAP_UP.count(), std::make_shared<std::atomic<bool>>(false)));
     const int io = m_options.ioTimeoutMs;
-    auto clear = std::make_shared<CCall<Device_GenericParms, Device_Error>>();
+    auto clear = std::make_shared<CVxi11Call<Device_GenericParms, Device_Error>>();
     clear->parms = GenericParms(m_link, io / 2);
     // The clear follows the call on its thread, once the abort has ended it.
-    if (!m_coreThread.After(Job(m_core, clear, device_clear_1, io)) ||
+    if (!m_coreThread.After(Vxi11Job(m_core, clear, device_clear_1, io)) ||
         !FinishCall(m_coreThread, m_options.hooks, WRAP_UP, CProgress{CProgress::Kind::Wait, 0, -1})) {
         Drop();
         return pending ? QStringLiteral("the device did not let the %1 be aborted, so the link was closed")
@@ -457,11 +413,11 @@ bool CVxi11Session::ReadStatusByte(std::uint8_t &status, QString &error)
         return false;
     }
     const std::int64_t callMs = std::int64_t{2} * m_options.ioTimeoutMs + CALL_MARGIN_MS;
-    auto call = std::make_shared<CCall<Device_GenericParms, Device_ReadStbResp>>();
+    auto call = std::make_shared<CVxi11Call<Device_GenericParms, Device_ReadStbResp>>();
     call->parms = GenericParms(m_link, m_options.ioTimeoutMs);
     QString threadError;
     const CallEnd end =
-        OnCore(Job(m_core, call, device_readstb_1, callMs), WaitProgress(callMs), threadError);
+        OnCore(Vxi11Job(m_core, call, device_readstb_1, callMs), WaitProgress(callMs), threadError);
     if (end == CallEnd::Stopped) {
         Drop();
         error = QStringLiteral("Serial poll of %1 stopped; the link was closed").arg(Where());
@@ -507,11 +463,11 @@ void CVxi11Session::Close()
     // A call that still runs (one the user stopped) is cut off with the
     // connection, which ends the link as well.
     if (IsOpen() && m_coreThread.Idle()) {
-        auto call = std::make_shared<CCall<Device_Link, Device_Error>>();
+        auto call = std::make_shared<CVxi11Call<Device_Link, Device_Error>>();
         call->parms = m_link;
         const std::int64_t ms = std::min(m_options.ioTimeoutMs, CLOSE_WAIT_MS);
         QString ignored;
-        OnCore(Job(m_core, call, destroy_link_1, ms), WaitProgress(ms), ignored);
+        OnCore(Vxi11Job(m_core, call, destroy_link_1, ms), WaitProgress(ms), ignored);
     }
     Drop();
 }
