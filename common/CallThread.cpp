@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/CallThread.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -79,6 +80,19 @@ bool CCallThread::Queue(std::function<void()> call, QString *error)
     return true;
 }
 
+bool CCallThread::After(std::function<void()> call, QString *error)
+{
+    {
+        std::lock_guard lock(m_state->lock);
+        if (m_state->busy && !m_state->calls.empty()) {
+            if (error)
+                *error = QStringLiteral("another call already waits for the one running");
+            return false;
+        }
+    }
+    return Queue(std::move(call), error);
+}
+
 bool CCallThread::Wait(std::chrono::milliseconds slice)
 {
     std::unique_lock lock(m_state->lock);
@@ -150,4 +164,22 @@ bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &pr
         if (hooks && hooks->Pulses() && !hooks->Pulse(progress))
             return false;
     return true;
+}
+
+bool FinishCall(CCallThread &thread, const CUiHooks *hooks, std::chrono::milliseconds bound,
+                const CProgress &progress)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + bound;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (thread.Wait(std::clamp(left, std::chrono::milliseconds{0}, CALL_PULSE_EVERY)))
+            return true;
+        if (Clock::now() >= until)
+            return false;
+        // The answer is false once the user has stopped; the window still
+        // gets its turn.
+        if (hooks && hooks->Pulses())
+            hooks->Pulse(progress);
+    }
 }

@@ -39,6 +39,10 @@ public:
     // has ended, a descriptor given back when its session goes). false, with
     // nothing queued, when the system gives no thread.
     bool Queue(std::function<void()> call, QString *error = nullptr);
+    // As Queue, for the wrap-up of a call the user stopped (an abort, a
+    // clear) that must not run beside it, and only one at a time: false when
+    // one already waits behind the call that runs.
+    bool After(std::function<void()> call, QString *error = nullptr);
     // Waits up to `slice` for the call, and what was queued after it, to
     // end; true once they have, or when none runs.
     bool Wait(std::chrono::milliseconds slice);
@@ -83,3 +87,10 @@ std::function<CProgress()> WaitProgress(std::int64_t totalMs);
 // Waits, pulsing, for a call that was stopped earlier to end; false when the
 // user stops this wait too (the call still runs).
 bool WaitForCall(CCallThread &thread, const CUiHooks *hooks, const CProgress &progress = {});
+
+// Waits at most `bound` for the call to end, pulsing as RunCall does but
+// heedless of Stop: for the short wrap-up of work that the user has stopped
+// already, which must end the command within the second that Stop allows.
+// True once the call has ended.
+bool FinishCall(CCallThread &thread, const CUiHooks *hooks, std::chrono::milliseconds bound,
+                const CProgress &progress = {});

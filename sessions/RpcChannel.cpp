@@ -23,6 +23,8 @@ namespace {
 // mebibyte arrives in few reads.
 constexpr unsigned int RECORD_BUFFER = 256 * 1024;
 constexpr int PORTMAPPER_PORT = 111;
+// A connect looks this often whether it was cut.
+constexpr int CUT_LOOK_MS = 20;
 
 int RemainingMs(const QDeadlineTimer &deadline)
 {
@@ -35,26 +37,50 @@ timeval ToTimeval(std::int64_t ms)
     return timeval{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
 }
 
-// Connects a stream socket before the deadline; -1 with errno set otherwise
-// (ETIMEDOUT when the deadline passed).
-int ConnectBefore(const sockaddr_in &address, const QDeadlineTimer &deadline)
+QString Trimmed(const char *text)
+{
+    return QString::fromLocal8Bit(text).trimmed();
+}
+
+} // namespace
+
+int CRpcChannel::ConnectBefore(const sockaddr_in &address, const QDeadlineTimer &deadline)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
-    auto fail = [fd](int error) {
+    auto fail = [this, fd](int error) {
+        {
+            std::lock_guard lock(m_lock);
+            m_fd = -1;
+        }
         ::close(fd);
         errno = error;
         return -1;
     };
+    {
+        std::lock_guard lock(m_lock);
+        if (m_cut) {
+            ::close(fd);
+            errno = ECANCELED;
+            return -1;
+        }
+        m_fd = fd;
+    }
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS)
             return fail(errno);
         pollfd p{fd, POLLOUT, 0};
         int ready;
-        do
-            ready = ::poll(&p, 1, RemainingMs(deadline));
-        while (ready < 0 && errno == EINTR);
+        for (;;) {
+            ready = ::poll(&p, 1, std::min(RemainingMs(deadline), CUT_LOOK_MS));
+            if (IsCut())
+                return fail(ECANCELED);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready != 0 || deadline.hasExpired())
+                break;
+        }
         if (ready < 0)
             return fail(errno);
         if (ready == 0)
@@ -72,13 +98,6 @@ int ConnectBefore(const sockaddr_in &address, const QDeadlineTimer &deadline)
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return fd;
 }
-
-QString Trimmed(const char *text)
-{
-    return QString::fromLocal8Bit(text).trimmed();
-}
-
-} // namespace
 
 CRpcChannel::ConnectFailure CRpcChannel::Connect(const sockaddr_in &address, rpcprog_t program,
                                                  rpcvers_t version, const QDeadlineTimer &deadline,
@@ -128,9 +147,29 @@ QString CRpcChannel::CallError() const
 
 void CRpcChannel::Close()
 {
+    {
+        // The descriptor closes with the client: a Cut after this point
+        // must not reach whatever file takes its number next.
+        std::lock_guard lock(m_lock);
+        m_fd = -1;
+    }
     if (m_client)
         clnt_destroy(m_client);
     m_client = nullptr;
+}
+
+void CRpcChannel::Cut()
+{
+    std::lock_guard lock(m_lock);
+    m_cut = true;
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR);
+}
+
+bool CRpcChannel::IsCut() const
+{
+    std::lock_guard lock(m_lock);
+    return m_cut;
 }
 
 bool CRpcChannel::LookUpPort(const sockaddr_in &host, rpcprog_t program, rpcvers_t version,
@@ -139,21 +178,22 @@ bool CRpcChannel::LookUpPort(const sockaddr_in &host, rpcprog_t program, rpcvers
 {
     sockaddr_in address = host;
     address.sin_port = htons(PORTMAPPER_PORT);
-    CRpcChannel portmapper;
-    connected = portmapper.Connect(address, PMAPPROG, PMAPVERS, deadline, error) == ConnectFailure::None;
+    connected = Connect(address, PMAPPROG, PMAPVERS, deadline, error) == ConnectFailure::None;
     if (!connected)
         return false;
     pmap query{program, version, IPPROTO_TCP, 0};
     u_long answer = 0;
-    CLIENT *client = portmapper.Client(RemainingMs(deadline));
+    CLIENT *client = Client(RemainingMs(deadline));
     // The channel's own time-out, set just above, wins over the call's.
     const timeval wait = ToTimeval(RemainingMs(deadline));
     if (clnt_call(client, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap),
                   reinterpret_cast<char *>(&query), reinterpret_cast<xdrproc_t>(xdr_u_long),
                   reinterpret_cast<char *>(&answer), wait) != RPC_SUCCESS) {
-        error = portmapper.CallError();
+        error = CallError();
+        Close();
         return false;
     }
+    Close();
     port = answer <= 65535 ? static_cast<std::uint16_t>(answer) : 0;
     return true;
 }

@@ -10,6 +10,39 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <memory>
+
+namespace {
+
+// One name lookup as the thread runs it: what it asks and what it found stay
+// here, where a lookup that outlives a stopped wait still finds them.
+struct CLookup
+{
+    CLookup() = default;
+    ~CLookup()
+    {
+        if (found)
+            freeaddrinfo(found);
+    }
+    CLookup(const CLookup &) = delete;
+    CLookup &operator=(const CLookup &) = delete;
+
+    void Run()
+    {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_ADDRCONFIG;
+        status = getaddrinfo(host.constData(), port.constData(), &hints, &found);
+    }
+
+    QByteArray host;
+    QByteArray port;
+    addrinfo *found = nullptr;
+    int status = 0;
+};
+
+} // namespace
 
 CSocketSession::CSocketSession(const CResource &resource, const CSessionOptions &options)
     : CSession(options), m_resource(resource)
@@ -31,28 +64,36 @@ QString CSocketSession::Where() const
 bool CSocketSession::Open(QString &error)
 {
     m_connection.Close();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo *found = nullptr;
-    const QByteArray host = m_resource.host.toUtf8();
-    const QByteArray port = QByteArray::number(m_resource.port);
-    const int lookup = getaddrinfo(host.constData(), port.constData(), &hints, &found);
-    if (lookup != 0) {
+    auto lookup = std::make_shared<CLookup>();
+    lookup->host = m_resource.host.toUtf8();
+    lookup->port = QByteArray::number(m_resource.port);
+    // The resolver cannot be cut short: a lookup that the user stops goes
+    // on by itself, and the next open waits for it.
+    QString threadError;
+    const CallEnd looked = RunCall(
+        m_lookups, m_options.hooks, [lookup]() { lookup->Run(); }, WaitProgress(m_options.openTimeoutMs), {},
+        std::chrono::milliseconds{0}, &threadError);
+    if (looked == CallEnd::Stopped) {
+        error = QStringLiteral("Connecting to %1 was stopped").arg(Where());
+        return false;
+    }
+    if (looked == CallEnd::NotStarted) {
+        error = QStringLiteral("Cannot find the host %1: %2").arg(m_resource.host, threadError);
+        return false;
+    }
+    if (lookup->status != 0) {
         error = QStringLiteral("Cannot find the host %1: %2")
-                    .arg(m_resource.host, QString::fromLocal8Bit(gai_strerror(lookup)));
+                    .arg(m_resource.host, QString::fromLocal8Bit(gai_strerror(lookup->status)));
         return false;
     }
     // Each address the name has, in the order the system gives them, until
     // one answers; the last failure is the one reported.
     CTcpConnection::WaitResult result;
-    for (const addrinfo *a = found; a; a = a->ai_next) {
+    for (const addrinfo *a = lookup->found; a; a = a->ai_next) {
         result = m_connection.Connect(a->ai_addr, a->ai_addrlen, m_options.openTimeoutMs, m_options.hooks);
         if (result.end == CTcpConnection::WaitEnd::Event && result.error == 0)
             break;
     }
-    freeaddrinfo(found);
     if (m_connection.IsOpen())
         return true;
     switch (result.end) {
@@ -88,7 +129,10 @@ bool CSocketSession::Write(std::string_view data, QString &error)
     // instrument's parser in the middle of a line: only a new connection
     // starts it afresh.
     m_connection.Close();
-    error = QStringLiteral("Error sending message to %1: %2").arg(Where(), SystemErrorText(failure));
+    if (failure == ECANCELED)
+        error = QStringLiteral("Sending the message to %1 stopped; the connection was closed").arg(Where());
+    else
+        error = QStringLiteral("Error sending message to %1: %2").arg(Where(), SystemErrorText(failure));
     return false;
 }
 

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/CallThread.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
 #include "sessions/TcpConnection.h"
@@ -12,6 +13,12 @@
 // TCP/IP link's connection without the request line. It answers each query
 // by itself with one reply ended by LF; a serial poll and a device clear
 // have no place on a raw socket, so they are refused with a reason.
+//
+// Every wait is in poll(), in slices with the window's pulse between them,
+// but for the name lookup, which blocks in the resolver: it runs on a thread
+// of the session's while the window waits. A wait that the user stops, or
+// a reply that does not end, closes the connection, so that nothing of it
+// reaches the next command, which connects anew.
 class CSocketSession : public CSession
 {
 public:
@@ -33,4 +40,5 @@ private:
 
     CResource m_resource;
     CTcpConnection m_connection;
+    CCallThread m_lookups;
 };

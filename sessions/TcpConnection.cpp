@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/TcpConnection.h"
 
+#include "common/CallThread.h"
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
 
@@ -19,8 +20,9 @@ namespace {
 
 using Clock = CTcpConnection::Clock;
 
-// Between two looks at the user's Stop, while a wait goes on.
-constexpr int PULSE_SLICE_MS = 50;
+// Between two looks at the user's Stop, while a wait goes on: the window
+// has its turn at least twice in the 40 ms that it asks for.
+constexpr int PULSE_SLICE_MS = static_cast<int>(CALL_PULSE_EVERY.count());
 // One receive of a reply takes at most this much.
 constexpr std::size_t READ_CHUNK = 256 * 1024;
 // One receive straight into a reply: large, so that a long block costs few

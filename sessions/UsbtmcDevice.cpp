@@ -4,6 +4,8 @@
 
 #include "sessions/ResourceParser.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -111,4 +113,42 @@ std::vector<CUsbtmcDevice> CUsbtmcDevice::List()
         devices.push_back(device);
     }
     return devices;
+}
+
+bool CUsbtmcDevice::Find(const CResource &resource, const QString &name, QString &node, QString &error)
+{
+    const std::vector<CUsbtmcDevice> devices = List();
+    const CUsbtmcDevice *chosen = nullptr;
+    for (const CUsbtmcDevice &device : devices) {
+        if (device.vendor != resource.vendor || device.product != resource.product ||
+            device.serial != resource.serial)
+            continue;
+        if (resource.usbInterface >= 0 && device.interfaceNumber != resource.usbInterface)
+            continue;
+        // Without an interface number, the instrument's first USBTMC
+        // interface.
+        if (!chosen || device.interfaceNumber < chosen->interfaceNumber)
+            chosen = &device;
+    }
+    if (chosen) {
+        node = chosen->node;
+        return true;
+    }
+    if (devices.empty()) {
+        error = QStringLiteral(
+                    "No USB instrument matches %1: the kernel's usbtmc driver serves none (there is no "
+                    "usbtmc device in /sys/class/usbmisc). Check that the instrument is plugged in and "
+                    "switched on, and that its USB port is set to USBTMC rather than to a disk or a "
+                    "serial port.")
+                    .arg(name);
+        return false;
+    }
+    QStringList found;
+    for (const CUsbtmcDevice &device : devices)
+        found << QStringLiteral("%1 (%2)").arg(device.ResourceString(), device.Description());
+    error =
+        QStringLiteral("No USB instrument matches %1. Connected: %2. Open one of these, or check the vendor "
+                       "and product ids and the serial number.")
+            .arg(name, found.join(QStringLiteral("; ")));
+    return false;
 }

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sessions/Resource.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -36,4 +38,8 @@ struct CUsbtmcDevice
     // Every device of the driver, by its number; empty when there is none
     // (or the driver is not loaded).
     static std::vector<CUsbtmcDevice> List();
+    // The device file of the instrument that `resource` names (without an
+    // interface number, its first USBTMC interface); false with the reason,
+    // which lists what is connected, `name` naming the resource.
+    static bool Find(const CResource &resource, const QString &name, QString &node, QString &error);
 };

@@ -10,12 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
+#include <memory>
+#include <string>
 
-#include <fcntl.h>
 #include <linux/ioctl.h>
 #include <linux/usb/tmc.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +29,9 @@ constexpr int MIN_DRIVER_TIMEOUT_MS = 100;
 constexpr int DRIVER_DEFAULT_TIMEOUT_MS = 5000;
 // Bit 0 of a transfer's attributes: it ends the message (EOM).
 constexpr std::uint8_t END_OF_MESSAGE = 0x01;
+// Once the user has stopped, the abort and the clear that follow get this
+// long to end before the window is given back.
+constexpr std::chrono::milliseconds WRAP_UP{500};
 
 // An ioctl that this kernel's driver does not know: it answers EBADRQC, the
 // kernel ENOTTY where the driver has no ioctl at all.
@@ -110,56 +112,48 @@ QStringList CUsbtmcSession::TakeNotes()
     return notes;
 }
 
-bool CUsbtmcSession::FindDevice(QString &error)
+bool CUsbtmcSession::Settle(QString &error)
 {
-    const std::vector<CUsbtmcDevice> devices = CUsbtmcDevice::List();
-    const CUsbtmcDevice *chosen = nullptr;
-    for (const CUsbtmcDevice &device : devices) {
-        if (device.vendor != m_resource.vendor || device.product != m_resource.product ||
-            device.serial != m_resource.serial)
-            continue;
-        if (m_resource.usbInterface >= 0 && device.interfaceNumber != m_resource.usbInterface)
-            continue;
-        // Without an interface number, the instrument's first USBTMC
-        // interface.
-        if (!chosen || device.interfaceNumber < chosen->interfaceNumber)
-            chosen = &device;
-    }
-    if (chosen) {
-        m_device = chosen->node;
+    if (m_file.Settle(m_options.hooks))
         return true;
-    }
-    if (devices.empty()) {
-        error = QStringLiteral(
-                    "No USB instrument matches %1: the kernel's usbtmc driver serves none (there is no "
-                    "usbtmc device in /sys/class/usbmisc). Check that the instrument is plugged in and "
-                    "switched on, and that its USB port is set to USBTMC rather than to a disk or a "
-                    "serial port.")
-                    .arg(Name());
-        return false;
-    }
-    QStringList found;
-    for (const CUsbtmcDevice &device : devices)
-        found << QStringLiteral("%1 (%2)").arg(device.ResourceString(), device.Description());
     error =
-        QStringLiteral("No USB instrument matches %1. Connected: %2. Open one of these, or check the vendor "
-                       "and product ids and the serial number.")
-            .arg(Name(), found.join(QStringLiteral("; ")));
+        QStringLiteral("Stopped while %1 was still finishing the command stopped before; nothing was sent.")
+            .arg(Name());
     return false;
+}
+
+CallEnd CUsbtmcSession::Ioctl(unsigned long request, void *argument, std::size_t size,
+                              CUsbtmcFile::CResult &result, const QString &what, QString &error)
+{
+    QString threadError;
+    const CallEnd end =
+        m_file.Ioctl(request, argument, size, m_options.hooks, EffectiveTimeoutMs(), result, threadError);
+    if (end == CallEnd::Stopped)
+        error = what;
+    else if (end == CallEnd::NotStarted)
+        error = QStringLiteral("Could not use %1 (%2): %3.").arg(Name(), m_device, threadError);
+    return end;
 }
 
 bool CUsbtmcSession::Open(QString &error)
 {
     Close();
-    if (!FindDevice(error))
+    if (!Settle(error) || !CUsbtmcDevice::Find(m_resource, Name(), m_device, error))
         return false;
-    const QByteArray path = m_device.toLocal8Bit();
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const int code = errno;
+    CUsbtmcFile::CResult opened;
+    QString threadError;
+    const CallEnd end =
+        m_file.Open(m_device.toLocal8Bit(), m_options.hooks, m_options.openTimeoutMs, opened, threadError);
+    const QString stopped =
+        QStringLiteral("Opening %1 (for %2) was stopped; nothing was left open.").arg(m_device, Name());
+    if (end != CallEnd::Done) {
+        error = end == CallEnd::Stopped
+                    ? stopped
+                    : QStringLiteral("Could not open %1 (for %2): %3.").arg(m_device, Name(), threadError);
+        return false;
+    }
+    if (opened.value != 0) {
+        const int code = opened.code;
         if (code == EACCES || code == EPERM)
             error =
                 QStringLiteral(
@@ -179,33 +173,36 @@ bool CUsbtmcSession::Open(QString &error)
                         .arg(m_device, Name(), SystemErrorText(code));
         return false;
     }
-    m_fd = fd;
     m_timeoutApplied = -1;
     m_canSetTimeout = true;
     m_canReadStatusByte = true;
 
+    // The driver's own settings, which an older kernel may lack; false when
+    // one failed otherwise or the user stopped.
+    const auto setUp = [&](unsigned long request, bool &supported, std::uint8_t value) {
+        CUsbtmcFile::CResult result;
+        if (Ioctl(request, &value, sizeof value, result, stopped, error) != CallEnd::Done) {
+            Close();
+            return false;
+        }
+        supported = result.value == 0;
+        if (!supported && !Unsupported(result.code)) {
+            error = IoFailure(QStringLiteral("set up"), result.code);
+            Close();
+            return false;
+        }
+        return true;
+    };
     // A read that times out is aborted by the driver itself, so that the
     // instrument does not keep the reply for the next one.
-    unsigned char on = 1;
-    m_autoAbort = ::ioctl(m_fd, USBTMC_IOCTL_AUTO_ABORT, &on) == 0;
-    if (!m_autoAbort) {
-        if (!Unsupported(errno)) {
-            error = IoFailure(QStringLiteral("set up"), errno);
-            Close();
-            return false;
-        }
+    if (!setUp(USBTMC_IOCTL_AUTO_ABORT, m_autoAbort, 1))
+        return false;
+    if (!m_autoAbort)
         Note(NoteNoAutoAbort());
-    }
-    std::uint8_t attributes = 0;
-    m_endOfMessageKnown = ::ioctl(m_fd, USBTMC_IOCTL_MSG_IN_ATTR, &attributes) == 0;
-    if (!m_endOfMessageKnown) {
-        if (!Unsupported(errno)) {
-            error = IoFailure(QStringLiteral("set up"), errno);
-            Close();
-            return false;
-        }
+    if (!setUp(USBTMC_IOCTL_MSG_IN_ATTR, m_endOfMessageKnown, 0))
+        return false;
+    if (!m_endOfMessageKnown)
         Note(NoteNoEndOfMessage());
-    }
     if (!ApplyTimeout(error)) {
         Close();
         return false;
@@ -215,9 +212,7 @@ bool CUsbtmcSession::Open(QString &error)
 
 void CUsbtmcSession::Close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_file.Close();
 }
 
 int CUsbtmcSession::EffectiveTimeoutMs() const
@@ -236,16 +231,21 @@ bool CUsbtmcSession::ApplyTimeout(QString &error)
     // The driver counts it for each transfer, and a read is one transfer per
     // piece: so it runs from the last bytes received, not from the command.
     __u32 value = static_cast<__u32>(wanted);
-    if (::ioctl(m_fd, USBTMC_IOCTL_SET_TIMEOUT, &value) == 0) {
+    CUsbtmcFile::CResult result;
+    if (Ioctl(USBTMC_IOCTL_SET_TIMEOUT, &value, sizeof value, result,
+              QStringLiteral("Setting the time-out of %1 was stopped; nothing was sent.").arg(Name()),
+              error) != CallEnd::Done)
+        return false;
+    if (result.value == 0) {
         m_timeoutApplied = wanted;
         return true;
     }
-    if (Unsupported(errno)) {
+    if (Unsupported(result.code)) {
         m_canSetTimeout = false;
         Note(NoteNoTimeout());
         return true;
     }
-    error = IoFailure(QStringLiteral("set the time-out of"), errno);
+    error = IoFailure(QStringLiteral("set the time-out of"), result.code);
     return false;
 }
 
@@ -262,8 +262,30 @@ QString CUsbtmcSession::IoFailure(const QString &what, int code)
     return QStringLiteral("Could not %1 %2 (%3): %4.").arg(what, Name(), device, SystemErrorText(code));
 }
 
+QString CUsbtmcSession::WrapUp(bool reading)
+{
+    const QString what = reading ? QStringLiteral("read") : QStringLiteral("write");
+    switch (m_file.TidyUp(reading ? USBTMC_IOCTL_ABORT_BULK_IN : USBTMC_IOCTL_ABORT_BULK_OUT, m_options.hooks,
+                          WRAP_UP)) {
+    case CUsbtmcFile::Tidied::Cleared:
+        return reading ? QStringLiteral("the read was aborted and the instrument's output cleared")
+                       : QStringLiteral("the write was aborted and the instrument cleared");
+    case CUsbtmcFile::Tidied::Pending:
+        return QStringLiteral(
+                   "the driver gives the %1 up within %2 ms; then it is aborted and the instrument "
+                   "cleared, before the next command")
+            .arg(what)
+            .arg(EffectiveTimeoutMs());
+    case CUsbtmcFile::Tidied::Broken:
+        break;
+    }
+    return QStringLiteral("the instrument could not be cleared, so its device file was closed");
+}
+
 bool CUsbtmcSession::Write(std::string_view data, QString &error)
 {
+    if (!Settle(error))
+        return false;
     if (!IsOpen()) {
         error = QStringLiteral("%1 is not open.").arg(Name());
         return false;
@@ -271,40 +293,60 @@ bool CUsbtmcSession::Write(std::string_view data, QString &error)
     if (!ApplyTimeout(error))
         return false;
     // The driver sends each write as one message with its end mark.
+    auto bytes = std::make_shared<const std::string>(data);
     std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t sent = ::write(m_fd, data.data() + done, data.size() - done);
-        if (sent < 0) {
-            const int code = errno;
-            if (code == EINTR)
-                continue;
-            if (code == ETIMEDOUT)
+    while (done < bytes->size()) {
+        CUsbtmcFile::CResult sent;
+        QString threadError;
+        const CallEnd end = m_file.Call(
+            [bytes, done](int fd) { return long{::write(fd, bytes->data() + done, bytes->size() - done)}; },
+            m_options.hooks, WaitProgress(EffectiveTimeoutMs()), sent, threadError);
+        if (end == CallEnd::Stopped) {
+            error = QStringLiteral("Sending the command to %1 was stopped; %2.").arg(Name(), WrapUp(false));
+            return false;
+        }
+        if (end == CallEnd::NotStarted) {
+            error = QStringLiteral("Could not write to %1 (%2): %3.").arg(Name(), m_device, threadError);
+            return false;
+        }
+        if (sent.value < 0) {
+            if (sent.code == ETIMEDOUT)
                 error = QStringLiteral("%1 did not take the command within %2 ms (time-out).")
                             .arg(Name())
                             .arg(EffectiveTimeoutMs());
             else
-                error = IoFailure(QStringLiteral("write to"), code);
+                error = IoFailure(QStringLiteral("write to"), sent.code);
             return false;
         }
-        done += static_cast<std::size_t>(sent);
+        done += static_cast<std::size_t>(sent.value);
     }
     return true;
 }
 
-void CUsbtmcSession::DropRestOfReply(bool partReceived)
+QString CUsbtmcSession::DropRestOfReply(bool partReceived)
 {
     // The driver's abort ends the transfer that timed out; what the
     // instrument still holds of a reply that had begun, or of one the driver
     // could not abort, only a device clear drops.
     if (m_autoAbort && !partReceived)
-        return;
-    if (::ioctl(m_fd, USBTMC_IOCTL_CLEAR) != 0)
+        return QString();
+    CUsbtmcFile::CResult cleared;
+    const QString stopped =
+        QStringLiteral(" The device clear that followed was stopped; the next command waits for it to end.");
+    QString said;
+    const CallEnd end = Ioctl(USBTMC_IOCTL_CLEAR, nullptr, 0, cleared, stopped, said);
+    if (end == CallEnd::Stopped)
+        return said;
+    if (end != CallEnd::Done || cleared.value != 0)
         Close();
+    return QString();
 }
 
 bool CUsbtmcSession::Read(CReply &reply, QString &error)
 {
     reply = CReply();
+    if (!Settle(error))
+        return false;
     if (!IsOpen()) {
         error = QStringLiteral("%1 is not open.").arg(Name());
         return false;
@@ -313,16 +355,35 @@ bool CUsbtmcSession::Read(CReply &reply, QString &error)
         return false;
 
     CReplyFramer framer(m_endOfMessageKnown ? ReplyEnd::Mark : ReplyEnd::Lf, m_options.maxReplyBytes);
-    std::vector<char> piece(READ_PIECE);
+    const auto progress = [&framer]() {
+        return CProgress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()};
+    };
+    const auto stopped = [&]() {
+        reply = framer.Take();
+        error = QStringLiteral("Reading the reply from %1 was stopped after %2 bytes; %3.")
+                    .arg(Name())
+                    .arg(reply.total)
+                    .arg(WrapUp(true));
+        return false;
+    };
     for (;;) {
-        const ssize_t got = ::read(m_fd, piece.data(), piece.size());
-        if (got < 0) {
-            const int code = errno;
-            if (code == EINTR)
-                continue;
+        // Each read has a buffer of its own: one the user stopped may still
+        // fill it.
+        auto piece = std::make_shared<QByteArray>(static_cast<qsizetype>(READ_PIECE), '\0');
+        CUsbtmcFile::CResult got;
+        QString threadError;
+        const CallEnd end = m_file.Read(piece, m_options.hooks, progress, got, threadError);
+        if (end == CallEnd::Stopped)
+            return stopped();
+        if (end == CallEnd::NotStarted) {
             reply = framer.Take();
-            if (code == ETIMEDOUT) {
-                DropRestOfReply(reply.total > 0);
+            error = QStringLiteral("Could not read from %1 (%2): %3.").arg(Name(), m_device, threadError);
+            return false;
+        }
+        if (got.value < 0) {
+            reply = framer.Take();
+            if (got.code == ETIMEDOUT) {
+                const QString more = DropRestOfReply(reply.total > 0);
                 error = reply.total > 0
                             ? QStringLiteral("The reply from %1 broke off after %2 bytes: nothing more "
                                              "came within %3 ms (time-out).")
@@ -332,35 +393,32 @@ bool CUsbtmcSession::Read(CReply &reply, QString &error)
                             : QStringLiteral("No reply from %1 within %2 ms (time-out).")
                                   .arg(Name())
                                   .arg(EffectiveTimeoutMs());
+                error += more;
                 return false;
             }
-            error = IoFailure(QStringLiteral("read from"), code);
+            error = IoFailure(QStringLiteral("read from"), got.code);
             return false;
         }
-        const auto size = static_cast<std::size_t>(got);
+        const auto size = static_cast<std::size_t>(got.value);
         // An empty transfer ends the reply whatever its flag says, so that a
         // device that sends nothing cannot keep us here.
-        bool end = size == 0 || size < piece.size();
+        bool ends = size == 0 || size < READ_PIECE;
         if (m_endOfMessageKnown && size > 0) {
             std::uint8_t attributes = 0;
-            if (::ioctl(m_fd, USBTMC_IOCTL_MSG_IN_ATTR, &attributes) == 0)
-                end = (attributes & END_OF_MESSAGE) != 0;
+            CUsbtmcFile::CResult asked;
+            QString said;
+            const CallEnd attributesEnd =
+                Ioctl(USBTMC_IOCTL_MSG_IN_ATTR, &attributes, sizeof attributes, asked, QString(), said);
+            if (attributesEnd == CallEnd::Stopped)
+                return stopped();
+            if (attributesEnd == CallEnd::Done && asked.value == 0)
+                ends = (attributes & END_OF_MESSAGE) != 0;
         }
-        framer.Feed(piece.data(), size, end);
+        framer.Feed(piece->constData(), size, ends);
         if (framer.Complete())
             break;
-        const CProgress progress{CProgress::Kind::Reply, framer.Received(), framer.ExpectedLength()};
-        if (m_options.hooks && !m_options.hooks->Pulse(progress)) {
-            reply = framer.Take();
-            if (::ioctl(m_fd, USBTMC_IOCTL_CLEAR) != 0)
-                Close();
-            error = QStringLiteral(
-                        "Reading the reply from %1 was stopped after %2 bytes; the instrument's output "
-                        "was cleared.")
-                        .arg(Name())
-                        .arg(reply.total);
-            return false;
-        }
+        if (m_options.hooks && !m_options.hooks->Pulse(progress()))
+            return stopped();
     }
     reply = framer.Take();
     return true;
@@ -368,17 +426,26 @@ bool CUsbtmcSession::Read(CReply &reply, QString &error)
 
 bool CUsbtmcSession::ReadStatusByte(std::uint8_t &status, QString &error)
 {
+    if (!Settle(error))
+        return false;
     if (!IsOpen()) {
         error = QStringLiteral("%1 is not open.").arg(Name());
         return false;
     }
     if (m_canReadStatusByte) {
         std::uint8_t value = 0;
-        if (::ioctl(m_fd, USBTMC488_IOCTL_READ_STB, &value) == 0) {
+        CUsbtmcFile::CResult result;
+        if (Ioctl(USBTMC488_IOCTL_READ_STB, &value, sizeof value, result,
+                  QStringLiteral("Reading the status byte of %1 was stopped; the next command waits for the "
+                                 "instrument to answer it.")
+                      .arg(Name()),
+                  error) != CallEnd::Done)
+            return false;
+        if (result.value == 0) {
             status = value;
             return true;
         }
-        const int code = errno;
+        const int code = result.code;
         if (code == ETIMEDOUT) {
             error = QStringLiteral("%1 did not give its status byte within %2 ms (time-out).")
                         .arg(Name())
@@ -406,17 +473,26 @@ bool CUsbtmcSession::ReadStatusByte(std::uint8_t &status, QString &error)
 
 bool CUsbtmcSession::Clear(QString &error)
 {
+    if (!Settle(error))
+        return false;
     if (!IsOpen()) {
         error = QStringLiteral("%1 is not open.").arg(Name());
         return false;
     }
-    if (::ioctl(m_fd, USBTMC_IOCTL_CLEAR) == 0)
+    CUsbtmcFile::CResult result;
+    if (Ioctl(
+            USBTMC_IOCTL_CLEAR, nullptr, 0, result,
+            QStringLiteral("The device clear of %1 was stopped; the next command waits for the instrument to "
+                           "finish it.")
+                .arg(Name()),
+            error) != CallEnd::Done)
+        return false;
+    if (result.value == 0)
         return true;
-    const int code = errno;
-    if (code == EPIPE) {
+    if (result.code == EPIPE) {
         error = QStringLiteral("%1 refused the device clear.").arg(Name());
         return false;
     }
-    error = IoFailure(QStringLiteral("clear"), code);
+    error = IoFailure(QStringLiteral("clear"), result.code);
     return false;
 }

@@ -307,6 +307,15 @@ bool InstrumentServer::HandleLine(int client, std::string line, long lineNumber)
                     ::close(client);
                 return false;
             }
+            if (m_options.closeAfterBytes >= 0) {
+                reply.bytes.resize(
+                    std::min(reply.bytes.size(), static_cast<std::size_t>(m_options.closeAfterBytes)));
+                reply.lateBytes = 0;
+                Reply(client, std::move(reply));
+                Say("closing the connection after the reply");
+                ::close(client);
+                return false;
+            }
             if (!Reply(client, std::move(reply))) {
                 ::close(client);
                 return false;

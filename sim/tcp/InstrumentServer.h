@@ -25,6 +25,7 @@ struct ServerOptions
     long replyBytes = -1;      // answer every request with this many bytes; -1: the model's response
     bool nul = false;          // put a NUL byte in the middle of every reply
     long resetAfterBytes = -1; // send only this many bytes of a reply, then reset; -1: whole replies
+    long closeAfterBytes = -1; // ... then close the connection (end-of-file) instead
     bool acceptNothing = false;
     bool scpi = false; // answer queries by themselves, as a SCPI instrument on a raw socket
     std::string logPath;

@@ -67,6 +67,8 @@ constexpr const char *USAGE =
     "                        anything the client sends with a reset\n"
     "  --reset-after-bytes K send only the first K bytes of a reply, then reset the\n"
     "                        connection\n"
+    "  --close-after-bytes K send only the first K bytes of a reply, then close the\n"
+    "                        connection (end-of-file)\n"
     "  --pieces K            send every reply in K pieces ...\n"
     "  --pause-ms P          ... with P milliseconds between them\n"
     "  --reply-bytes N       answer every request with N bytes\n"
@@ -150,6 +152,8 @@ int main(int argc, char **argv)
             options.hangUp = true;
         } else if (option == "--reset-after-bytes" && number(0, 16L * 1024 * 1024, value)) {
             options.resetAfterBytes = value;
+        } else if (option == "--close-after-bytes" && number(0, 16L * 1024 * 1024, value)) {
+            options.closeAfterBytes = value;
         } else if (option == "--pieces" && number(1, INT_MAX, value)) {
             options.pieces = static_cast<int>(value);
         } else if (option == "--pause-ms" && number(0, INT_MAX, value)) {

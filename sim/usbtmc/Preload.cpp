@@ -25,8 +25,15 @@
 //                                "0x1234:0x5678:TLX0002:1"
 //   TALLIX_SIM_USBTMC_MAX_PIECE  the most one read returns, to get short
 //                                reads before the end of a message (none)
-//   TALLIX_SIM_USBTMC_DELAY_MS   from a command to its reply's first byte (0)
+//   TALLIX_SIM_USBTMC_DELAY_MS   from a command to its reply's first byte (0);
+//                                longer than the I/O time-out, a read held
+//   TALLIX_SIM_USBTMC_DELAYED_REPLIES  only the first K replies of a device
+//                                (since it was plugged in) wait that delay
+//                                (default: every one)
 //   TALLIX_SIM_USBTMC_PIECE_DELAY_MS  before each later piece of a reply (0)
+//   TALLIX_SIM_USBTMC_HELD_WRITES  the first K writes of a device (since it
+//                                was plugged in) are never taken: each waits
+//                                out the time-out and fails with ETIMEDOUT (0)
 //   TALLIX_SIM_USBTMC_DENY       1: opening a device file fails with EACCES,
 //                                as for a user the file does not admit
 //   TALLIX_SIM_USBTMC_UNPLUGGED  1: the instruments are unplugged

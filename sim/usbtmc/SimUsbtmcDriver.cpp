@@ -43,6 +43,8 @@ const char *IoctlName(unsigned long request)
         return "CLEAR";
     case USBTMC_IOCTL_ABORT_BULK_IN:
         return "ABORT_BULK_IN";
+    case USBTMC_IOCTL_ABORT_BULK_OUT:
+        return "ABORT_BULK_OUT";
     default:
         return "other";
     }
@@ -78,6 +80,8 @@ std::vector<UsbtmcInstrument> SimUsbtmcDriver::SyncLocked()
         ++device.generation;
         device.model.reset();
         device.output.clear();
+        device.replies = 0;
+        device.heldWrites = 0;
         if (!key.empty())
             TraceLine(USBTMC_TRACE_VARIABLE, "plug usbtmc%d %s", i, key.c_str());
         else
@@ -209,13 +213,30 @@ ssize_t SimUsbtmcDriver::Read(int fd, void *buffer, std::size_t count)
 
 ssize_t SimUsbtmcDriver::Write(int fd, const void *buffer, std::size_t count)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     File *file = UsableLocked(fd);
     if (!file)
         return Failed("write", count);
     const std::string text(static_cast<const char *>(buffer), count);
-    TraceLine(USBTMC_TRACE_VARIABLE, "write %zu %s", count, Trimmed(text).c_str());
     Device &device = m_devices[file->index];
+    if (device.heldWrites < UsbtmcHeldWrites()) {
+        // The instrument takes none of it until the driver gives up.
+        ++device.heldWrites;
+        const bool reworked = UsbtmcKernelVersion() >= KERNEL_REWORKED;
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(reworked ? file->timeoutMs : FIXED_TIMEOUT_MS);
+        while (Clock::now() < deadline) {
+            lock.unlock();
+            SleepMs(POLL_MS);
+            lock.lock();
+            if (!UsableLocked(fd))
+                return Failed("write", count);
+        }
+        TraceLine(USBTMC_TRACE_VARIABLE, "write %zu %s -> timed out", count, Trimmed(text).c_str());
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    TraceLine(USBTMC_TRACE_VARIABLE, "write %zu %s", count, Trimmed(text).c_str());
     // One message may hold several lines; each reply queues behind the
     // replies not yet read.
     std::size_t start = 0;
@@ -229,7 +250,10 @@ ssize_t SimUsbtmcDriver::Write(int fd, const void *buffer, std::size_t count)
             continue;
         Message message;
         message.bytes = device.model.take();
-        message.readyAt = Clock::now() + std::chrono::milliseconds(UsbtmcReplyDelayMs());
+        const long delayed = UsbtmcDelayedReplies();
+        const bool late = delayed < 0 || device.replies < delayed;
+        ++device.replies;
+        message.readyAt = Clock::now() + std::chrono::milliseconds(late ? UsbtmcReplyDelayMs() : 0);
         device.output.push_back(std::move(message));
     }
     return static_cast<ssize_t>(count);
@@ -292,6 +316,9 @@ int SimUsbtmcDriver::Ioctl(int fd, unsigned long request, void *argument)
     case USBTMC_IOCTL_ABORT_BULK_IN:
         if (!device.output.empty() && device.output.front().at > 0)
             device.output.pop_front();
+        break;
+    case USBTMC_IOCTL_ABORT_BULK_OUT:
+        // A write is taken whole at once: there is never one to abort.
         break;
     default:
         errno = EBADRQC;

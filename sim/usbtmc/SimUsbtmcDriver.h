@@ -66,6 +66,8 @@ private:
         std::deque<Message> output;
         std::string key; // empty while nothing is plugged in here
         unsigned generation = 0;
+        long replies = 0;    // since it was plugged in
+        long heldWrites = 0; // since it was plugged in
     };
     struct File
     {

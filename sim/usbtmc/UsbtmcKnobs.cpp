@@ -77,9 +77,19 @@ long UsbtmcReplyDelayMs()
     return EnvNumber("TALLIX_SIM_USBTMC_DELAY_MS", 0);
 }
 
+long UsbtmcDelayedReplies()
+{
+    return EnvNumber("TALLIX_SIM_USBTMC_DELAYED_REPLIES", -1);
+}
+
 long UsbtmcPieceDelayMs()
 {
     return EnvNumber("TALLIX_SIM_USBTMC_PIECE_DELAY_MS", 0);
+}
+
+long UsbtmcHeldWrites()
+{
+    return EnvNumber("TALLIX_SIM_USBTMC_HELD_WRITES", 0);
 }
 
 bool UsbtmcOpenDenied()

@@ -29,7 +29,13 @@ long UsbtmcMaxPiece();
 // From a command's write to its reply's first byte, and between the pieces
 // of a reply.
 long UsbtmcReplyDelayMs();
+// How many replies of a device, since it was plugged in, wait that delay;
+// -1: every one.
+long UsbtmcDelayedReplies();
 long UsbtmcPieceDelayMs();
+// How many writes of a device, since it was plugged in, the instrument
+// never takes: each fails once the file's time-out has passed.
+long UsbtmcHeldWrites();
 // Whether opening the device file is refused (EACCES).
 bool UsbtmcOpenDenied();
 // What the first call on a device file fails with once its instrument is

@@ -36,8 +36,6 @@ constexpr int REASON_END = 4;
 constexpr int ERR_DEVICE_NOT_ACCESSIBLE = 3;
 constexpr int ERR_INVALID_LINK = 4;
 constexpr int ERR_PARAMETER = 5;
-constexpr int ERR_CHANNEL_NOT_ESTABLISHED = 6;
-constexpr int ERR_NOT_SUPPORTED = 8;
 constexpr int ERR_LOCKED = 11;
 constexpr int ERR_NO_LOCK = 12;
 constexpr int ERR_IO_TIMEOUT = 15;
@@ -156,7 +154,12 @@ int Vxi11Server::Listen()
         std::fprintf(stderr, "tallix-vxi11-server: libtirpc would not serve the channels\n");
         return 1;
     }
-    if (m_options.portmapper) {
+    if (m_options.silentPortmapper) {
+        int bound = 0;
+        m_silentListener = BindListener(SOCK_STREAM, PORTMAPPER_PORT, bound);
+        if (m_silentListener < 0)
+            return fail("the silent portmapper", PORTMAPPER_PORT);
+    } else if (m_options.portmapper) {
         int bound = 0;
         const int tcp = BindListener(SOCK_STREAM, PORTMAPPER_PORT, bound);
         if (tcp < 0)
@@ -213,7 +216,16 @@ int Vxi11Server::Run(volatile std::sig_atomic_t &stop)
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count();
         const timespec limit{static_cast<time_t>(std::max<long long>(ms, 0) / 1000),
                              static_cast<long>(std::max<long long>(ms, 0) % 1000 * 1000000)};
-        const int ready = ppoll(fds.data(), fds.size(), &limit, &open);
+        const std::size_t served = fds.size();
+        if (m_silentListener >= 0) {
+            fds.push_back(pollfd{m_silentListener, POLLIN, 0});
+            for (const int client : m_silentClients)
+                fds.push_back(pollfd{client, POLLIN, 0});
+        }
+        int ready = ppoll(fds.data(), fds.size(), &limit, &open);
+        if (ready > 0 && m_silentListener >= 0)
+            ready -= ServeSilently(fds, static_cast<int>(served));
+        fds.resize(served);
         if (ready > 0)
             svc_getreq_poll(fds.data(), ready);
         RunDue(false);
@@ -221,6 +233,50 @@ int Vxi11Server::Run(volatile std::sig_atomic_t &stop)
     }
     RunDue(true);
     return 0;
+}
+
+int Vxi11Server::ServeSilently(std::vector<pollfd> &fds, int first)
+{
+    // The portmapper that takes every connection and reads every call, and
+    // answers none. Returns how many of the ready descriptors were its own.
+    int own = 0;
+    std::vector<int> clients;
+    for (std::size_t i = static_cast<std::size_t>(first); i < fds.size(); ++i) {
+        const pollfd &p = fds[i];
+        if (p.revents != 0)
+            ++own;
+        if (p.fd == m_silentListener) {
+            if (p.revents != 0) {
+                const int client = ::accept4(m_silentListener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client >= 0) {
+                    clients.push_back(client);
+                    Trace("portmap connection taken, never answered");
+                }
+            }
+            continue;
+        }
+        if (p.revents != 0) {
+            char scratch[4096];
+            const ssize_t got = ::recv(p.fd, scratch, sizeof scratch, MSG_DONTWAIT);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                ::close(p.fd);
+                continue;
+            }
+            if (got > 0)
+                Trace("portmap call of %zd bytes, never answered", got);
+        }
+        clients.push_back(p.fd);
+    }
+    m_silentClients = std::move(clients);
+    return own;
+}
+
+bool Vxi11Server::Holds(long ms, long &served) const
+{
+    if (ms <= 0 || (m_options.holdCount >= 0 && served >= m_options.holdCount))
+        return false;
+    ++served;
+    return true;
 }
 
 void Vxi11Server::RunDue(bool all)
@@ -302,48 +358,57 @@ std::function<void(int)> Vxi11Server::LateError(const char *call, int link, svc_
     };
 }
 
-bool Vxi11Server::CreateLink(const Create_LinkParms &parms, Create_LinkResp &result, svc_req *request)
+Create_LinkResp Vxi11Server::MakeLink(const std::string &name, bool lockDevice, int fd)
 {
-    const std::string name = parms.device ? parms.device : "";
-    result = Create_LinkResp{};
+    Create_LinkResp result{};
     const auto known = std::find_if(m_options.devices.begin(), m_options.devices.end(),
                                     [&](const std::string &device) { return SameName(device, name); });
     if (known == m_options.devices.end()) {
         result.error = ERR_DEVICE_NOT_ACCESSIBLE;
-    } else {
-        const int link = m_nextLink++;
-        m_links[link] = Link{*known, request->rq_xprt->xp_fd};
-        result.lid = link;
-        result.abortPort = static_cast<unsigned short>(m_abortPort);
-        result.maxRecvSize = m_options.maxRecvSize;
-        if (parms.lockDevice) {
-            if (LockError(link) == 0)
-                m_devices[*known].lockedBy = link;
-            else
-                result.error = ERR_LOCKED;
-        }
+        return result;
     }
-    Trace("create_link client=%d device=%s lock=%d -> error %d lid %d abort %u max %u", parms.clientId,
-          name.c_str(), parms.lockDevice ? 1 : 0, result.error, result.lid, result.abortPort,
-          result.maxRecvSize);
+    const int link = m_nextLink++;
+    m_links[link] = Link{*known, fd};
+    result.lid = link;
+    result.abortPort = static_cast<unsigned short>(m_abortPort);
+    result.maxRecvSize = m_options.maxRecvSize;
+    if (lockDevice) {
+        if (LockError(link) == 0)
+            m_devices[*known].lockedBy = link;
+        else
+            result.error = ERR_LOCKED;
+    }
+    return result;
+}
+
+bool Vxi11Server::CreateLink(const Create_LinkParms &parms, Create_LinkResp &result, svc_req *request)
+{
+    const std::string name = parms.device ? parms.device : "";
+    const int client = parms.clientId;
+    const bool lock = parms.lockDevice != 0;
+    SVCXPRT *transport = request->rq_xprt;
+    auto trace = [this, client, name, lock](const Create_LinkResp &made) {
+        Trace("create_link client=%d device=%s lock=%d -> error %d lid %d abort %u max %u", client,
+              name.c_str(), lock ? 1 : 0, made.error, made.lid, made.abortPort, made.maxRecvSize);
+    };
+    if (Holds(m_options.holdCreateLinkMs, m_heldLinks)) {
+        // No link exists yet that an abort could name: only the hold ends it.
+        Defer(request, -1, m_options.holdCreateLinkMs, [this, name, lock, transport, trace](int) {
+            Create_LinkResp made = MakeLink(name, lock, transport->xp_fd);
+            trace(made);
+            svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Create_LinkResp),
+                          reinterpret_cast<caddr_t>(&made));
+        });
+        return false;
+    }
+    result = MakeLink(name, lock, transport->xp_fd);
+    trace(result);
     return true;
 }
 
-bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result, svc_req *request)
+Device_WriteResp Vxi11Server::TakeWrite(int link, const char *data, unsigned int size, int flags)
 {
-    const int link = parms.lid;
-    const unsigned int size = parms.data.data_len;
-    const int flags = parms.flags;
-    result = Device_WriteResp{};
-    SVCXPRT *transport = request->rq_xprt;
-    auto later = [this, link, size, flags, transport](int error) {
-        Device_WriteResp answer{error, 0};
-        Trace("device_write lid=%d size=%u flags=%d -> error %d size 0", link, size, flags, error);
-        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp),
-                      reinterpret_cast<caddr_t>(&answer));
-    };
-    if (!WaitForLock(link, flags, parms.lock_timeout, request, later))
-        return false;
+    Device_WriteResp result{};
     Device *device = DeviceOf(link);
     if (!device)
         result.error = ERR_INVALID_LINK;
@@ -355,7 +420,7 @@ bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result
         // A device that takes part of a write leaves the rest, and with it
         // the END of its last byte, to the client's next write.
         const unsigned int taken = m_options.takeAtMost > 0 ? std::min(size, m_options.takeAtMost) : size;
-        device->input.append(parms.data.data_val, taken);
+        device->input.append(data, taken);
         result.size = taken;
         if ((flags & FLAG_END) != 0 && taken == size) {
             std::string message;
@@ -376,6 +441,38 @@ bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result
     }
     Trace("device_write lid=%d size=%u flags=%d -> error %d size %u", link, size, flags, result.error,
           result.size);
+    return result;
+}
+
+bool Vxi11Server::Write(const Device_WriteParms &parms, Device_WriteResp &result, svc_req *request)
+{
+    const int link = parms.lid;
+    const unsigned int size = parms.data.data_len;
+    const int flags = parms.flags;
+    SVCXPRT *transport = request->rq_xprt;
+    auto later = [this, link, size, flags, transport](int error) {
+        Device_WriteResp answer{error, 0};
+        Trace("device_write lid=%d size=%u flags=%d -> error %d size 0", link, size, flags, error);
+        svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp),
+                      reinterpret_cast<caddr_t>(&answer));
+    };
+    if (!WaitForLock(link, flags, parms.lock_timeout, request, later))
+        return false;
+    if (Holds(m_options.holdWriteMs, m_heldWrites)) {
+        // The device takes the bytes only when it answers; aborted, it
+        // never does.
+        const std::string data(parms.data.data_val, size);
+        Defer(request, link, m_options.holdWriteMs, [this, link, data, flags, transport, later](int error) {
+            if (error != 0)
+                return later(error);
+            Device_WriteResp answer =
+                TakeWrite(link, data.data(), static_cast<unsigned int>(data.size()), flags);
+            svc_sendreply(transport, reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp),
+                          reinterpret_cast<caddr_t>(&answer));
+        });
+        return false;
+    }
+    result = TakeWrite(link, parms.data.data_val, size, flags);
     return true;
 }
 
@@ -469,19 +566,30 @@ bool Vxi11Server::ReadStatusByte(const Device_GenericParms &parms, Device_ReadSt
     return true;
 }
 
-bool Vxi11Server::Clear(const Device_GenericParms &parms, Device_Error &result, svc_req *request)
+int Vxi11Server::ClearDevice(int link)
 {
-    const int link = parms.lid;
-    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request,
-                     LateError("device_clear", link, request)))
-        return false;
     Device *device = DeviceOf(link);
-    result.error = device ? LockError(link) : ERR_INVALID_LINK;
-    if (result.error == 0) {
+    const int error = device ? LockError(link) : ERR_INVALID_LINK;
+    if (error == 0) {
         device->input.clear();
         device->sent = device->output.size();
         device->model.take();
     }
+    return error;
+}
+
+bool Vxi11Server::Clear(const Device_GenericParms &parms, Device_Error &result, svc_req *request)
+{
+    const int link = parms.lid;
+    const std::function<void(int)> late = LateError("device_clear", link, request);
+    if (!WaitForLock(link, parms.flags, parms.lock_timeout, request, late))
+        return false;
+    if (Holds(m_options.holdClearMs, m_heldClears)) {
+        Defer(request, link, m_options.holdClearMs,
+              [this, link, late](int error) { late(error != 0 ? error : ClearDevice(link)); });
+        return false;
+    }
+    result.error = ClearDevice(link);
     Trace("device_clear lid=%d -> error %d", link, result.error);
     return true;
 }
@@ -547,124 +655,3 @@ bool Vxi11Server::Abort(Device_Link link, Device_Error &result)
 }
 
 } // namespace tallixsim
-
-using tallixsim::Vxi11Server;
-
-// The procedures that the generated dispatch calls, with C linkage as its
-// header declares them.
-bool_t create_link_1_svc(Create_LinkParms *parms, Create_LinkResp *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->CreateLink(*parms, *result, request);
-}
-
-bool_t device_write_1_svc(Device_WriteParms *parms, Device_WriteResp *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Write(*parms, *result, request);
-}
-
-bool_t device_read_1_svc(Device_ReadParms *parms, Device_ReadResp *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Read(*parms, *result, request);
-}
-
-bool_t device_readstb_1_svc(Device_GenericParms *parms, Device_ReadStbResp *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->ReadStatusByte(*parms, *result, request);
-}
-
-bool_t device_trigger_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Generic("device_trigger", *parms, *result, request);
-}
-
-bool_t device_clear_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Clear(*parms, *result, request);
-}
-
-bool_t device_remote_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Generic("device_remote", *parms, *result, request);
-}
-
-bool_t device_local_1_svc(Device_GenericParms *parms, Device_Error *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Generic("device_local", *parms, *result, request);
-}
-
-bool_t device_lock_1_svc(Device_LockParms *parms, Device_Error *result, struct svc_req *request)
-{
-    return Vxi11Server::Instance()->Lock(*parms, *result, request);
-}
-
-bool_t device_unlock_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
-{
-    return Vxi11Server::Instance()->Unlock(*link, *result);
-}
-
-bool_t device_enable_srq_1_svc(Device_EnableSrqParms *parms, Device_Error *result, struct svc_req *)
-{
-    result->error = 0;
-    Vxi11Server::Instance()->Trace("device_enable_srq lid=%d enable=%d -> error 0", parms->lid,
-                                   parms->enable ? 1 : 0);
-    return TRUE;
-}
-
-bool_t device_docmd_1_svc(Device_DocmdParms *parms, Device_DocmdResp *result, struct svc_req *)
-{
-    // The simulated instrument is no gateway's bus: it has no commands of
-    // its own to take.
-    *result = Device_DocmdResp{};
-    result->error = tallixsim::ERR_NOT_SUPPORTED;
-    Vxi11Server::Instance()->Trace("device_docmd lid=%d cmd=0x%x -> error %d", parms->lid, parms->cmd,
-                                   result->error);
-    return TRUE;
-}
-
-bool_t destroy_link_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
-{
-    return Vxi11Server::Instance()->DestroyLink(*link, *result);
-}
-
-bool_t create_intr_chan_1_svc(Device_RemoteFunc *, Device_Error *result, struct svc_req *)
-{
-    result->error = tallixsim::ERR_NOT_SUPPORTED;
-    Vxi11Server::Instance()->Trace("create_intr_chan -> error %d", result->error);
-    return TRUE;
-}
-
-bool_t destroy_intr_chan_1_svc(void *, Device_Error *result, struct svc_req *)
-{
-    result->error = tallixsim::ERR_CHANNEL_NOT_ESTABLISHED;
-    Vxi11Server::Instance()->Trace("destroy_intr_chan -> error %d", result->error);
-    return TRUE;
-}
-
-bool_t device_abort_1_svc(Device_Link *link, Device_Error *result, struct svc_req *)
-{
-    return Vxi11Server::Instance()->Abort(*link, *result);
-}
-
-// The interrupt channel is the client's to serve; the simulated instrument
-// never registers it.
-bool_t device_intr_srq_1_svc(Device_SrqParms *, void *, struct svc_req *)
-{
-    return FALSE;
-}
-
-// The answers point into the server's own buffers, which outlive them: there
-// is nothing to free.
-int device_core_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
-{
-    return 1;
-}
-
-int device_async_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
-{
-    return 1;
-}
-
-int device_intr_1_freeresult(SVCXPRT *, xdrproc_t, caddr_t)
-{
-    return 1;
-}

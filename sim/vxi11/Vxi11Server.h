@@ -32,6 +32,14 @@ struct Vxi11Options
     long lateMs = 0;             // a read answers this late, whatever its time-out
     long lateReads = -1;         // how many reads are late; -1: all
     bool portmapper = false;     // answer the portmapper's GETPORT on port 111
+    // Instead: take connections on TCP port 111, read them and never answer.
+    bool silentPortmapper = false;
+    // A write, a clear or a create_link is answered this late (0: at once);
+    // an abort ends a held write or clear at once, with error 23.
+    long holdWriteMs = 0;
+    long holdClearMs = 0;
+    long holdCreateLinkMs = 0;
+    long holdCount = -1; // how many of each held call are held; -1: all
     std::string tracePath;
 };
 
@@ -110,6 +118,15 @@ private:
     // The late answer of a call that replies with nothing but an error.
     std::function<void(int)> LateError(const char *call, int link, svc_req *request);
     void FillRead(Device &device, const Device_ReadParms &parms, Device_ReadResp &result);
+    // Whether the next call of a kind that `ms` holds is held; `served`
+    // counts those held so far.
+    bool Holds(long ms, long &served) const;
+    // What the calls do once they are answered.
+    Create_LinkResp MakeLink(const std::string &name, bool lockDevice, int fd);
+    Device_WriteResp TakeWrite(int link, const char *data, unsigned int size, int flags);
+    int ClearDevice(int link);
+    // The portmapper that never answers: its listener and connections.
+    int ServeSilently(std::vector<pollfd> &fds, int ready);
     void RunDue(bool all);
     void ForgetClosedLinks();
     int BindListener(int type, int port, int &bound);
@@ -120,6 +137,11 @@ private:
     std::vector<Deferred> m_deferred;
     int m_nextLink = 1;
     long m_lateServed = 0;
+    long m_heldWrites = 0;
+    long m_heldClears = 0;
+    long m_heldLinks = 0;
+    int m_silentListener = -1;
+    std::vector<int> m_silentClients;
     int m_corePort = 0;
     int m_abortPort = 0;
     FILE *m_trace = nullptr;

@@ -5,6 +5,8 @@
 // for clients written elsewhere. With --portmapper it answers the portmapper
 // on port 111 itself (run it in a network namespace of its own, or as root
 // where no portmapper runs); without, clients need the core port it prints.
+// Its --hold-* options make a device that keeps a call, and
+// --silent-portmapper a host whose portmapper never answers.
 #include "sim/model/SimSupport.h"
 #include "sim/vxi11/Vxi11Server.h"
 
@@ -48,6 +50,15 @@ constexpr const char *USAGE =
     "                        error 11 (after their lock time-out when they wait)\n"
     "  --late-ms N           a read answers N ms late, past its own time-out\n"
     "  --late-reads K        ... only the first K reads (default: every one)\n"
+    "  --hold-write MS       a write is answered MS ms late, whatever its time-out,\n"
+    "                        and the device takes its bytes only then; an abort ends\n"
+    "                        it at once with error 23, the bytes not taken\n"
+    "  --hold-clear MS       a device clear is answered MS ms late (an abort ends it)\n"
+    "  --hold-create-link MS a create_link is answered MS ms late\n"
+    "  --hold-count K        ... only the first K calls of each kind held (default:\n"
+    "                        every one)\n"
+    "  --silent-portmapper   instead of --portmapper: take connections on TCP port\n"
+    "                        111 and read their calls, but never answer one\n"
     "  --trace FILE          append one line for every call to FILE\n"
     "Prints \"listening on ADDRESS:PORT\" (the core channel) when ready; SIGTERM or\n"
     "SIGINT ends it.\n";
@@ -92,6 +103,16 @@ int main(int argc, char **argv)
             options.lateMs = value;
         } else if (option == "--late-reads" && number(0, LONG_MAX, value)) {
             options.lateReads = value;
+        } else if (option == "--hold-write" && number(1, INT_MAX, value)) {
+            options.holdWriteMs = value;
+        } else if (option == "--hold-clear" && number(1, INT_MAX, value)) {
+            options.holdClearMs = value;
+        } else if (option == "--hold-create-link" && number(1, INT_MAX, value)) {
+            options.holdCreateLinkMs = value;
+        } else if (option == "--hold-count" && number(0, LONG_MAX, value)) {
+            options.holdCount = value;
+        } else if (option == "--silent-portmapper") {
+            options.silentPortmapper = true;
         } else if (option == "--trace" && i + 1 < argc) {
             options.tracePath = argv[++i];
         } else {

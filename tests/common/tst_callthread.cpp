@@ -50,6 +50,7 @@ private slots:
     void droppedWhileACallRunsWaitsForNothing();
     void withoutPulsesTheCallRunsOnTheCallersThread();
     void queuedCallsFollowTheRunningOne();
+    void afterRunsOnceTheRunningCallHasEnded();
 };
 
 void tst_CallThread::pulsesWhileTheCallBlocks()
@@ -169,6 +170,38 @@ void tst_CallThread::queuedCallsFollowTheRunningOne()
     QVERIFY(thread.Wait(5s));
     QVERIFY(ranOn != std::thread::id());
     QVERIFY(ranOn != std::this_thread::get_id());
+}
+
+void tst_CallThread::afterRunsOnceTheRunningCallHasEnded()
+{
+    CCallThread thread;
+    auto gate = std::make_shared<CGate>();
+    auto followedTheEnd = std::make_shared<std::atomic<bool>>(false);
+    QVERIFY(thread.Start([gate]() {
+        gate->opened.wait();
+        gate->ended = true;
+    }));
+    QVERIFY(thread.After([gate, followedTheEnd]() { *followedTheEnd = gate->ended.load(); }));
+    QVERIFY(!thread.After([]() {}));
+
+    // The wrap-up wait keeps its bound although every pulse says stop, and
+    // gives the window its pulses meanwhile.
+    CPulses pulses;
+    pulses.stopAt = 1;
+    const auto started = std::chrono::steady_clock::now();
+    QVERIFY(!FinishCall(thread, &pulses.hooks, 200ms));
+    QVERIFY(std::chrono::steady_clock::now() - started >= 190ms);
+    QVERIFY2(pulses.at.size() >= 3, qPrintable(QString::number(pulses.at.size())));
+
+    gate->open.set_value();
+    QVERIFY(FinishCall(thread, &pulses.hooks, 5s));
+    QVERIFY(*followedTheEnd);
+
+    // With nothing running it starts at once.
+    auto ran = std::make_shared<std::atomic<bool>>(false);
+    QVERIFY(thread.After([ran]() { *ran = true; }));
+    QVERIFY(FinishCall(thread, nullptr, 5s));
+    QVERIFY(*ran);
 }
 
 QTEST_GUILESS_MAIN(tst_CallThread)

@@ -5,6 +5,7 @@
 #include "sessions/UsbtmcDevice.h"
 #include "sessions/UsbtmcFinder.h"
 #include "sessions/UsbtmcSession.h"
+#include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 
 #include <QFile>
@@ -102,6 +103,8 @@ private slots:
     void replies();
     void timeOuts_data();
     void timeOuts();
+    void stopGivesTheWindowBack_data();
+    void stopGivesTheWindowBack();
     void statusByteAndClear_data();
     void statusByteAndClear();
     void unplugged_data();
@@ -319,6 +322,60 @@ void tst_UsbtmcSession::timeOuts()
     VerifyNextQueryAnswered(session);
 }
 
+void tst_UsbtmcSession::stopGivesTheWindowBack_data()
+{
+    QTest::addColumn<QStringList>("knobs");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<bool>("writeHeld"); // else the read is
+    QTest::addColumn<QString>("errorSays");
+
+    // Only the first reply is late: the next query's comes at once.
+    QTest::newRow("read held") << QStringList{QStringLiteral("DELAY_MS=60000"),
+                                              QStringLiteral("DELAYED_REPLIES=1")}
+                               << QByteArray("*IDN?\n") << false
+                               << QStringLiteral("was stopped after 0 bytes");
+    QTest::newRow("read held after the first piece")
+        << QStringList{QStringLiteral("MAX_PIECE=1000"), QStringLiteral("PIECE_DELAY_MS=60000")}
+        << QByteArray("DATA? 5000\n") << false << QStringLiteral("was stopped after 1000 bytes");
+    QTest::newRow("write held") << QStringList{QStringLiteral("HELD_WRITES=1")} << QByteArray("*IDN?\n")
+                                << true
+                                << QStringLiteral(
+                                       "Sending the command to USB0::0x1AB1::0x04CE::TLX0001::INSTR "
+                                       "was stopped; the driver gives the write up within 3000 ms");
+}
+
+// The driver keeps a transfer until its time-out: Stop gives the window back
+// within a second all the same, with pulses all the while, and the next
+// query waits for the transfer to be given up, aborted and cleared, and gets
+// its own reply.
+void tst_UsbtmcSession::stopGivesTheWindowBack()
+{
+    QFETCH(QStringList, knobs);
+    QFETCH(QByteArray, command);
+    QFETCH(bool, writeHeld);
+    QFETCH(QString, errorSays);
+    SetKnobs(knobs);
+
+    CStopHooks stop;
+    CUsbtmcSession session(DefaultResource(), Options(3000, DEFAULT_MAX_REPLY_BYTES, &stop.hooks));
+    QString error;
+    QVERIFY2(session.Open(error), qPrintable(error));
+    const std::string_view sent(command.constData(), static_cast<std::size_t>(command.size()));
+    if (!writeHeld)
+        QVERIFY2(session.Write(sent, error), qPrintable(error));
+    stop.Begin(std::chrono::milliseconds(300));
+    CReply reply;
+    QVERIFY(writeHeld ? !session.Write(sent, error) : !session.Read(reply, error));
+    const CStopHooks::CWatch watch = stop.End();
+    QVERIFY2(watch.sinceStop && *watch.sinceStop < std::chrono::milliseconds(1500), qPrintable(watch.Text()));
+    QVERIFY2(watch.largestGap < std::chrono::milliseconds(100), qPrintable(watch.Text()));
+    QVERIFY2(error.contains(errorSays), qPrintable(error));
+
+    stop.Begin();
+    VerifyNextQueryAnswered(session);
+    QVERIFY2(stop.End().largestGap < std::chrono::milliseconds(100), qPrintable(stop.End().Text()));
+}
+
 void tst_UsbtmcSession::statusByteAndClear_data()
 {
     QTest::addColumn<QStringList>("knobs");
@@ -392,8 +449,9 @@ void tst_UsbtmcSession::unplugged()
 
     // The cable is pulled while the first piece is being shown.
     CUiHooks hooks;
-    hooks.pulse = [&](const CProgress &) {
-        unplug();
+    hooks.pulse = [&](const CProgress &progress) {
+        if (progress.done > 0)
+            unplug();
         return true;
     };
     CUsbtmcSession session(DefaultResource(), Options(2000, DEFAULT_MAX_REPLY_BYTES, &hooks));

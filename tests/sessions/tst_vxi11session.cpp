@@ -4,6 +4,7 @@
 #include "sessions/SessionTable.h"
 #include "sessions/Vxi11Finder.h"
 #include "sessions/Vxi11Session.h"
+#include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/Vxi11ServerProcess.h"
@@ -15,19 +16,24 @@
 namespace {
 
 const QByteArray IDENTITY("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
+// A name that only the silent name server is asked for.
+const QString UNANSWERED_NAME = QStringLiteral("held.invalid");
+bool g_silentResolver = false;
 
 std::unique_ptr<CSession> MakeVxi11(const QString &device, int ioTimeoutMs,
                                     std::int64_t maxReplyBytes = DEFAULT_MAX_REPLY_BYTES,
-                                    const CUiHooks *hooks = nullptr)
+                                    const CUiHooks *hooks = nullptr,
+                                    const QString &host = QStringLiteral("127.0.0.1"),
+                                    int openTimeoutMs = 3000)
 {
     CResource resource;
-    resource.text = QStringLiteral("TCPIP::127.0.0.1::%1::INSTR").arg(device);
+    resource.text = QStringLiteral("TCPIP::%1::%2::INSTR").arg(host, device);
     resource.interfaceType = ResourceInterface::Tcpip;
     resource.resourceClass = ResourceClass::Instr;
-    resource.host = QStringLiteral("127.0.0.1");
+    resource.host = host;
     resource.lanDevice = device;
     CSessionOptions options;
-    options.openTimeoutMs = 3000;
+    options.openTimeoutMs = openTimeoutMs;
     options.ioTimeoutMs = ioTimeoutMs;
     options.maxReplyBytes = maxReplyBytes;
     options.hooks = hooks;
@@ -228,25 +234,25 @@ private slots:
     {
         QTest::addColumn<QStringList>("serverArguments");
         QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<int>("allowedPulses"); // -1: no progress hooks
+        QTest::addColumn<bool>("stopOnceBytesCame"); // else no progress hooks
         QTest::addColumn<QString>("expected");
         QTest::addColumn<bool>("aborted");
 
         // Nothing was asked: the device ends the read itself with its
         // time-out.
-        QTest::newRow("device times out")
-            << QStringList() << QByteArray() << -1 << QStringLiteral("VXI-11 error 15: I/O timeout") << false;
+        QTest::newRow("device times out") << QStringList() << QByteArray() << false
+                                          << QStringLiteral("VXI-11 error 15: I/O timeout") << false;
         // The device holds the read past its time-out: only the abort
         // channel frees the core channel for the clear.
         QTest::newRow("device holds the read")
             << QStringList{QStringLiteral("--late-ms"), QStringLiteral("4000"),
                            QStringLiteral("--late-reads"), QStringLiteral("1")}
-            << QByteArray("*IDN?\r\n") << -1 << QStringLiteral("aborted and the device cleared") << true;
+            << QByteArray("*IDN?\r\n") << false << QStringLiteral("aborted and the device cleared") << true;
         // Stop between two pieces of a reply: its rest must not come as the
         // next reply.
         QTest::newRow("stopped by the user")
             << QStringList{QStringLiteral("--max-read"), QStringLiteral("1000")}
-            << QByteArray("DATA? 5000\r\n") << 1 << QStringLiteral("stopped; the device was cleared")
+            << QByteArray("DATA? 5000\r\n") << true << QStringLiteral("stopped; the device was cleared")
             << false;
     }
 
@@ -256,16 +262,15 @@ private slots:
     {
         QFETCH(QStringList, serverArguments);
         QFETCH(QByteArray, command);
-        QFETCH(int, allowedPulses);
+        QFETCH(bool, stopOnceBytesCame);
         QFETCH(QString, expected);
         QFETCH(bool, aborted);
 
         CVxi11ServerProcess server;
         QVERIFY2(server.Start(serverArguments), qPrintable(server.Errors()));
-        int pulses = 0;
         CUiHooks hooks;
-        if (allowedPulses >= 0)
-            hooks.pulse = [&](const CProgress &) { return ++pulses <= allowedPulses; };
+        if (stopOnceBytesCame)
+            hooks.pulse = [&](const CProgress &progress) { return progress.done == 0; };
         auto session = MakeVxi11(QStringLiteral("inst0"), 400, DEFAULT_MAX_REPLY_BYTES, &hooks);
         QString error;
         QVERIFY2(session->Open(error), qPrintable(error));
@@ -285,6 +290,107 @@ private slots:
         QCOMPARE(status & 0x10, 0);
         QVERIFY2(Query(*session, "ECHO next\r\n", reply, error), qPrintable(error));
         QCOMPARE(reply.bytes, QByteArray("next\r\n"));
+    }
+
+    void stopGivesTheWindowBack_data()
+    {
+        QTest::addColumn<QStringList>("serverArguments");
+        QTest::addColumn<QString>("stopped");  // the call that the device keeps
+        QTest::addColumn<bool>("serverAgain"); // the next command needs a server that answers
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("host");
+
+        const QString where = QStringLiteral("inst0 at 127.0.0.1");
+        const QString opening = QStringLiteral("Opening the link to %1 stopped").arg(where);
+        QTest::newRow("portmapper never answers") << QStringList{QStringLiteral("--silent-portmapper")}
+                                                  << QStringLiteral("open") << true << opening << QString();
+        QTest::newRow("create_link held")
+            << QStringList{QStringLiteral("--hold-create-link"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("open") << false << opening << QString();
+        QTest::newRow("write held")
+            << QStringList{QStringLiteral("--hold-write"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("write") << false
+            << QStringLiteral("Write to %1 stopped; the write was aborted and the device cleared").arg(where)
+            << QString();
+        QTest::newRow("read held")
+            << QStringList{QStringLiteral("--late-ms"), QStringLiteral("60000"),
+                           QStringLiteral("--late-reads"), QStringLiteral("1")}
+            << QStringLiteral("read") << false
+            << QStringLiteral("Read from %1 stopped; the read was aborted and the device cleared").arg(where)
+            << QString();
+        QTest::newRow("clear held")
+            << QStringList{QStringLiteral("--hold-clear"), QStringLiteral("60000"),
+                           QStringLiteral("--hold-count"), QStringLiteral("1")}
+            << QStringLiteral("clear") << false
+            << QStringLiteral("Device clear of %1 stopped; the link was closed").arg(where) << QString();
+        // The resolver waits for a name server that never answers, and its
+        // lookup cannot be cut short: the open stops without it.
+        QTest::newRow("host name never resolved")
+            << QStringList() << QStringLiteral("open") << false
+            << QStringLiteral("Opening the link to inst0 at %1 stopped").arg(UNANSWERED_NAME)
+            << UNANSWERED_NAME;
+    }
+
+    // Whatever call the device keeps, the window has its pulses all the
+    // while, Stop gives it back within a second, and the next command gets
+    // its own reply.
+    void stopGivesTheWindowBack()
+    {
+        QFETCH(QStringList, serverArguments);
+        QFETCH(QString, stopped);
+        QFETCH(bool, serverAgain);
+        QFETCH(QString, expected);
+        QFETCH(QString, host);
+        if (host.isEmpty())
+            host = QStringLiteral("127.0.0.1");
+        else if (!g_silentResolver)
+            QSKIP("no mount namespace here for a name server that never answers");
+
+        auto server = std::make_unique<CVxi11ServerProcess>();
+        QVERIFY2(server->Start(serverArguments), qPrintable(server->Errors()));
+        CStopHooks stop;
+        auto session = MakeVxi11(QStringLiteral("inst0"), 10000, DEFAULT_MAX_REPLY_BYTES, &stop.hooks, host);
+        QString error;
+        if (stopped != QLatin1String("open")) {
+            QVERIFY2(session->Open(error), qPrintable(error));
+            if (stopped == QLatin1String("read"))
+                QVERIFY2(session->Write("*IDN?\r\n", error), qPrintable(error));
+        }
+
+        stop.Begin(std::chrono::milliseconds(300));
+        CReply reply;
+        bool done = false;
+        if (stopped == QLatin1String("open"))
+            done = session->Open(error);
+        else if (stopped == QLatin1String("write"))
+            done = session->Write("*IDN?\r\n", error);
+        else if (stopped == QLatin1String("read"))
+            done = session->Read(reply, error);
+        else
+            done = session->Clear(error);
+        const CStopHooks::CWatch watch = stop.End();
+        QVERIFY(!done);
+        QVERIFY2(watch.sinceStop && *watch.sinceStop < std::chrono::milliseconds(1500),
+                 qPrintable(watch.Text()));
+        QVERIFY2(watch.largestGap < std::chrono::milliseconds(100), qPrintable(watch.Text()));
+        QVERIFY2(error.contains(expected), qPrintable(error));
+
+        if (serverAgain) {
+            server = std::make_unique<CVxi11ServerProcess>();
+            QVERIFY2(server->Start({}), qPrintable(server->Errors()));
+        }
+        stop.Begin();
+        // A name that cannot be found: the next command is for another
+        // resource, and so another session.
+        if (host == UNANSWERED_NAME)
+            session = MakeVxi11(QStringLiteral("inst0"), 10000, DEFAULT_MAX_REPLY_BYTES, &stop.hooks);
+        if (!session->IsOpen())
+            QVERIFY2(session->Open(error), qPrintable(error));
+        QVERIFY2(Query(*session, "ECHO next\r\n", reply, error), qPrintable(error));
+        QCOMPARE(reply.bytes, QByteArray("next\r\n"));
+        QVERIFY2(stop.End().largestGap < std::chrono::milliseconds(100), qPrintable(stop.End().Text()));
     }
 
     void statusByteAndClear_data()
@@ -362,6 +468,7 @@ private slots:
 int main(int argc, char **argv)
 {
     EnterPrivateNetwork(argc, argv);
+    g_silentResolver = UseSilentResolver();
     QCoreApplication app(argc, argv);
     TestVxi11Session test;
     return QTest::qExec(&test, argc, argv);

@@ -25,12 +25,15 @@ public:
         }
     }
 
-    // Returns the port it listens on, 0 when it did not come up.
-    int Start()
+    // Returns the port it listens on, 0 when it did not come up; `more`
+    // are misbehaviours (--pieces, --close-after-bytes ...).
+    int Start(const QStringList &more = {})
     {
         m_process.setProgram(QStringLiteral(TALLIX_SIM_BINDIR "/tallix-instrument-server"));
-        m_process.setArguments({QStringLiteral("--scpi"), QStringLiteral("--address"),
-                                QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("0")});
+        m_process.setArguments(QStringList{QStringLiteral("--scpi"), QStringLiteral("--address"),
+                                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                                           QStringLiteral("0")} +
+                               more);
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return 0;

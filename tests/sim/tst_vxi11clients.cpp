@@ -21,6 +21,8 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("serverArguments");
+        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("expected");
 
         // Without -r the tool speaks VXI-11.
@@ -28,7 +30,14 @@ private slots:
                                   << QStringList{QStringLiteral("scpi"),      QStringLiteral("-a"),
                                                  QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
                                                  QStringLiteral("5"),         QStringLiteral("*IDN?")}
-                                  << QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
+                                  << QStringList() << 0 << QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n");
+        // A portmapper that takes the call and never answers: the tool gives
+        // up after its own time-out, as against a host that hangs.
+        QTest::newRow("lxi scpi, portmapper never answers")
+            << QStringLiteral("lxi")
+            << QStringList{QStringLiteral("scpi"), QStringLiteral("-a"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("-t"),   QStringLiteral("2"),  QStringLiteral("*IDN?")}
+            << QStringList{QStringLiteral("--silent-portmapper")} << 1 << QByteArray();
         // Debian's python3, for which the Debian packages of PyVISA are
         // installed: the identity, a mebibyte block read raw to its END, the
         // status byte with and without a reply waiting, and a device clear
@@ -49,13 +58,41 @@ private slots:
                            "inst.close()\n");
         QTest::newRow("PyVISA, pyvisa-py backend")
             << QStringLiteral("/usr/bin/python3") << QStringList{QStringLiteral("-c"), script}
+            << QStringList() << 0
             << QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\n1048576 012345678901 True\n0\n16\n0\n");
+    }
+
+    void clientMeetsAHeldWrite()
+    {
+        // The device keeps the write past the client's time-out: PyVISA's
+        // write fails with an error of its own, soon after that time-out.
+        const QString script =
+            QStringLiteral("import pyvisa, time\n"
+                           "rm = pyvisa.ResourceManager('@py')\n"
+                           "inst = rm.open_resource('TCPIP::127.0.0.1::INSTR', timeout=500)\n"
+                           "start = time.monotonic()\n"
+                           "try:\n"
+                           "    inst.write('*IDN?')\n"
+                           "    print('written')\n"
+                           "except pyvisa.errors.VisaIOError:\n"
+                           "    print('failed', time.monotonic() - start < 4)\n");
+        CVxi11ServerProcess server;
+        QVERIFY2(server.Start({QStringLiteral("--hold-write"), QStringLiteral("6000")}),
+                 qPrintable(server.Errors()));
+        QProcess client;
+        client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+        QVERIFY(client.waitForFinished(30000));
+        // What pyvisa-py says of the link it closes after the failure follows.
+        const QByteArray output = client.readAllStandardOutput();
+        QVERIFY2(output.startsWith("failed True\n"), output.constData());
     }
 
     void client()
     {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
+        QFETCH(QStringList, serverArguments);
+        QFETCH(int, exitCode);
         QFETCH(QByteArray, expected);
         const QString found =
             QFileInfo(program).isAbsolute() ? program : QStandardPaths::findExecutable(program);
@@ -63,12 +100,13 @@ private slots:
                  qPrintable(program + QStringLiteral(" is missing: scripts/install-deps installs it")));
 
         CVxi11ServerProcess server;
-        QVERIFY2(server.Start({}), qPrintable(server.Errors()));
+        QVERIFY2(server.Start(serverArguments), qPrintable(server.Errors()));
         QProcess client;
         client.start(found, arguments);
         QVERIFY2(client.waitForFinished(30000), qPrintable(program + QStringLiteral(" did not finish")));
         const QByteArray errors = client.readAllStandardError();
-        QVERIFY2(client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0, errors.constData());
+        QVERIFY2(client.exitStatus() == QProcess::NormalExit && client.exitCode() == exitCode,
+                 errors.constData());
         QCOMPARE(client.readAllStandardOutput(), expected);
     }
 };
