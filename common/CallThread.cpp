@@ -16,6 +16,8 @@ struct CCallThread::State
     // The call handed over first, then those queued after it.
     std::deque<std::function<void()>> calls;
     bool busy = false;
+    // Calls handed over that have not ended: the one running among them.
+    int unfinished = 0;
     bool quit = false;
     bool running = false; // the thread exists
 };
@@ -64,6 +66,7 @@ bool CCallThread::Start(std::function<void()> call, QString *error)
     if (!Spawn(m_state, error))
         return false;
     m_state->calls.push_back(std::move(call));
+    ++m_state->unfinished;
     m_state->busy = true;
     m_state->changed.notify_all();
     return true;
@@ -75,6 +78,7 @@ bool CCallThread::Queue(std::function<void()> call, QString *error)
     if (!Spawn(m_state, error))
         return false;
     m_state->calls.push_back(std::move(call));
+    ++m_state->unfinished;
     m_state->busy = true;
     m_state->changed.notify_all();
     return true;
@@ -84,7 +88,7 @@ bool CCallThread::After(std::function<void()> call, QString *error)
 {
     {
         std::lock_guard lock(m_state->lock);
-        if (m_state->busy && !m_state->calls.empty()) {
+        if (m_state->unfinished > 1) {
             if (error)
                 *error = QStringLiteral("another call already waits for the one running");
             return false;
@@ -114,6 +118,7 @@ void CCallThread::Serve(const std::shared_ptr<State> &state)
             // What the call captured goes before the wait says it ended.
             call = nullptr;
             lock.lock();
+            --state->unfinished;
         }
         state->busy = false;
         state->changed.notify_all();

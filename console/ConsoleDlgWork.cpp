@@ -42,9 +42,12 @@ void CConsoleDlg::ShowProgress(const CProgress &progress)
                    : QStringLiteral("%L1 bytes received").arg(progress.done);
         break;
     case CProgress::Kind::Wait:
-        text = QStringLiteral("Waited %L1 s of %L2 s")
-                   .arg(progress.done / 1000.0, 0, 'f', 1)
-                   .arg(progress.total / 1000.0, 0, 'f', 1);
+        // A wait whose bound the work does not know (a library's own
+        // time-out) shows the time alone.
+        text = progress.total >= 0 ? QStringLiteral("Waited %L1 s of %L2 s")
+                                         .arg(progress.done / 1000.0, 0, 'f', 1)
+                                         .arg(progress.total / 1000.0, 0, 'f', 1)
+                                   : QStringLiteral("Waited %L1 s").arg(progress.done / 1000.0, 0, 'f', 1);
         break;
     }
     // Large counts in a range the bar can hold.

@@ -9,6 +9,7 @@ void CWorkMonitor::Begin()
     m_start = now();
     m_shown = false;
     m_stopped = false;
+    m_batch = false;
 }
 
 void CWorkMonitor::End()
@@ -25,7 +26,11 @@ bool CWorkMonitor::Pulse(const CProgress &progress)
 {
     if (m_depth == 0)
         return true;
-    if (m_stopped)
+    if (progress.kind == CProgress::Kind::Batch) {
+        m_batch = true;
+        m_batchProgress = progress;
+    }
+    if (m_stopped && !InLineGrace(progress))
         return false;
     const Clock::time_point t = now();
     if (t - m_start < SHOW_AFTER)
@@ -35,8 +40,21 @@ bool CWorkMonitor::Pulse(const CProgress &progress)
     m_lastEvents = t;
     m_shown = true;
     if (show)
-        show(progress);
+        show(m_batch ? m_batchProgress : progress);
     if (processEvents)
         processEvents();
-    return !m_stopped;
+    return !m_stopped || InLineGrace(progress);
+}
+
+void CWorkMonitor::Stop()
+{
+    if (m_depth == 0 || m_stopped)
+        return;
+    m_stopped = true;
+    m_stoppedAt = now();
+}
+
+bool CWorkMonitor::InLineGrace(const CProgress &progress) const
+{
+    return m_batch && progress.kind != CProgress::Kind::Batch && now() - m_stoppedAt < LINE_GRACE;
 }

@@ -40,12 +40,24 @@ public:
     // From the work, between slices: false once the user has stopped it.
     bool Pulse(const CProgress &progress);
     // Stop, Escape, or closing the window during work.
-    void Stop() { m_stopped = m_depth > 0; }
+    void Stop();
+
+    // A batch stopped while a line's reply comes lets that reply end for
+    // this long, so that the line keeps its whole record and the batch ends
+    // before its next line; a reply that takes longer is stopped after it.
+    static constexpr std::chrono::milliseconds LINE_GRACE{400};
 
 private:
+    bool InLineGrace(const CProgress &progress) const;
+
     int m_depth = 0;
     bool m_shown = false;
     bool m_stopped = false;
+    // A batch shows its lines, not the replies and waits of each line: the
+    // indication would change its kind every few milliseconds.
+    bool m_batch = false;
+    CProgress m_batchProgress;
     Clock::time_point m_start;
     Clock::time_point m_lastEvents;
+    Clock::time_point m_stoppedAt;
 };

@@ -152,7 +152,12 @@ bool CGpibLink::Succeeded() const
 
 bool CGpibLink::Call(const std::function<void()> &call, const CProgress &progress)
 {
-    m_stopped = !m_caller.Run(&Hooks(), call, [progress]() { return progress; });
+    // A wait shows the time it has taken; a reply, the bytes it has come to.
+    const std::function<CProgress()> shown =
+        progress.kind == CProgress::Kind::Wait
+            ? WaitProgress(progress.total)
+            : std::function<CProgress()>([progress]() { return progress; });
+    m_stopped = !m_caller.Run(&Hooks(), call, shown);
     return !m_stopped;
 }
 

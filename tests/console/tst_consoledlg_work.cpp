@@ -341,6 +341,38 @@ private slots:
         QVERIFY(!work.Busy());
     }
 
+    // Stop during a batch: the batch's own pulse ends it at once, a reply
+    // of the line in flight may still end within its grace, and one that
+    // takes longer is stopped; the indication keeps the batch's lines.
+    void stopInABatchLetsTheLineFinish()
+    {
+        CWorkMonitor work;
+        CWorkMonitor::Clock::time_point t{};
+        work.now = [&t] { return t; };
+        QList<CProgress::Kind> shown;
+        work.show = [&shown](const CProgress &p) { shown << p.kind; };
+        const CProgress batch{CProgress::Kind::Batch, 3, 10};
+        const CProgress reply{CProgress::Kind::Reply, 100, -1};
+        work.Begin();
+        QVERIFY(work.Pulse(batch));
+        t += std::chrono::milliseconds(600);
+        QVERIFY(work.Pulse(reply));
+        QCOMPARE(shown, QList<CProgress::Kind>{CProgress::Kind::Batch});
+        work.Stop();
+        t += CWorkMonitor::LINE_GRACE / 2;
+        QVERIFY(work.Pulse(reply));
+        QVERIFY(!work.Pulse(batch));
+        t += CWorkMonitor::LINE_GRACE;
+        QVERIFY(!work.Pulse(reply));
+        work.End();
+
+        // Outside a batch nothing waits.
+        work.Begin();
+        work.Stop();
+        QVERIFY(!work.Pulse(reply));
+        work.End();
+    }
+
     // The stamp's offset is the local time's own, written as +hh:mm.
     void stampLine()
     {
