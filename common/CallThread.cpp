@@ -57,24 +57,28 @@ bool CCallThread::Spawn(const std::shared_ptr<State> &state, QString *error)
 
 bool CCallThread::Start(std::function<void()> call, QString *error)
 {
-    std::unique_lock lock(m_state->lock);
-    if (m_state->busy) {
-        if (error)
-            *error = QStringLiteral("an earlier call is still running");
-        return false;
-    }
-    if (!Spawn(m_state, error))
-        return false;
-    m_state->calls.push_back(std::move(call));
-    ++m_state->unfinished;
-    m_state->busy = true;
-    m_state->changed.notify_all();
-    return true;
+    return HandOver(std::move(call), 0, QStringLiteral("an earlier call is still running"), error);
 }
 
 bool CCallThread::Queue(std::function<void()> call, QString *error)
 {
-    std::unique_lock lock(m_state->lock);
+    return HandOver(std::move(call), -1, QString(), error);
+}
+
+bool CCallThread::After(std::function<void()> call, QString *error)
+{
+    return HandOver(std::move(call), 1, QStringLiteral("another call already waits for the one running"),
+                    error);
+}
+
+bool CCallThread::HandOver(std::function<void()> call, int most, const QString &tooMany, QString *error)
+{
+    std::lock_guard lock(m_state->lock);
+    if (most >= 0 && m_state->unfinished > most) {
+        if (error)
+            *error = tooMany;
+        return false;
+    }
     if (!Spawn(m_state, error))
         return false;
     m_state->calls.push_back(std::move(call));
@@ -82,19 +86,6 @@ bool CCallThread::Queue(std::function<void()> call, QString *error)
     m_state->busy = true;
     m_state->changed.notify_all();
     return true;
-}
-
-bool CCallThread::After(std::function<void()> call, QString *error)
-{
-    {
-        std::lock_guard lock(m_state->lock);
-        if (m_state->unfinished > 1) {
-            if (error)
-                *error = QStringLiteral("another call already waits for the one running");
-            return false;
-        }
-    }
-    return Queue(std::move(call), error);
 }
 
 bool CCallThread::Wait(std::chrono::milliseconds slice)

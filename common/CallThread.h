@@ -51,6 +51,9 @@ private:
     struct State;
     static void Serve(const std::shared_ptr<State> &state);
     // Makes the thread when there is none yet; called with the state locked.
+    // Hands `call` over when no more than `most` calls are unfinished (-1:
+    // however many); `tooMany` says why not.
+    bool HandOver(std::function<void()> call, int most, const QString &tooMany, QString *error);
     static bool Spawn(const std::shared_ptr<State> &state, QString *error);
 
     std::shared_ptr<State> m_state;
