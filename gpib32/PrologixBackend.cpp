@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
-// The calls gpib-32 passes on, each checked and then said through the
-// adapter under one lock.
+// The calls gpib-32 passes on, checked before anything is said to the
+// adapter, and the descriptors they name.
 #include "gpib32/PrologixBackend.h"
 
 #include <cstring>
