@@ -3,8 +3,9 @@
 //
 // libgpib-32.so: the names of the Windows library gpib-32 that the console
 // looks up, over the GPIB library that a Linux machine really has. Nothing is
-// linked: the backend is opened at the first call (CGpibBackend says which
-// and how the calls are mapped). After every call the backend's status, error,
+// linked: the backend is chosen at the first call (CBackendChoice says
+// which; each backend how the calls are mapped), and every export calls it
+// through CGpibBackend alone. After every call the backend's status, error,
 // count and long count are copied into the four user_ variables.
 //
 // With no backend, every call ends with ERR in user_ibsta and EDVR in
@@ -12,7 +13,7 @@
 // nowhere; the first call says on standard error what was tried and why each
 // failed.
 
-#include "gpib32/GpibBackend.h"
+#include "gpib32/BackendChoice.h"
 
 #include <cstdio>
 #include <mutex>
@@ -29,6 +30,7 @@ GPIB32_VISIBLE long user_ibcntl = 0;
 
 namespace {
 
+using gpib32::CBackendChoice;
 using gpib32::CGpibBackend;
 using gpib32::GpibResult;
 
@@ -43,12 +45,12 @@ void Publish(const GpibResult &result)
 // The backend, or null after the no-backend status has been published.
 CGpibBackend *Backend()
 {
-    CGpibBackend &backend = CGpibBackend::Instance();
-    if (backend.IsLoaded())
-        return &backend;
+    const CBackendChoice &choice = CBackendChoice::Instance();
+    if (CGpibBackend *backend = choice.Backend())
+        return backend;
     static std::once_flag reported;
-    std::call_once(reported, [&backend] {
-        std::fprintf(stderr, "gpib-32: no GPIB library could be loaded; %s\n", backend.Attempts().c_str());
+    std::call_once(reported, [&choice] {
+        std::fprintf(stderr, "gpib-32: no GPIB library could be loaded; %s\n", choice.Attempts().c_str());
     });
     GpibResult none;
     none.status = gpib32::ERR;

@@ -5,7 +5,7 @@
 // would use. Built from the same sources as that library, so it loads the
 // same backend the same way (TALLIX_GPIB_BACKEND, then the drivers' names).
 
-#include "gpib32/GpibBackend.h"
+#include "gpib32/BackendChoice.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +16,7 @@
 
 namespace {
 
+using gpib32::CBackendChoice;
 using gpib32::CGpibBackend;
 using gpib32::GpibResult;
 
@@ -368,11 +369,12 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    CGpibBackend &backend = CGpibBackend::Instance();
-    if (!backend.IsLoaded())
-        return Fail(EXIT_NO_BACKEND, "no GPIB library could be loaded; " + backend.Attempts());
+    const CBackendChoice &choice = CBackendChoice::Instance();
+    if (!choice.Backend())
+        return Fail(EXIT_NO_BACKEND, "no GPIB library could be loaded; " + choice.Attempts());
+    CGpibBackend &backend = *choice.Backend();
     const std::string version = backend.Version();
-    std::printf("backend: %s (%s%s%s)\n", backend.Path().c_str(), backend.FamilyName(),
+    std::printf("backend: %s (%s%s%s)\n", choice.Path().c_str(), backend.FamilyName(),
                 version.empty() ? "" : ", version ", version.c_str());
     std::fflush(stdout);
 

@@ -1,11 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The calls gpib-32 passes on, checked before anything is said to the
+// adapter, and the descriptors they name.
 #include "gpib32/PrologixBackend.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -25,13 +24,6 @@ constexpr int EFSO = 12;
 constexpr int IBC_PAD = 0x1;
 constexpr int IBC_SAD = 0x2;
 constexpr int IBC_EOT = 0x4;
-constexpr int CONNECT_TIMEOUT_MS = 5000;
-constexpr int WRITE_TIMEOUT_MS = 5000;
-// How long an answer to a command that needs no bus (++ver) may take.
-constexpr int ANSWER_TIMEOUT_MS = 1000;
-// The longest the adapter is given, when it is reached, to have sent what it
-// had to send before.
-constexpr int SETTLE_LIMIT_MS = 2500;
 // Multiline GPIB messages that SendCmds can say through the adapter.
 constexpr unsigned char GTL = 0x01;
 constexpr unsigned char SDC = 0x04;
@@ -39,37 +31,6 @@ constexpr unsigned char GET = 0x08;
 constexpr unsigned char LLO = 0x11;
 constexpr unsigned char UNL = 0x3F;
 constexpr unsigned char UNT = 0x5F;
-
-// NI-488.2 time-out codes in milliseconds; 0 is none.
-constexpr int TIMEOUT_MS[] = {0,   1,   1,    1,    1,     1,     3,      10,     30,
-                              100, 300, 1000, 3000, 10000, 30000, 100000, 300000, 1000000};
-
-std::string Escaped(const char *data, std::size_t size)
-{
-    std::string out;
-    out.reserve(size + size / 8 + 1);
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n' || c == 27 || c == '+')
-            out += static_cast<char>(27);
-        out += c;
-    }
-    return out;
-}
-
-std::string AddressText(Addr4882_t address)
-{
-    const int pad = address & 0xFF;
-    const int sad = (address >> 8) & 0xFF;
-    return sad ? std::to_string(pad) + " " + std::to_string(sad) : std::to_string(pad);
-}
-
-bool ValidAddress(Addr4882_t address)
-{
-    const int pad = address & 0xFF;
-    const int sad = (address >> 8) & 0xFF;
-    return pad <= 30 && (sad == 0 || (sad >= 0x60 && sad <= 0x7E));
-}
 
 } // namespace
 
@@ -112,196 +73,6 @@ GpibResult CPrologixBackend::Refused(int error)
     return result;
 }
 
-GpibResult CPrologixBackend::LinkFailure(int code)
-{
-    m_link.Close();
-    m_ready = false;
-    m_in = Incoming();
-    GpibResult result;
-    result.status = ERR;
-    result.error = EDVR;
-    result.count = code;
-    result.longCount = code;
-    return result;
-}
-
-int CPrologixBackend::TimeoutMs() const
-{
-    const int code = m_timeoutCode;
-    return code >= 0 && code < static_cast<int>(std::size(TIMEOUT_MS)) ? TIMEOUT_MS[code] : 10000;
-}
-
-int CPrologixBackend::AdapterTimeoutMs() const
-{
-    const int ms = TimeoutMs();
-    return ms == 0 ? MAX_ADAPTER_TIMEOUT_MS : std::clamp(ms, 1, MAX_ADAPTER_TIMEOUT_MS);
-}
-
-bool CPrologixBackend::Command(const std::string &line, GpibResult &result)
-{
-    const std::string bytes = line + "\n";
-    const int code = m_link.WriteAll(bytes.data(), bytes.size(), WRITE_TIMEOUT_MS);
-    if (code == 0)
-        return true;
-    result = LinkFailure(code);
-    return false;
-}
-
-bool CPrologixBackend::Drain(int quietMs, int limitMs, GpibResult &result, bool *quiet)
-{
-    char buffer[4096];
-    const auto limit = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        const long n = m_link.ReadSome(buffer, sizeof buffer, quietMs);
-        if (n < 0) {
-            result = LinkFailure(static_cast<int>(-n));
-            return false;
-        }
-        if (quiet)
-            *quiet = n == 0;
-        if (n == 0 || Clock::now() > limit)
-            return true;
-    }
-}
-
-int CPrologixBackend::DrainLimitMs() const
-{
-    // The adapter may take its own time-out after the last byte to give up;
-    // a device that talks for longer than the call may wait talks on.
-    const int ms = TimeoutMs();
-    return std::max(ms == 0 ? MAX_ADAPTER_TIMEOUT_MS : ms, m_adapterTimeout + ADAPTER_GRACE_MS);
-}
-
-bool CPrologixBackend::Silence(Addr4882_t address, GpibResult &result)
-{
-    // Anything the host sends ends the adapter's read: the clear goes out at
-    // once, and what was under way when it came is dropped.
-    m_in = Incoming();
-    if (!SetAddress(address, result) || !Command("++clr", result))
-        return false;
-    bool quiet = false;
-    if (!Drain(ADAPTER_GRACE_MS, DrainLimitMs(), result, &quiet))
-        return false;
-    if (quiet)
-        return true;
-    // An adapter that reads on whatever it is told is let go, and met afresh.
-    m_link.Close();
-    m_ready = false;
-    return Ready(result);
-}
-
-bool CPrologixBackend::Ready(GpibResult &result)
-{
-    if (m_ready)
-        return true;
-    const int code = m_link.Open(CONNECT_TIMEOUT_MS);
-    if (code != 0) {
-        if (!m_reported)
-            std::fprintf(stderr, "gpib-32: cannot reach the %s: %s\n", Describe().c_str(),
-                         std::strerror(code));
-        m_reported = true;
-        result = LinkFailure(code);
-        return false;
-    }
-    m_adapterTimeout = AdapterTimeoutMs();
-    m_adapterEoi = 1;
-    m_in = Incoming();
-    // What an earlier program left the adapter sending, and whatever these
-    // settings answer on an adapter that does not know one of them, is not
-    // the version line.
-    if (!Drain(50, SETTLE_LIMIT_MS, result))
-        return false;
-    for (const std::string &setting :
-         {std::string("++savecfg 0"), std::string("++mode 1"), std::string("++auto 0"),
-          std::string("++eoi 1"), std::string("++eos 3"), std::string("++eot_enable 1"),
-          std::string("++eot_char ") + std::to_string(int(EOT_MARK)),
-          std::string("++read_tmo_ms ") + std::to_string(m_adapterTimeout)}) {
-        if (!Command(setting, result))
-            return false;
-    }
-    if (!Drain(50, SETTLE_LIMIT_MS, result))
-        return false;
-    m_ready = true;
-    std::string version;
-    if (!Query("++ver", version, result)) {
-        m_ready = false;
-        if ((result.status & TIMO) != 0)
-            result = LinkFailure(ETIMEDOUT);
-        if (!m_reported)
-            std::fprintf(stderr, "gpib-32: no Prologix adapter answers %s\n", m_link.Where().c_str());
-        m_reported = true;
-        return false;
-    }
-    m_version = version;
-    return true;
-}
-
-bool CPrologixBackend::Query(const std::string &command, std::string &line, GpibResult &result)
-{
-    if (!Command(command, result))
-        return false;
-    line.clear();
-    const bool needsBus = command.rfind("++spoll", 0) == 0;
-    const int waitMs = needsBus ? AdapterTimeoutMs() + ADAPTER_GRACE_MS : ANSWER_TIMEOUT_MS;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            result = Refused(EABO);
-            result.status |= TIMO;
-            return false;
-        }
-        char c = 0;
-        const long n = m_link.ReadSome(&c, 1, static_cast<int>(left));
-        if (n < 0) {
-            result = LinkFailure(static_cast<int>(-n));
-            return false;
-        }
-        if (n == 0)
-            continue;
-        if (c == '\n') {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            return true;
-        }
-        line += c;
-    }
-}
-
-bool CPrologixBackend::SetAddress(Addr4882_t address, GpibResult &result)
-{
-    return Command("++addr " + AddressText(address), result);
-}
-
-bool CPrologixBackend::UseTimeout(GpibResult &result)
-{
-    const int wanted = AdapterTimeoutMs();
-    if (wanted == m_adapterTimeout)
-        return true;
-    if (!Command("++read_tmo_ms " + std::to_string(wanted), result))
-        return false;
-    m_adapterTimeout = wanted;
-    return true;
-}
-
-bool CPrologixBackend::EndIncoming(GpibResult &result)
-{
-    // The adapter stops at the instrument's EOI (and marks it) or after its
-    // own time-out; what it sends until then is thrown away. A device that
-    // talks on for longer than the call may wait is cleared to silence it.
-    const auto limit = Clock::now() + std::chrono::milliseconds(DrainLimitMs());
-    while (m_in.active && !m_in.ended) {
-        if (Clock::now() >= limit)
-            return Silence(m_in.address, result);
-        m_in.taken = m_in.bytes.size();
-        if (!Step(Clock::time_point::min(), result))
-            return false;
-    }
-    m_in = Incoming();
-    return true;
-}
-
 GpibResult CPrologixBackend::SendIFC(int board)
 {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -339,30 +110,6 @@ GpibResult CPrologixBackend::Send(int board, Addr4882_t address, const void *buf
     return SendLocked(address, buffer, count, eotMode);
 }
 
-GpibResult CPrologixBackend::SendLocked(Addr4882_t address, const void *buffer, long count, int eotMode)
-{
-    if (count < 0 || (count > 0 && !buffer) || !ValidAddress(address) ||
-        (eotMode != NULL_END && eotMode != NL_END && eotMode != DAB_END))
-        return Refused(EARG);
-    GpibResult result;
-    if (!Ready(result) || !EndIncoming(result) || !SetAddress(address, result))
-        return result;
-    const int eoi = eotMode == NULL_END ? 0 : 1;
-    if (eoi != m_adapterEoi) {
-        if (!Command("++eoi " + std::to_string(eoi), result))
-            return result;
-        m_adapterEoi = eoi;
-    }
-    std::string data(static_cast<const char *>(buffer), static_cast<std::size_t>(count));
-    if (eotMode == NL_END)
-        data += '\n';
-    if (data.empty())
-        return Done();
-    if (!Command(Escaped(data.data(), data.size()), result))
-        return result;
-    return Done(static_cast<long>(data.size()));
-}
-
 GpibResult CPrologixBackend::Receive(int board, Addr4882_t address, void *buffer, long count, int termination)
 {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -370,155 +117,6 @@ GpibResult CPrologixBackend::Receive(int board, Addr4882_t address, void *buffer
         return Refused(ENEB);
     m_timeoutCode = m_handles[0].timeout;
     return ReceiveLocked(address, buffer, count, termination);
-}
-
-GpibResult CPrologixBackend::ReceiveLocked(Addr4882_t address, void *buffer, long count, int termination)
-{
-    if (count < 0 || (count > 0 && !buffer) || !ValidAddress(address))
-        return Refused(EARG);
-    GpibResult result;
-    if (!Ready(result))
-        return result;
-    if (m_in.active && m_in.address != address && !EndIncoming(result))
-        return result;
-    const int timeoutMs = TimeoutMs();
-    const auto deadline =
-        timeoutMs == 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const auto ask = [&]() {
-        if (!UseTimeout(result) || !SetAddress(address, result) || !Command("++read eoi", result))
-            return false;
-        m_in.lastByte = Clock::now();
-        return true;
-    };
-    if (!m_in.active) {
-        m_in = Incoming();
-        m_in.active = true;
-        m_in.address = address;
-        if (!ask())
-            return result;
-    }
-    const bool stopOnEos = termination != STOP_END;
-    const char eos = static_cast<char>(termination & 0xFF);
-    const auto want = static_cast<std::size_t>(count);
-    for (;;) {
-        const std::size_t held = m_in.bytes.size() - m_in.taken;
-        // Until the adapter has stopped, its last byte may be the EOT it
-        // adds after EOI.
-        std::size_t ready = m_in.ended ? held : (held > 0 ? held - 1 : 0);
-        std::size_t n = std::min(ready, want);
-        bool eosSeen = false;
-        if (stopOnEos) {
-            const char *from = m_in.bytes.data() + m_in.taken;
-            if (const void *hit = std::memchr(from, eos, n)) {
-                n = static_cast<std::size_t>(static_cast<const char *>(hit) - from) + 1;
-                eosSeen = true;
-            }
-        }
-        // A full buffer whose next byte may only be the end mark waits to
-        // learn whether its last byte came with END.
-        const bool markNext = !m_in.ended && n == want && held == want + 1 && MarkLast();
-        if (eosSeen || m_in.ended || (n == want && !markNext)) {
-            if (n > 0)
-                std::memcpy(buffer, m_in.bytes.data() + m_in.taken, n);
-            m_in.taken += n;
-            const bool all = m_in.ended && m_in.taken == m_in.bytes.size();
-            const bool timedOut = all && !m_in.eoi;
-            int extra = (eosSeen || (all && m_in.eoi)) ? END : 0;
-            if (all)
-                m_in = Incoming();
-            if (timedOut) {
-                GpibResult late = Refused(EABO);
-                late.status |= TIMO;
-                late.count = static_cast<int>(n);
-                late.longCount = static_cast<long>(n);
-                return late;
-            }
-            return Done(static_cast<long>(n), extra);
-        }
-        // More is needed: wait for it, for the end mark to stand, or for the
-        // adapter to give up (and ask again while the call's time-out lasts).
-        if (!Step(deadline, result))
-            return result;
-    }
-}
-
-bool CPrologixBackend::MarkLast() const
-{
-    if (m_in.bytes.size() <= m_in.taken || m_in.bytes.back() != EOT_MARK)
-        return false;
-    // Inside a definite block's payload an EOT is data.
-    const std::size_t last = m_in.dropped + m_in.bytes.size() - 1;
-    return m_in.blockEnd < 0 || static_cast<long long>(last) >= m_in.blockEnd;
-}
-
-void CPrologixBackend::Take(const char *data, std::size_t size)
-{
-    // What the caller has taken goes only once the header is known: it is
-    // read from the reply's first bytes.
-    if (m_in.headerKnown && m_in.taken > 0 && m_in.taken >= m_in.bytes.size() / 2) {
-        m_in.bytes.erase(0, m_in.taken);
-        m_in.dropped += m_in.taken;
-        m_in.taken = 0;
-    }
-    m_in.bytes.append(data, size);
-    m_in.lastByte = Clock::now();
-    if (m_in.headerKnown || m_in.bytes.size() < 2)
-        return;
-    // #<d><d digits of length>: the block's length is known once its header
-    // has come.
-    const std::string &b = m_in.bytes;
-    if (b[0] != '#' || b[1] < '1' || b[1] > '9') {
-        m_in.headerKnown = true;
-        return;
-    }
-    const std::size_t digits = static_cast<std::size_t>(b[1] - '0');
-    if (b.size() < 2 + digits)
-        return;
-    long long length = 0;
-    for (std::size_t i = 2; i < 2 + digits; ++i) {
-        if (b[i] < '0' || b[i] > '9') {
-            m_in.headerKnown = true;
-            return;
-        }
-        length = length * 10 + (b[i] - '0');
-    }
-    m_in.blockEnd = static_cast<long long>(2 + digits) + length;
-    m_in.headerKnown = true;
-}
-
-bool CPrologixBackend::Step(Clock::time_point deadline, GpibResult &result)
-{
-    const bool markLast = MarkLast();
-    const auto quietUntil =
-        m_in.lastByte +
-        std::chrono::milliseconds(markLast ? MARK_QUIET_MS : m_adapterTimeout + ADAPTER_GRACE_MS);
-    const auto now = Clock::now();
-    if (now >= quietUntil) {
-        if (markLast) {
-            m_in.bytes.pop_back();
-            m_in.ended = true;
-            m_in.eoi = true;
-        } else if (now < deadline) {
-            // The adapter's own time-out is shorter than the call's.
-            if (!UseTimeout(result) || !SetAddress(m_in.address, result) || !Command("++read eoi", result))
-                return false;
-            m_in.lastByte = Clock::now();
-        } else {
-            m_in.ended = true;
-            m_in.eoi = false;
-        }
-        return true;
-    }
-    char piece[4096];
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(quietUntil - now).count() + 1;
-    const long got = m_link.ReadSome(piece, sizeof piece, static_cast<int>(wait));
-    if (got < 0) {
-        result = LinkFailure(static_cast<int>(-got));
-        return false;
-    }
-    if (got > 0)
-        Take(piece, static_cast<std::size_t>(got));
-    return true;
 }
 
 GpibResult CPrologixBackend::ReadStatusByte(int board, Addr4882_t address, short *status)
@@ -530,28 +128,6 @@ GpibResult CPrologixBackend::ReadStatusByte(int board, Addr4882_t address, short
     return PollLocked(address, status);
 }
 
-GpibResult CPrologixBackend::PollLocked(Addr4882_t address, short *status)
-{
-    if (!ValidAddress(address))
-        return Refused(EARG);
-    GpibResult result;
-    std::string line;
-    if (!Ready(result) || !EndIncoming(result) || !UseTimeout(result) ||
-        !Query("++spoll " + AddressText(address), line, result))
-        return result;
-    char *end = nullptr;
-    const long value = std::strtol(line.c_str(), &end, 10);
-    if (line.empty() || *end != '\0' || value < 0 || value > 255) {
-        // Nobody answered the poll within the adapter's time-out.
-        GpibResult none = Refused(EABO);
-        none.status |= TIMO;
-        return none;
-    }
-    if (status)
-        *status = static_cast<short>(value);
-    return Done(1);
-}
-
 GpibResult CPrologixBackend::DevClear(int board, Addr4882_t address)
 {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -561,22 +137,14 @@ GpibResult CPrologixBackend::DevClear(int board, Addr4882_t address)
     return ClearLocked(address);
 }
 
-GpibResult CPrologixBackend::ClearLocked(Addr4882_t address)
+// The adapter has no listener search: refused as a library without one
+// refuses it, before the adapter is reached.
+GpibResult CPrologixBackend::FindLstn(int, const Addr4882_t *, Addr4882_t *, int)
 {
-    // The universal clear (DCL) has no adapter command.
-    if (address == NO_ADDR)
-        return Refused(ECAP);
-    if (!ValidAddress(address))
-        return Refused(EARG);
     GpibResult result;
-    if (!Ready(result))
-        return result;
-    // The device's own reply is not waited for: the clear drops it.
-    if (m_in.active && !m_in.ended && m_in.address == address)
-        return Silence(address, result) ? Done() : result;
-    if (!EndIncoming(result) || !SetAddress(address, result) || !Command("++clr", result))
-        return result;
-    return Done();
+    result.status = ERR;
+    result.error = ECAP;
+    return result;
 }
 
 GpibResult CPrologixBackend::SendCmds(int board, const void *commands, long count)

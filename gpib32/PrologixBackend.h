@@ -44,7 +44,12 @@ namespace gpib32 {
 // (SDC, GET, GTL, LLO, with listen addresses, UNL, UNT and talk addresses)
 // and refuses the rest with ECAP; the listener search (FindLstn) is left to
 // serial polls.
-class CPrologixBackend
+//
+// Its calls are in PrologixBackend.cpp; the adapter's "++" commands and its
+// set-up in PrologixWire.cpp; reading and writing data in
+// PrologixTransfer.cpp; serial polls, clears and the end of a reply still
+// coming in PrologixClear.cpp.
+class CPrologixBackend final : public CGpibBackend
 {
 public:
     static constexpr char EOT_MARK = 4;
@@ -63,29 +68,32 @@ public:
     bool Configure(const std::string &location, std::string &reason);
     // "Prologix adapter on /dev/ttyUSB0", "Prologix adapter at host:1234".
     std::string Describe() const;
+    Family GetFamily() const override { return FAMILY_PROLOGIX; }
     // The adapter's ++ver line; empty while it cannot be reached.
-    std::string Version();
+    std::string Version() override;
+    bool HasListenerSearch() const override { return false; }
 
-    GpibResult SendIFC(int board);
-    GpibResult EnableRemote(int board, const Addr4882_t *addressList);
-    GpibResult Send(int board, Addr4882_t address, const void *buffer, long count, int eotMode);
-    GpibResult Receive(int board, Addr4882_t address, void *buffer, long count, int termination);
-    GpibResult ReadStatusByte(int board, Addr4882_t address, short *result);
-    GpibResult DevClear(int board, Addr4882_t address);
-    GpibResult SendCmds(int board, const void *commands, long count);
+    GpibResult SendIFC(int board) override;
+    GpibResult EnableRemote(int board, const Addr4882_t *addressList) override;
+    GpibResult Send(int board, Addr4882_t address, const void *buffer, long count, int eotMode) override;
+    GpibResult Receive(int board, Addr4882_t address, void *buffer, long count, int termination) override;
+    GpibResult ReadStatusByte(int board, Addr4882_t address, short *result) override;
+    GpibResult DevClear(int board, Addr4882_t address) override;
+    GpibResult SendCmds(int board, const void *commands, long count) override;
+    GpibResult FindLstn(int board, const Addr4882_t *padList, Addr4882_t *results, int limit) override;
 
-    GpibResult IbFind(const char *name, int *ud);
-    GpibResult IbDev(int board, int pad, int sad, int tmo, int eot, int eos, int *ud);
-    GpibResult IbConfig(int ud, int option, int value);
-    GpibResult IbAsk(int ud, int option, int *value);
-    GpibResult IbOnl(int ud, int online);
-    GpibResult IbTmo(int ud, int timeout);
-    GpibResult IbWait(int ud, int mask);
-    GpibResult IbRd(int ud, void *buffer, long count);
-    GpibResult IbWrt(int ud, const void *buffer, long count);
-    GpibResult IbWrtf(int ud, const char *path);
-    GpibResult IbRsp(int ud, char *status);
-    GpibResult IbClr(int ud);
+    GpibResult IbFind(const char *name, int *ud) override;
+    GpibResult IbDev(int board, int pad, int sad, int tmo, int eot, int eos, int *ud) override;
+    GpibResult IbConfig(int ud, int option, int value) override;
+    GpibResult IbAsk(int ud, int option, int *value) override;
+    GpibResult IbOnl(int ud, int online) override;
+    GpibResult IbTmo(int ud, int timeout) override;
+    GpibResult IbWait(int ud, int mask) override;
+    GpibResult IbRd(int ud, void *buffer, long count) override;
+    GpibResult IbWrt(int ud, const void *buffer, long count) override;
+    GpibResult IbWrtf(int ud, const char *path) override;
+    GpibResult IbRsp(int ud, char *status) override;
+    GpibResult IbClr(int ud) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -106,6 +114,9 @@ private:
     // The NI time-out code of a new descriptor: T10s.
     static constexpr int DEFAULT_TIMEOUT_CODE = 13;
     static constexpr int FIRST_DEVICE = 16;
+    // NI-488.2 time-out codes in milliseconds; 0 is none.
+    static constexpr int TIMEOUT_MS[] = {0,   1,   1,    1,    1,     1,     3,      10,     30,
+                                         100, 300, 1000, 3000, 10000, 30000, 100000, 300000, 1000000};
 
     // The reply the adapter is sending, or has sent and not all given out.
     struct Incoming
@@ -162,6 +173,9 @@ private:
     Handle *Device(int ud, GpibResult &result);
     const Handle *DeviceCall(int ud, GpibResult &result);
     static Addr4882_t DeviceAddress(const Handle &handle);
+    // "14", or "14 96" with a secondary address, as ++addr and ++spoll take it.
+    static std::string AddressText(Addr4882_t address);
+    static bool ValidAddress(Addr4882_t address);
 
     // The calls themselves, with m_lock held and m_timeoutCode set.
     GpibResult SendLocked(Addr4882_t address, const void *buffer, long count, int eotMode);

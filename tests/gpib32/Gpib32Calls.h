@@ -18,6 +18,10 @@ struct Gpib32Calls
     void (*Receive)(int, unsigned short, void *, long, int) = nullptr;
     void (*ReadStatusByte)(int, unsigned short, short *) = nullptr;
     void (*DevClear)(int, unsigned short) = nullptr;
+    // Looked up, not required: a test that uses them checks them.
+    void (*FindLstn)(int, const unsigned short *, unsigned short *, int) = nullptr;
+    void (*SendCmds)(int, const void *, long) = nullptr;
+    int (*ibconfig)(int, int, int) = nullptr;
     int (*ibtmo)(int, int) = nullptr;
     int (*ibdev)(int, int, int, int, int, int) = nullptr;
     int (*ibwrt)(int, const void *, long) = nullptr;
@@ -45,6 +49,9 @@ struct Gpib32Calls
         find(Receive, "Receive");
         find(ReadStatusByte, "ReadStatusByte");
         find(DevClear, "DevClear");
+        find(FindLstn, "FindLstn");
+        find(SendCmds, "SendCmds");
+        find(ibconfig, "ibconfig");
         find(ibtmo, "ibtmo");
         find(ibdev, "ibdev");
         find(ibwrt, "ibwrt");

@@ -366,6 +366,63 @@ private slots:
         QCOMPARE(int(status), 0);
     }
 
+    // What the adapter cannot say, or a call it cannot take, is refused
+    // before the adapter is reached: nothing goes out, and the status is the
+    // one each call has always ended with (the listener search, which only
+    // a library has, without CIC, as a library without one refuses it).
+    void refusedBeforeTheAdapter_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("error");
+        QTest::newRow("listener search") << QByteArray("FindLstn") << 0x8000 << 11;
+        QTest::newRow("clear of every device") << QByteArray("DevClear NOADDR") << 0x8020 << 11;
+        QTest::newRow("parallel poll configure") << QByteArray("SendCmds PPC") << 0x8020 << 11;
+        QTest::newRow("send on board 1") << QByteArray("Send board 1") << 0x8020 << 7;
+        QTest::newRow("send to address 31") << QByteArray("Send 31") << 0x8020 << 4;
+        QTest::newRow("unknown ibconfig option") << QByteArray("ibconfig") << 0x8020 << 11;
+        QTest::newRow("ibwrt on the board") << QByteArray("ibwrt board") << 0x8020 << 11;
+        QTest::newRow("ibrd of a descriptor not in use") << QByteArray("ibrd unused") << 0x8020 << 0;
+    }
+    void refusedBeforeTheAdapter()
+    {
+        QFETCH(QByteArray, call);
+        QFETCH(int, status);
+        QFETCH(int, error);
+        Gpib32 gpib;
+        QVERIFY(openRow(gpib, QStringLiteral("tcp")));
+        QVERIFY(gpib.FindLstn && gpib.SendCmds && gpib.ibconfig);
+        // Left over from no call: each refusal must set every one.
+        *gpib.ibsta = *gpib.iberr = *gpib.ibcnt = -1;
+        *gpib.ibcntl = -1;
+        const unsigned short pads[] = {14, 0xFFFF};
+        unsigned short found[2] = {};
+        char data[4] = {};
+        if (call == "FindLstn")
+            gpib.FindLstn(0, pads, found, 2);
+        else if (call == "DevClear NOADDR")
+            gpib.DevClear(0, 0xFFFF);
+        else if (call == "SendCmds PPC")
+            gpib.SendCmds(0, "\x05", 1);
+        else if (call == "Send board 1")
+            gpib.Send(1, 14, "*IDN?\n", 6, 2);
+        else if (call == "Send 31")
+            gpib.Send(0, 31, "*IDN?\n", 6, 2);
+        else if (call == "ibconfig")
+            QCOMPARE(gpib.ibconfig(0, 0x7, 1), status);
+        else if (call == "ibwrt board")
+            QCOMPARE(gpib.ibwrt(0, "*IDN?\n", 6), status);
+        else if (call == "ibrd unused")
+            QCOMPARE(gpib.ibrd(20, data, sizeof data), status);
+        else
+            QFAIL(call.constData());
+        QCOMPARE(*gpib.ibsta, status);
+        QCOMPARE(*gpib.iberr, error);
+        QCOMPARE(*gpib.ibcnt, 0);
+        QCOMPARE(*gpib.ibcntl, 0L);
+        QCOMPARE(trace(QStringLiteral("host")), QStringList());
+    }
+
     // No adapter where the variable says: every call fails with EDVR and the
     // system's reason in the counts.
     void noAdapter_data()
@@ -501,23 +558,38 @@ private slots:
         QVERIFY(trace(QStringLiteral("bus")).contains(QStringLiteral("clear 14")));
     }
 
-    // The probe prints the adapter's version and reaches the device.
-    void probe_data() { addTransportRows(); }
+    // The probe prints the adapter's version and reaches the device; the
+    // listeners it finds by serial polls, the adapter having no search.
+    void probe_data()
+    {
+        QTest::addColumn<QString>("transport");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("found");
+        const QStringList device{QStringLiteral("--address"), QStringLiteral("14")};
+        const QString reply = QStringLiteral("reply from 14: KORVANE,TALLIX-SIM,SN0001,1.0");
+        QTest::newRow("serial") << QStringLiteral("serial") << device << reply;
+        QTest::newRow("tcp") << QStringLiteral("tcp") << device << reply;
+        QTest::newRow("tcp, listeners")
+            << QStringLiteral("tcp") << QStringList()
+            << QStringLiteral("board 0: listeners at 14 (serial poll of 1 to 30)");
+    }
     void probe()
     {
         QFETCH(QString, transport);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, found);
         QProcess probe;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TALLIX_GPIB_BACKEND"), backendFor(transport));
         probe.setProcessEnvironment(environment);
-        probe.start(QStringLiteral(TALLIX_GPIB_PROBE), {QStringLiteral("--address"), QStringLiteral("14")});
-        QVERIFY(probe.waitForFinished(30000));
-        QCOMPARE(probe.exitCode(), 0);
+        probe.start(QStringLiteral(TALLIX_GPIB_PROBE), arguments);
+        QVERIFY(probe.waitForFinished(60000));
+        QVERIFY2(probe.exitCode() == 0, probe.readAllStandardError().constData());
         QCOMPARE(
             QString::fromLocal8Bit(probe.readAllStandardOutput()).trimmed(),
             QStringLiteral("backend: %1 (Prologix adapter, version Tallix simulated Prologix GPIB adapter "
-                           "version 6.107)\nreply from 14: KORVANE,TALLIX-SIM,SN0001,1.0")
-                .arg(backendFor(transport)));
+                           "version 6.107)\n%2")
+                .arg(backendFor(transport), found));
     }
 };
 
