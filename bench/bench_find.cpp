@@ -9,8 +9,8 @@
 #include "BenchResult.h"
 #include "BenchSupport.h"
 #include "console/FindDlg.h"
-#include "tests/console/ListFinder.h"
-#include "tests/console/TricklingPeer.h"
+#include "tests/work/ListFinder.h"
+#include "tests/work/TricklingPeer.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

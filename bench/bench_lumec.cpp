@@ -17,12 +17,12 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -9,10 +9,10 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

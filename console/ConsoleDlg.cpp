@@ -9,10 +9,10 @@
 #include "console/FindDlg.h"
 #include "console/IpAddressCtrl.h"
 #include "console/LinkSettingsDlg.h"
-#include "console/ResponseText.h"
 #include "console/WarningDialog.h"
 #include "links/LinkTable.h"
 #include "timing/Delay.h"
+#include "work/ResponseText.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -4,11 +4,11 @@
 
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
-#include "console/ConsoleSettings.h"
-#include "console/WorkMonitor.h"
 #include "links/LinkDispatch.h"
 #include "links/LinkTable.h"
+#include "work/CommandSender.h"
+#include "work/ConsoleSettings.h"
+#include "work/WorkMonitor.h"
 
 #include <QDialog>
 #include <QIcon>

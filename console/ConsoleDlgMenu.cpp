@@ -4,8 +4,8 @@
 // minimise and close) and where it opens.
 #include "console/ConsoleDlg.h"
 
-#include "console/ReplyFile.h"
-#include "console/ResponseText.h"
+#include "work/ReplyFile.h"
+#include "work/ResponseText.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>

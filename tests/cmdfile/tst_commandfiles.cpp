@@ -3,8 +3,8 @@
 #include "cmdfile/CommandFiles.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
+#include "work/CommandSender.h"
 
 #include <QDir>
 #include <QFile>

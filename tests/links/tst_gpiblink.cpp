@@ -3,12 +3,12 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QDir>
 #include <QFile>

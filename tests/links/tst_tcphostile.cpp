@@ -9,9 +9,9 @@
 
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "work/CommandSender.h"
 
 #include <QFile>
 #include <QTemporaryDir>

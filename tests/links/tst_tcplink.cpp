@@ -6,9 +6,9 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "work/CommandSender.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

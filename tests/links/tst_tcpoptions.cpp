@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "console/CommandSender.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
+#include "work/CommandSender.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "console/CommandSender.h"
 #include "links/VisaLink.h"
 #include "sessions/Session.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
+#include "work/CommandSender.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/CommandSender.h"
+#include "work/CommandSender.h"
 
 #include "cmdfile/CommandFiles.h"
 #include "common/SystemError.h"

@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/InstrumentSearch.h"
+#include "work/InstrumentSearch.h"
 
-#include "console/IdentityQuery.h"
 #include "sessions/SessionTable.h"
 #include "sessions/VisaFinder.h"
+#include "work/IdentityQuery.h"
 
 #include <QCoreApplication>
 #include <QSet>
