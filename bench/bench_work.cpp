@@ -36,8 +36,8 @@ double Batch(CLinkDispatch &links, const CUiHooks &hooks, const QString &command
              CWorkMonitor *work)
 {
     CCommandFiles files(&hooks);
-    files.m_commandFilePath = commands;
-    files.m_logFilePath = log;
+    files.SetCommandFilePath(commands);
+    files.SetLogFilePath(log);
     CCommandSender sender(links, files, &hooks);
     links.ConnectLinks();
     if (work)
@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     watched.pulse = [&work](const CProgress &progress) { return work.Pulse(progress); };
     CLinkDispatch watchedLinks(&watched);
     for (CLinkDispatch *links : {&plainLinks, &watchedLinks}) {
-        links->m_linkKind = LINK_LUMEC;
+        links->Choose(LINK_LUMEC);
         Gpib(*links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
         LinkAs<CMessageLibraryLink>(*links, LINK_LUMEC)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/liblumec.so"));

@@ -118,10 +118,10 @@ private:
         file.close();
         const QString log = m_dir.filePath(QStringLiteral("work.log"));
         QFile::remove(log);
-        w->m_askOpenFile = [commands]() {
+        w->SetPrompts({.askOpenFile = [commands]() {
             return COpenFileChoice{true, commands, QStringLiteral("idn.txt"), true};
-        };
-        w->m_askSaveFile = [log](const QString &) { return log; };
+        }});
+        w->SetPrompts({.askSaveFile = [log](const QString &) { return log; }});
         w->OnOpenFile();
         return log;
     }
@@ -280,10 +280,10 @@ private slots:
         stamped.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(address));
         const QString log = m_dir.filePath(QStringLiteral("stamped.log"));
         QFile::remove(log);
-        QVERIFY(stamped->Files().m_logFile.Open(log));
+        QVERIFY(stamped->Files().Log().Open(log));
         Send(stamped, QStringLiteral("*IDN?"));
         Send(stamped, QStringLiteral("*RST"));
-        stamped->Files().m_logFile.Close();
+        stamped->Files().Log().Close();
         const QRegularExpression record(QStringLiteral(
             "^# \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d reply \\d+\\.\\d ms\r\n"
             "\\*IDN\\?\r\n>KORVANE,TALLIX-SIM,SN0001,1\\.0\n"
@@ -301,9 +301,9 @@ private slots:
                      "--hang-up");
         stamped.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(other));
         QFile::remove(log);
-        QVERIFY(stamped->Files().m_logFile.Open(log));
+        QVERIFY(stamped->Files().Log().Open(log));
         Send(stamped, QStringLiteral("*IDN?"));
-        stamped->Files().m_logFile.Close();
+        stamped->Files().Log().Close();
         QCOMPARE(stamped.messages.size(), 1);
         const QByteArray failed = tcptest::ReadFile(log);
         QVERIFY2(failed.endsWith(" no reply read\r\n*IDN?\r\n") && failed.count('\n') == 2,
