@@ -71,11 +71,10 @@ int main(int argc, char **argv)
     CUiHooks plain;
     CLinkDispatch plainLinks(&plain);
     CUiHooks watched;
-    CWorkMonitor work;
     int shown = 0;
-    work.show = [&shown](const CProgress &) { ++shown; };
-    work.hide = []() {};
-    work.processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    CWorkMonitor work({.show = [&shown](const CProgress &) { ++shown; },
+                       .hide = []() {},
+                       .processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }});
     watched.pulse = [&work](const CProgress &progress) { return work.Pulse(progress); };
     CLinkDispatch watchedLinks(&watched);
     for (CLinkDispatch *links : {&plainLinks, &watchedLinks}) {

@@ -70,7 +70,12 @@ bool ParseUnsigned(const QString &text, std::uint32_t *value)
 
 CConsoleDlg::CConsoleDlg(QWidget *parent)
     : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks),
-      m_sender(m_links, m_files, &m_hooks, [this]() { m_outputPath->setText(QString()); })
+      m_sender(m_links, m_files, &m_hooks, [this]() { m_outputPath->setText(QString()); }),
+      // Input reaches only Stop and Exit meanwhile: every other control that
+      // could start work is disabled.
+      m_work({.show = [this](const CProgress &progress) { ShowProgress(progress); },
+              .hide = [this]() { HideProgress(); },
+              .processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }})
 {
     setObjectName(QStringLiteral("IDD_CONSOLE"));
     setWindowTitle(QStringLiteral("Tallix"));
@@ -107,11 +112,6 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
     m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
     m_hooks.pulse = [this](const CProgress &progress) { return m_work.Pulse(progress); };
-    m_work.show = [this](const CProgress &progress) { ShowProgress(progress); };
-    m_work.hide = [this]() { HideProgress(); };
-    // Input reaches only Stop and Exit meanwhile: every other control that
-    // could start work is disabled.
-    m_work.processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); };
 
     m_links.SetRefreshMembers([this]() { UpdateData(true); });
     m_links.SetIpAddressText([this]() { return m_ipAddressCtrl->Text(); });

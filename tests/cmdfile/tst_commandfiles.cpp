@@ -427,16 +427,27 @@ private slots:
         QCOMPARE(files.LogFilePath(), logPath);
     }
 
-    // A full disk: reported once, the log closed and forgotten, the run over.
+    // A full disk: reported once, the log closed and forgotten, the run over;
+    // whether the record's first write is its line or its stamp.
+    void failedLogWriteStopsTheBatch_data()
+    {
+        QTest::addColumn<bool>("stamps");
+        QTest::newRow("without stamps") << false;
+        QTest::newRow("with stamps") << true;
+    }
+
     void failedLogWriteStopsTheBatch()
     {
+        QFETCH(bool, stamps);
         struct stat st;
         if (::stat("/dev/full", &st) != 0)
             QSKIP("no /dev/full here");
         CLinkDispatch links(&m_hooks);
         links.Choose(LINK_NONE);
         CCommandFiles files(&m_hooks);
-        CCommandSender sender(links, files, &m_hooks);
+        int labelsEmptied = 0;
+        CCommandSender sender(links, files, &m_hooks, [&labelsEmptied]() { ++labelsEmptied; });
+        sender.SetTimeStamps(stamps);
         Open(files, "a\r\nb\r\nc\r\n");
         QVERIFY(files.OpenLogFile(QStringLiteral("/dev/full")));
 
@@ -455,6 +466,7 @@ private slots:
         QVERIFY(!files.Log().IsOpen());
         QVERIFY(files.LogFilePath().isEmpty());
         QVERIFY(!files.IsCommandFileOpen());
+        QCOMPARE(labelsEmptied, 1);
 
         // The next run goes without the log.
         m_messages.clear();

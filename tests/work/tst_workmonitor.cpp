@@ -24,11 +24,10 @@ private slots:
     void stopTakesTheNextPulse()
     {
         QFETCH(int, shownAfterMs);
-        CWorkMonitor work;
-        CWorkMonitor::Clock::time_point t{};
-        work.now = [&t] { return t; };
         int shown = 0;
-        work.show = [&shown](const CProgress &) { ++shown; };
+        CWorkMonitor work({.show = [&shown](const CProgress &) { ++shown; }});
+        CWorkMonitor::Clock::time_point t{};
+        work.SetClock([&t] { return t; });
         work.Begin();
         QVERIFY(work.Pulse({}));
         if (shownAfterMs >= 0) {
@@ -48,11 +47,10 @@ private slots:
     // takes longer is stopped; the indication keeps the batch's lines.
     void stopInABatchLetsTheLineFinish()
     {
-        CWorkMonitor work;
-        CWorkMonitor::Clock::time_point t{};
-        work.now = [&t] { return t; };
         QList<CProgress::Kind> shown;
-        work.show = [&shown](const CProgress &p) { shown << p.kind; };
+        CWorkMonitor work({.show = [&shown](const CProgress &p) { shown << p.kind; }});
+        CWorkMonitor::Clock::time_point t{};
+        work.SetClock([&t] { return t; });
         const CProgress batch{CProgress::Kind::Batch, 3, 10};
         const CProgress reply{CProgress::Kind::Reply, 100, -1};
         work.Begin();
