@@ -35,13 +35,14 @@ private slots:
         QString identity;
         QElapsedTimer clock;
         qint64 took = -1;
-        search.identified = [&](const QString &, const QString &text) {
+        CSearchEvents events;
+        events.identified = [&](const QString &, const QString &text) {
             std::lock_guard guard(lock);
             identity = text;
             took = clock.elapsed();
         };
         clock.start();
-        search.Start(CLinkOptions(), false);
+        search.Start(CLinkOptions(), false, std::move(events));
         QVERIFY(search.WaitIdle(8000));
         std::lock_guard guard(lock);
         QVERIFY2(took >= 0 && took < 3000, qPrintable(QStringLiteral("%1 ms").arg(took)));
