@@ -14,12 +14,12 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -183,7 +183,7 @@ int main()
     LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
         .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_linkKind = LINK_ORDAL;
+    links.Choose(LINK_ORDAL);
     links.ConnectLinks();
     if (!LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded()) {
         std::fprintf(stderr, "the simulated ordal library did not load from %s\n", TALLIX_SIM_LIBDIR);
@@ -202,7 +202,7 @@ int main()
         QByteArray first;
         if (files.OpenCommandFile(commandPath, first) != 1 || !files.OpenLogFile(logPath))
             return 1;
-        files.m_commandFilePath = commandPath;
+        files.SetCommandFilePath(commandPath);
         g_timedFd = DescriptorOf(logPath);
         g_timedNanoseconds = 0;
         g_timedCalls = 0;

@@ -9,8 +9,8 @@
 #include "BenchResult.h"
 #include "BenchSupport.h"
 #include "console/FindDlg.h"
-#include "tests/console/ListFinder.h"
-#include "tests/console/TricklingPeer.h"
+#include "tests/work/ListFinder.h"
+#include "tests/work/TricklingPeer.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -100,12 +100,13 @@ void QueryRound(const CTricklingPeer &peer, double &queryMs, double &endMs)
         std::mutex lock;
         QElapsedTimer clock;
         qint64 at = -1;
-        search.identified = [&](const QString &, const QString &) {
+        CSearchEvents events;
+        events.identified = [&](const QString &, const QString &) {
             std::lock_guard guard(lock);
             at = clock.nsecsElapsed();
         };
         clock.start();
-        search.Start(CLinkOptions(), false);
+        search.Start(CLinkOptions(), false, std::move(events));
         search.WaitIdle(10000);
         std::lock_guard guard(lock);
         queryMs = at < 0 ? -1 : at / 1e6;

@@ -11,11 +11,11 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -87,8 +87,8 @@ int main(int argc, char **argv)
     CUiHooks hooks;
     hooks.showMessage = [&messages](const QString &text) { messages << text; };
     CLinkDispatch links(&hooks);
-    links.m_linkKind = LINK_GPIB;
-    links.m_context.gpibAddress = 14;
+    links.Choose(LINK_GPIB);
+    links.SetGpibAddress(14);
     Gpib(links).SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"));
 
     const auto loadStart = Clock::now();
@@ -166,7 +166,7 @@ int main(int argc, char **argv)
     {
         const QString logPath = dir.filePath(QStringLiteral("loop.log"));
         CCommandFiles logged(&hooks);
-        CResponseLog &log = logged.m_logFile;
+        CResponseLog &log = logged.Log();
         if (!log.Open(logPath)) {
             std::fprintf(stderr, "cannot open %s\n", qPrintable(logPath));
             return 1;
@@ -205,7 +205,7 @@ int main(int argc, char **argv)
             return 1;
         }
         CCommandSender sender(links, files, &hooks);
-        files.m_delay = 0;
+        files.SetDelay(0);
         const auto t = Clock::now();
         files.RunBatch([&sender](const char *line) { return sender.SendCommand(line); },
                        [](std::uint32_t us) { DelayMicroseconds(us); });

@@ -17,12 +17,12 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -123,7 +123,7 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
     QFile::remove(logPath);
     CLinkDispatch links(&hooks);
     CCommandFiles files(&hooks);
-    links.m_linkKind = LINK_LUMEC;
+    links.Choose(LINK_LUMEC);
     LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     CCommandSender sender(links, files, &hooks);
@@ -146,8 +146,8 @@ double Dispatch(const std::vector<std::string> &lines, const QString &logPath, c
     QFile::remove(logPath);
     CLinkDispatch links(&hooks);
     CCommandFiles logged;
-    CResponseLog &log = logged.m_logFile;
-    links.m_linkKind = LINK_LUMEC;
+    CResponseLog &log = logged.Log();
+    links.Choose(LINK_LUMEC);
     LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).SetLibraryName(QString::fromUtf8(LIBRARY));
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
     CCommandSender sender(links, logged, &hooks);

@@ -155,11 +155,11 @@ int main(int argc, char *argv[])
     std::vector<double> console, client, ratios, reads;
     {
         CConsoleDlg window;
-        window.m_messageBox = [&wrong](const QString &text) {
+        window.SetPrompts({.messageBox = [&wrong](const QString &text) {
             std::fprintf(stderr, "message: %s\n", qPrintable(text));
             ++wrong;
-        };
-        window.m_askSaveReply = [&](const QString &) { return consoleFile; };
+        }});
+        window.SetPrompts({.askSaveReply = [&](const QString &) { return consoleFile; }});
         qobject_cast<QCheckBox *>(window.Control(IDC_READ_AFTER_SEND))->setChecked(true);
         window.ConnectLinks();
         baseline = PeakMiB();

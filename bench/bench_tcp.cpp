@@ -7,12 +7,12 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -70,9 +70,9 @@ double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
 double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QString &logPath, int &wrong)
 {
     CCommandFiles files;
-    files.m_commandFilePath = commandPath;
-    files.m_logFilePath = logPath;
-    CCommandSender sender(links, files, links.m_context.hooks);
+    files.SetCommandFilePath(commandPath);
+    files.SetLogFilePath(logPath);
+    CCommandSender sender(links, files, links.Context().hooks);
     if (links.ConnectLinks() == 0)
         return 0;
     int sent = 0;
@@ -214,9 +214,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     };
     CLinkDispatch links(&hooks);
-    links.m_linkKind = LINK_TCPIP;
+    links.Choose(LINK_TCPIP);
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_context.ipAddressText = [&]() { return address; };
+    links.SetIpAddressText([&]() { return address; });
     DelayMicroseconds(100); // the one-time calibration, outside the timings
 
     std::printf("%d queries (command, request, reply) to tallix-instrument-server on %s:%d\n", queries,

@@ -9,10 +9,10 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -36,9 +36,9 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
                    int &wrong)
 {
     CCommandFiles files;
-    files.m_commandFilePath = commandPath;
-    files.m_logFilePath = logPath;
-    CCommandSender sender(links, files, links.m_context.hooks);
+    files.SetCommandFilePath(commandPath);
+    files.SetLogFilePath(logPath);
+    CCommandSender sender(links, files, links.Context().hooks);
     if (links.ConnectLinks() == 0)
         return 0;
     QElapsedTimer clock;
@@ -105,23 +105,23 @@ int main(int argc, char **argv)
     hooks.showMessage = [&messages](const QString &text) { messages << text; };
     CLinkDispatch links(&hooks);
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_context.ipAddressText = []() { return QStringLiteral("127.0.0.1"); };
-    links.m_context.resourceText = [port]() {
-        return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port);
-    };
-    links.m_context.options.tcpPort = port;
-    links.m_context.options.askForReply = false;
+    links.SetIpAddressText([]() { return QStringLiteral("127.0.0.1"); });
+    links.SetResourceText([port]() { return QStringLiteral("TCPIP::127.0.0.1::%1::SOCKET").arg(port); });
+    CLinkOptions options = links.Context().options;
+    options.tcpPort = port;
+    options.askForReply = false;
+    links.SetOptions(options);
     DelayMicroseconds(0);
 
     int wrong = 0;
     std::vector<double> visa, tcp, ratios;
     for (int block = 0; block < BLOCKS; ++block) {
-        links.m_linkKind = LINK_VISA;
+        links.Choose(LINK_VISA);
         const double v = LoggedBatch(links, commandPath, logPath, perBlock, wrong);
-        links.m_linkKind = LINK_TCPIP;
+        links.Choose(LINK_TCPIP);
         const double t = LoggedBatch(links, commandPath, logPath, perBlock, wrong);
         // The server serves one client at a time: both let theirs go.
-        links.m_linkKind = LINK_LUMEC;
+        links.Choose(LINK_LUMEC);
         links.ConnectLinks();
         if (v <= 0 || t <= 0) {
             ++wrong;

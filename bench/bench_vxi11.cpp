@@ -43,16 +43,18 @@ double SessionRound(qint64 bytes)
     hooks.showMessage = [&messages](const QString &text) { messages << text; };
     CLinkDispatch links(&hooks);
     Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-    links.m_context.resourceText = []() { return QStringLiteral("TCPIP::127.0.0.1::INSTR"); };
-    links.m_context.options.maxReplyBytes = MAX_MAX_REPLY_BYTES;
-    links.m_linkKind = LINK_VISA;
+    links.SetResourceText([]() { return QStringLiteral("TCPIP::127.0.0.1::INSTR"); });
+    CLinkOptions options = links.Context().options;
+    options.maxReplyBytes = MAX_MAX_REPLY_BYTES;
+    links.SetOptions(options);
+    links.Choose(LINK_VISA);
     const QByteArray command = QByteArray("DATA? ") + QByteArray::number(bytes) + "\r\n";
     QElapsedTimer clock;
     clock.start();
     CReply reply;
     const bool ok =
         links.ConnectLinks() != 0 && links.Send(command.constData()) != 0 && links.ReadResponse(reply);
-    links.m_linkKind = LINK_LUMEC;
+    links.Choose(LINK_LUMEC);
     links.ConnectLinks();
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (!ok || reply.total != bytes) {

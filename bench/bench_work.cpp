@@ -10,12 +10,12 @@
 #include "BenchSupport.h"
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
-#include "console/WorkMonitor.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
 #include "tests/links/LinkAccess.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
+#include "work/WorkMonitor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,8 +36,8 @@ double Batch(CLinkDispatch &links, const CUiHooks &hooks, const QString &command
              CWorkMonitor *work)
 {
     CCommandFiles files(&hooks);
-    files.m_commandFilePath = commands;
-    files.m_logFilePath = log;
+    files.SetCommandFilePath(commands);
+    files.SetLogFilePath(log);
     CCommandSender sender(links, files, &hooks);
     links.ConnectLinks();
     if (work)
@@ -71,15 +71,14 @@ int main(int argc, char **argv)
     CUiHooks plain;
     CLinkDispatch plainLinks(&plain);
     CUiHooks watched;
-    CWorkMonitor work;
     int shown = 0;
-    work.show = [&shown](const CProgress &) { ++shown; };
-    work.hide = []() {};
-    work.processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    CWorkMonitor work({.show = [&shown](const CProgress &) { ++shown; },
+                       .hide = []() {},
+                       .processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }});
     watched.pulse = [&work](const CProgress &progress) { return work.Pulse(progress); };
     CLinkDispatch watchedLinks(&watched);
     for (CLinkDispatch *links : {&plainLinks, &watchedLinks}) {
-        links->m_linkKind = LINK_LUMEC;
+        links->Choose(LINK_LUMEC);
         Gpib(*links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
         LinkAs<CMessageLibraryLink>(*links, LINK_LUMEC)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/liblumec.so"));

@@ -51,6 +51,12 @@ void CCommandFiles::CloseCommandFiles()
     m_logFile.Close();
 }
 
+void CCommandFiles::DropLog()
+{
+    m_logFile.Close();
+    m_logFilePath.clear();
+}
+
 int CCommandFiles::FindNonEmptyLine(char *buffer, QByteArray &line)
 {
     for (;;) {

@@ -64,12 +64,24 @@ public:
     bool RunBatch(const std::function<int(const char *)> &sendCommand,
                   const std::function<void(std::uint32_t)> &delay);
 
-    std::unique_ptr<CCommandFileReader> m_commandFile;
-    CResponseLog m_logFile;
-    QString m_commandFilePath;
-    QString m_logFilePath;
-    std::int64_t m_resumePosition = 0;
-    std::uint32_t m_delay = 0;
+    // The response log, open while the command file's responses go to it.
+    CResponseLog &Log() { return m_logFile; }
+    const CResponseLog &Log() const { return m_logFile; }
+    // After a failed write: the log closed and its path forgotten, so that a
+    // later batch does not open it again.
+    void DropLog();
+
+    // What a batch opens again once the file has been used up: the command
+    // file chosen last, and its log (empty: none).
+    const QString &CommandFilePath() const { return m_commandFilePath; }
+    void SetCommandFilePath(const QString &path) { m_commandFilePath = path; }
+    const QString &LogFilePath() const { return m_logFilePath; }
+    void SetLogFilePath(const QString &path) { m_logFilePath = path; }
+    // Where the next batch starts in the command file.
+    std::int64_t ResumePosition() const { return m_resumePosition; }
+    // The pause after each line of a batch, in microseconds.
+    std::uint32_t Delay() const { return m_delay; }
+    void SetDelay(std::uint32_t microseconds) { m_delay = microseconds; }
 
 private:
     // Reads until a line that is not empty: 1 found (in `line`, without its
@@ -85,4 +97,10 @@ private:
     std::int64_t CountLinesToSend(std::int64_t from) const;
 
     const CUiHooks *m_hooks;
+    std::unique_ptr<CCommandFileReader> m_commandFile;
+    CResponseLog m_logFile;
+    QString m_commandFilePath;
+    QString m_logFilePath;
+    std::int64_t m_resumePosition = 0;
+    std::uint32_t m_delay = 0;
 };

@@ -4,59 +4,31 @@
 
 #include "common/Settings.h"
 #include "console/AboutDlg.h"
-#include "console/DialogUnitsWidget.h"
 #include "console/FileDialogEx.h"
 #include "console/FindDlg.h"
 #include "console/IpAddressCtrl.h"
 #include "console/LinkSettingsDlg.h"
-#include "console/ResponseText.h"
 #include "console/WarningDialog.h"
-#include "links/LinkTable.h"
 #include "timing/Delay.h"
+#include "work/ResponseText.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QTextCursor>
 
 #include <cstdio>
 #include <exception>
-#include <limits>
 #include <utility>
 
 namespace {
-
-// Where each link's radio stands, in dialog units (each 10 high), by the
-// link's place in the table: the first five where they have always been,
-// the sixth at the start of the row below them, beside its resource box.
-struct CRadioSlot
-{
-    int id;
-    const char *name;
-    int x, y, width;
-};
-constexpr CRadioSlot RADIO_SLOTS[] = {
-    {IDC_LINK_AUTOMATION, "IDC_LINK_AUTOMATION", 7, 169, 75},
-    {IDC_LINK_ORDAL, "IDC_LINK_ORDAL", 7, 188, 42},
-    {IDC_LINK_GPIB, "IDC_LINK_GPIB", 7, 207, 59},
-    {IDC_LINK_LUMEC, "IDC_LINK_LUMEC", 95, 169, 40},
-    {IDC_LINK_TCPIP, "IDC_LINK_TCPIP", 95, 188, 40},
-    {IDC_LINK_VISA, "IDC_LINK_VISA", 7, 226, 62},
-};
-// The window: its size of old, one row of 19 units taller.
-constexpr int WINDOW_WIDTH = 320;
-constexpr int WINDOW_HEIGHT = 244;
 
 // Case is ignored for ASCII letters only, as the history has always done.
 bool EqualsIgnoringAsciiCase(const QString &a, const QString &b)
@@ -94,61 +66,16 @@ bool ParseUnsigned(const QString &text, std::uint32_t *value)
     return true;
 }
 
-QString IdName(int id)
-{
-    switch (id) {
-    case IDC_COMMAND:
-        return QStringLiteral("IDC_COMMAND");
-    case IDC_SEND:
-        return QStringLiteral("IDC_SEND");
-    case IDC_READ:
-        return QStringLiteral("IDC_READ");
-    case IDC_GPIB_ADDRESS:
-        return QStringLiteral("IDC_GPIB_ADDRESS");
-    case IDC_READ_AFTER_SEND:
-        return QStringLiteral("IDC_READ_AFTER_SEND");
-    case IDC_STATUS:
-        return QStringLiteral("IDC_STATUS");
-    case IDC_SERIAL_POLL:
-        return QStringLiteral("IDC_SERIAL_POLL");
-    case IDC_OPEN_FILE:
-        return QStringLiteral("IDC_OPEN_FILE");
-    case IDC_INPUT_PATH:
-        return QStringLiteral("IDC_INPUT_PATH");
-    case IDC_OUTPUT_PATH:
-        return QStringLiteral("IDC_OUTPUT_PATH");
-    case IDC_RESPONSE:
-        return QStringLiteral("IDC_RESPONSE");
-    case IDC_SEND_FILE:
-        return QStringLiteral("IDC_SEND_FILE");
-    case IDC_DELAY:
-        return QStringLiteral("IDC_DELAY");
-    case IDC_IP_ADDRESS:
-        return QStringLiteral("IDC_IP_ADDRESS");
-    case IDC_RESOURCE:
-        return QStringLiteral("IDC_RESOURCE");
-    case IDC_FIND:
-        return QStringLiteral("IDC_FIND");
-    case IDC_RESOURCE_LABEL:
-        return QStringLiteral("IDC_RESOURCE_LABEL");
-    case IDC_PROGRESS:
-        return QStringLiteral("IDC_PROGRESS");
-    case IDC_STOP:
-        return QStringLiteral("IDC_STOP");
-    case IDCANCEL:
-        return QStringLiteral("IDCANCEL");
-    default:
-        for (const CRadioSlot &slot : RADIO_SLOTS)
-            if (slot.id == id)
-                return QString::fromLatin1(slot.name);
-        return QStringLiteral("IDC_STATIC_%1").arg(id);
-    }
-}
-
 } // namespace
 
 CConsoleDlg::CConsoleDlg(QWidget *parent)
-    : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks), m_sender(m_links, m_files, &m_hooks)
+    : QDialog(parent), m_links(&m_hooks), m_files(&m_hooks),
+      m_sender(m_links, m_files, &m_hooks, [this]() { m_outputPath->setText(QString()); }),
+      // Input reaches only Stop and Exit meanwhile: every other control that
+      // could start work is disabled.
+      m_work({.show = [this](const CProgress &progress) { ShowProgress(progress); },
+              .hide = [this]() { HideProgress(); },
+              .processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); }})
 {
     setObjectName(QStringLiteral("IDD_CONSOLE"));
     setWindowTitle(QStringLiteral("Tallix"));
@@ -157,22 +84,22 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_messageBox = [this](const QString &text) { ShowWarningDialog(this, text); };
-    m_askConfirm = [this](const QString &text) { return AskOkCancel(this, text); };
-    m_askOpenFile = [this]() { return RunOpenFileDialog(this); };
-    m_askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
-    m_askSaveReply = [this](const QString &suggestedName) {
+    m_prompts.messageBox = [this](const QString &text) { ShowWarningDialog(this, text); };
+    m_prompts.askConfirm = [this](const QString &text) { return AskOkCancel(this, text); };
+    m_prompts.askOpenFile = [this]() { return RunOpenFileDialog(this); };
+    m_prompts.askSaveFile = [this](const QString &title) { return RunSaveFileDialog(this, title); };
+    m_prompts.askSaveReply = [this](const QString &suggestedName) {
         return QFileDialog::getSaveFileName(this, QStringLiteral("Save Reply As"), suggestedName);
     };
-    m_runAboutBox = []() {
+    m_prompts.runAboutBox = []() {
         CAboutDlg about;
         about.exec();
     };
-    m_runFind = [this]() {
-        CFindDlg dialog(m_links.m_context.options, this);
+    m_prompts.runFind = [this]() {
+        CFindDlg dialog(m_links.Context().options, this);
         return dialog.exec() == QDialog::Accepted ? dialog.ChosenResource() : QString();
     };
-    m_runLinkSettings = [this](CConsoleSettings &settings) {
+    m_prompts.runLinkSettings = [this](CConsoleSettings &settings) {
         CLinkSettingsDlg dialog(settings, this);
         if (dialog.exec() != QDialog::Accepted)
             return false;
@@ -185,19 +112,13 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     m_hooks.beginWait = []() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); };
     m_hooks.endWait = []() { QGuiApplication::restoreOverrideCursor(); };
     m_hooks.pulse = [this](const CProgress &progress) { return m_work.Pulse(progress); };
-    m_work.show = [this](const CProgress &progress) { ShowProgress(progress); };
-    m_work.hide = [this]() { HideProgress(); };
-    // Input reaches only Stop and Exit meanwhile: every other control that
-    // could start work is disabled.
-    m_work.processEvents = []() { QCoreApplication::processEvents(QEventLoop::AllEvents); };
 
-    m_links.m_refreshMembers = [this]() { UpdateData(true); };
-    m_links.m_context.ipAddressText = [this]() { return m_ipAddressCtrl->Text(); };
-    m_links.m_context.resourceText = [this]() { return m_resourceCombo->currentText(); };
-    m_sender.m_logWriteFailed = [this]() { m_outputPath->setText(QString()); };
+    m_links.SetRefreshMembers([this]() { UpdateData(true); });
+    m_links.SetIpAddressText([this]() { return m_ipAddressCtrl->Text(); });
+    m_links.SetResourceText([this]() { return m_resourceCombo->currentText(); });
 
-    m_links.m_linkKind =
-        LinkKind{GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(LINK_LUMEC))};
+    m_links.Choose(
+        LinkKind{GetProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(LINK_LUMEC))});
     ApplySettings(CConsoleSettings::Load());
     m_icon = CAboutDlg::ProgramIcon();
 
@@ -211,185 +132,20 @@ CConsoleDlg::~CConsoleDlg()
     qApp->removeEventFilter(this);
 }
 
-QWidget *CConsoleDlg::Control(int id) const
+void CConsoleDlg::SetPrompts(CConsolePrompts prompts)
 {
-    return findChild<QWidget *>(IdName(id));
-}
-
-void CConsoleDlg::CreateControls()
-{
-    const CDialogUnits units(font());
-    auto place = [&](QWidget *w, int id, int x, int y, int width, int height) {
-        w->setObjectName(IdName(id));
-        w->setGeometry(units.Rect(x, y, width, height));
+    const auto take = [](auto &mine, auto &given) {
+        if (given)
+            mine = std::move(given);
     };
-    auto button = [&](int id, const char *text, int x, int y) {
-        auto *b = new QPushButton(QString::fromLatin1(text), this);
-        place(b, id, x, y, 50, 14);
-        b->setAutoDefault(false);
-        b->setFocusPolicy(Qt::StrongFocus);
-        return b;
-    };
-
-    // Creation order is the tab order.
-    m_send = button(IDC_SEND, "Send", 7, 7);
-    m_send->setDefault(true);
-
-    m_commandCombo = new QComboBox(this);
-    m_commandCombo->setEditable(true);
-    // The box takes what is typed, as typed: Qt's completer would fill in the
-    // rest of a matching history entry, and Send would send text nobody typed.
-    m_commandCombo->setCompleter(nullptr);
-    m_commandCombo->setInsertPolicy(QComboBox::NoInsert);
-    m_commandCombo->setDuplicatesEnabled(true);
-    // The box holds a command of any length: how long a command may be is
-    // the chosen link's to say, when it is sent.
-    m_commandCombo->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    m_commandCombo->setMaxVisibleItems(8);
-    place(m_commandCombo, IDC_COMMAND, 72, 7, 240, 14);
-    m_commandCombo->resize(m_commandCombo->width(), qMax(units.Y(12), m_commandCombo->sizeHint().height()));
-
-    m_readAfterSend = new QCheckBox(QStringLiteral("Read"), this);
-    place(m_readAfterSend, IDC_READ_AFTER_SEND, 9, 28, 33, 10);
-
-    m_read = button(IDC_READ, "Read", 7, 44);
-    m_status = button(IDC_STATUS, "Status", 7, 65);
-    m_serialPoll = button(IDC_SERIAL_POLL, "Serial Poll", 7, 86);
-    m_openFile = button(IDC_OPEN_FILE, "Open File", 7, 107);
-
-    m_gpibAddressEdit = new QLineEdit(this);
-    place(m_gpibAddressEdit, IDC_GPIB_ADDRESS, 139, 204, 40, 14);
-
-    m_exit = button(IDCANCEL, "Exit", 262, 171);
-
-    auto *addressLabel = new QLabel(QStringLiteral("GPIB Address:"), this);
-    place(addressLabel, 1005, 85, 207, 47, 8);
-
-    m_inputPath = new QLabel(this);
-    m_inputPath->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_inputPath->setTextFormat(Qt::PlainText);
-    place(m_inputPath, IDC_INPUT_PATH, 7, 146, 305, 8);
-
-    m_response = new QPlainTextEdit(this);
-    m_response->setReadOnly(true);
-    m_response->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_response->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_response->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_response->setTabChangesFocus(true);
-    m_response->setFocusPolicy(Qt::StrongFocus);
-    place(m_response, IDC_RESPONSE, 69, 30, 243, 111);
-
-    m_sendFileButton = button(IDC_SEND_FILE, "Send File", 7, 128);
-    m_sendFileButton->setEnabled(false);
-
-    static_assert(std::size(RADIO_SLOTS) >= 6, "a place for every link's radio");
-    for (const CLinkRow &row : LinkTable()) {
-        auto *radio = new QRadioButton(QString::fromLatin1(row.label), this);
-        const CRadioSlot &slot = RADIO_SLOTS[static_cast<std::size_t>(ToInt(row.kind))];
-        place(radio, slot.id, slot.x, slot.y, slot.width, 10);
-        radio->setFocusPolicy(Qt::ClickFocus); // no tab stops
-        // Yet the keyboard reaches them: Alt with the radio's place in the
-        // group.
-        const int key = static_cast<int>(m_linkRadios.size()) + 1;
-        if (key <= 9) {
-            const QKeySequence keys(Qt::ALT | static_cast<Qt::Key>(Qt::Key_0 + key));
-            auto *shortcut = new QShortcut(keys, this);
-            connect(shortcut, &QShortcut::activated, radio, &QRadioButton::click);
-            radio->setToolTip(keys.toString(QKeySequence::NativeText));
-        }
-        m_linkRadios.push_back(radio);
-    }
-
-    m_outputPath = new QLabel(this);
-    m_outputPath->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_outputPath->setTextFormat(Qt::PlainText);
-    place(m_outputPath, IDC_OUTPUT_PATH, 7, 157, 305, 8);
-
-    auto *delayLabel = new QLabel(QStringLiteral("Delay:"), this);
-    place(delayLabel, 1024, 217, 207, 22, 8);
-    delayLabel->setObjectName(QStringLiteral("IDC_DELAY_LABEL"));
-
-    m_delayEdit = new QLineEdit(this);
-    place(m_delayEdit, IDC_DELAY, 244, 204, 40, 14);
-
-    auto *unitLabel = new QLabel(QStringLiteral("us"), this);
-    place(unitLabel, 1029, 290, 207, 8, 8);
-    unitLabel->setObjectName(QStringLiteral("IDC_DELAY_UNIT"));
-
-    m_ipAddressCtrl = new CIpAddressCtrl(this);
-    place(m_ipAddressCtrl, IDC_IP_ADDRESS, 141, 185, 70, 12);
-
-    // The row of the VISA Resource link, below all of the above.
-    auto *resourceLabel = new QLabel(QStringLiteral("Resource:"), this);
-    place(resourceLabel, IDC_RESOURCE_LABEL, 72, 229, 34, 8);
-    m_resourceCombo = new QComboBox(this);
-    m_resourceCombo->setEditable(true);
-    m_resourceCombo->setCompleter(nullptr);
-    m_resourceCombo->setInsertPolicy(QComboBox::NoInsert);
-    m_resourceCombo->setMaxVisibleItems(RESOURCE_HISTORY_SIZE);
-    place(m_resourceCombo, IDC_RESOURCE, 108, 226, 149, 14);
-    m_resourceCombo->resize(m_resourceCombo->width(),
-                            qMax(units.Y(12), m_resourceCombo->sizeHint().height()));
-    m_resourceCombo->setAccessibleName(resourceLabel->text());
-    resourceLabel->setBuddy(m_resourceCombo);
-    m_find = button(IDC_FIND, "&Find...", 262, 226);
-
-    // Long work: hidden until it has run for a while.
-    m_progress = new QProgressBar(this);
-    place(m_progress, IDC_PROGRESS, 7, 147, 248, 12);
-    m_progress->setAccessibleName(QStringLiteral("Progress"));
-    m_progress->setTextVisible(true);
-    m_progress->hide();
-    m_stop = button(IDC_STOP, "&Stop", 262, 146);
-    m_stop->setAccessibleName(QStringLiteral("Stop"));
-    m_stop->setToolTip(QStringLiteral("Stops the work that runs (Escape)"));
-    m_stop->hide();
-
-    // What a screen reader says for the boxes: the texts of their labels.
-    m_gpibAddressEdit->setAccessibleName(addressLabel->text());
-    m_delayEdit->setAccessibleName(delayLabel->text());
-    m_ipAddressCtrl->setAccessibleName(QStringLiteral("IP Address:"));
-
-    // Labels, radios and check box keep their places; only their width grows
-    // where the font here needs more room than the template gave.
-    for (QWidget *w : std::initializer_list<QWidget *>{m_readAfterSend, addressLabel, delayLabel, unitLabel,
-                                                       m_send, m_read, m_status, m_serialPoll, m_openFile,
-                                                       m_exit, m_sendFileButton})
-        CDialogUnits::FitText(w);
-    for (QRadioButton *radio : m_linkRadios)
-        CDialogUnits::FitText(radio);
-
-    QWidget *tabOrder[] = {m_send,           m_commandCombo, m_readAfterSend,   m_read,          m_status,
-                           m_serialPoll,     m_openFile,     m_gpibAddressEdit, m_exit,          m_response,
-                           m_sendFileButton, m_delayEdit,    m_ipAddressCtrl,   m_resourceCombo, m_find};
-    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    setTabOrder(m_find, m_send); // and round again
-
-    connect(m_send, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnSend(); }); });
-    connect(m_read, &QPushButton::clicked, this, [this]() { RunHandler([this]() { ShowResponse(); }); });
-    connect(m_status, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnStatus(); }); });
-    connect(m_serialPoll, &QPushButton::clicked, this,
-            [this]() { RunHandler([this]() { OnSerialPoll(); }); });
-    connect(m_openFile, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnOpenFile(); }); });
-    connect(m_sendFileButton, &QPushButton::clicked, this,
-            [this]() { RunHandler([this]() { OnSendFile(); }); });
-    connect(m_gpibAddressEdit, &QLineEdit::textChanged, this,
-            [this]() { RunHandler([this]() { OnChangeAddress(); }); });
-    connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
-    connect(m_find, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnFind(); }); });
-    connect(m_stop, &QPushButton::clicked, this, [this]() { m_work.Stop(); });
-    // A long command's entry in the list shows its start only: taken from
-    // the list, the box gets it whole.
-    // The box alone: its list is emptied as the window goes.
-    QComboBox *command = m_commandCombo;
-    connect(command, &QComboBox::currentIndexChanged, command, [command](int index) {
-        const QVariant whole = command->itemData(index);
-        if (whole.isValid())
-            command->setEditText(whole.toString());
-    });
-
-    setFixedSize(units.Size(WINDOW_WIDTH, WINDOW_HEIGHT));
+    take(m_prompts.messageBox, prompts.messageBox);
+    take(m_prompts.askConfirm, prompts.askConfirm);
+    take(m_prompts.askOpenFile, prompts.askOpenFile);
+    take(m_prompts.askSaveFile, prompts.askSaveFile);
+    take(m_prompts.askSaveReply, prompts.askSaveReply);
+    take(m_prompts.runAboutBox, prompts.runAboutBox);
+    take(m_prompts.runLinkSettings, prompts.runLinkSettings);
+    take(m_prompts.runFind, prompts.runFind);
 }
 
 bool CConsoleDlg::OnInitDialog()
@@ -421,16 +177,17 @@ void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
     *ok = true;
     // The link group.
     if (fromControls) {
-        m_links.m_linkKind = LINK_NONE;
+        LinkKind chosen = LINK_NONE;
         for (std::size_t i = 0; i < m_linkRadios.size(); ++i)
             if (m_linkRadios[i]->isChecked())
-                m_links.m_linkKind = LinkKind{static_cast<std::int32_t>(i)};
+                chosen = LinkKind{static_cast<std::int32_t>(i)};
+        m_links.Choose(chosen);
     } else {
         for (std::size_t i = 0; i < m_linkRadios.size(); ++i) {
             // Auto-exclusive radios refuse to uncheck the last checked one; a
             // stored kind that names no link leaves them all unchecked.
             m_linkRadios[i]->setAutoExclusive(false);
-            m_linkRadios[i]->setChecked(static_cast<std::int32_t>(i) == ToInt(m_links.m_linkKind));
+            m_linkRadios[i]->setChecked(static_cast<std::int32_t>(i) == ToInt(m_links.ChosenKind()));
         }
         for (QRadioButton *radio : m_linkRadios)
             radio->setAutoExclusive(true);
@@ -446,9 +203,9 @@ void CConsoleDlg::DoDataExchange(bool fromControls, bool *ok)
             *ok = false;
             return;
         }
-        m_files.m_delay = delay;
+        m_files.SetDelay(delay);
     } else {
-        m_delayEdit->setText(QString::number(m_files.m_delay));
+        m_delayEdit->setText(QString::number(m_files.Delay()));
     }
 
     // The address check: a changed address drops an open connection, so the
@@ -471,8 +228,8 @@ void CConsoleDlg::ShowMessage(const QString &text)
     const bool busy = QGuiApplication::overrideCursor() != nullptr;
     if (busy)
         QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-    if (m_messageBox)
-        m_messageBox(text);
+    if (m_prompts.messageBox)
+        m_prompts.messageBox(text);
     if (busy)
         QGuiApplication::restoreOverrideCursor();
 }
@@ -504,7 +261,7 @@ int CConsoleDlg::ConnectLinks()
 {
     const int result = m_links.ConnectLinks();
     // The resource box offers what was opened, most recent first.
-    if (result != 0 && m_links.m_linkKind == LINK_VISA)
+    if (result != 0 && m_links.ChosenKind() == LINK_VISA)
         RememberResource(m_resourceCombo->currentText().trimmed());
     return result;
 }
@@ -526,7 +283,7 @@ void CConsoleDlg::RememberResource(const QString &resource)
 
 void CConsoleDlg::OnFind()
 {
-    const QString resource = m_runFind ? m_runFind() : QString();
+    const QString resource = m_prompts.runFind ? m_prompts.runFind() : QString();
     if (!resource.isEmpty())
         m_resourceCombo->setEditText(resource);
 }
@@ -534,7 +291,7 @@ void CConsoleDlg::OnFind()
 void CConsoleDlg::StartWithResource(const QString &resource)
 {
     m_linkRadios[static_cast<std::size_t>(ToInt(LINK_VISA))]->setChecked(true);
-    m_links.m_linkKind = LINK_VISA;
+    m_links.Choose(LINK_VISA);
     m_resourceCombo->setEditText(resource);
 }
 
@@ -653,71 +410,11 @@ void CConsoleDlg::OnChangeAddress()
 {
     bool ok = false;
     const int value = m_gpibAddressEdit->text().trimmed().toInt(&ok);
-    std::int32_t &address = m_links.m_context.gpibAddress;
-    address = ok ? value : 0;
+    const std::int32_t address = ok ? value : 0;
+    m_links.SetGpibAddress(address);
     if (address > 0) {
         m_links.SetDeviceAddress(address);
         WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Address"), address);
-    }
-}
-
-bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
-{
-    const bool keyPress = event->type() == QEvent::KeyPress;
-    if ((!keyPress && event->type() != QEvent::ShortcutOverride) || !isVisible())
-        return false;
-    auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget)
-        return false;
-    auto *key = static_cast<QKeyEvent *>(event);
-    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    // The command box's open list is a window of its own, yet the keys typed
-    // there belong to the box: Enter takes the highlighted entry and sends it.
-    // The list would take Enter already at its shortcut check, before the key
-    // press; claiming that check for the key leaves the press to us.
-    QAbstractItemView *list = m_commandCombo->view();
-    if (list && list->isVisible() && widget->window() == list->window()) {
-        if (!enter)
-            return false;
-        if (!keyPress) {
-            event->accept();
-            return true;
-        }
-        const int row = list->currentIndex().row();
-        m_commandCombo->hidePopup();
-        if (row >= 0)
-            m_commandCombo->setCurrentIndex(row);
-        RunHandler([this]() { OnSend(); });
-        return true;
-    }
-    if (!keyPress)
-        return false;
-    if (widget != this && !isAncestorOf(widget))
-        return false;
-    // While work runs, Escape stops it and Stop takes its keys; nothing else
-    // starts anything.
-    if (m_work.Busy()) {
-        if (key->key() == Qt::Key_Escape) {
-            m_work.Stop();
-            return true;
-        }
-        return widget != m_stop;
-    }
-    switch (key->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        RunHandler([this]() { OnSend(); });
-        return true;
-    case Qt::Key_Escape:
-        return true;
-    case Qt::Key_Space:
-        if (key->modifiers() == Qt::AltModifier) {
-            ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
-            return true;
-        }
-        return false;
-    default:
-        return false;
     }
 }
 
@@ -731,13 +428,6 @@ void CConsoleDlg::paintEvent(QPaintEvent *event)
     m_setUpDelayPosted = true;
     QMetaObject::invokeMethod(
         this, []() { DelayMicroseconds(100); }, Qt::QueuedConnection);
-}
-
-bool CConsoleDlg::eventFilter(QObject *watched, QEvent *event)
-{
-    if (PreTranslateMessage(watched, event))
-        return true;
-    return QDialog::eventFilter(watched, event);
 }
 
 void CConsoleDlg::reject()
@@ -757,7 +447,7 @@ void CConsoleDlg::OnCancel()
         return;
     m_closing = true;
     UpdateData(true); // a bad delay shows its message; the close goes on
-    WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(m_links.m_linkKind));
+    WriteProfileInt(QStringLiteral("GPIB"), QStringLiteral("Connect"), ToInt(m_links.ChosenKind()));
     if (const CHostAddressUser *host = m_links.HostAddressUser())
         WriteProfileInt(QStringLiteral("TCPIP"), QStringLiteral("IPAddress"),
                         static_cast<std::int32_t>(host->HostAddress()));

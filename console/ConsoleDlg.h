@@ -4,11 +4,12 @@
 
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
-#include "console/ConsoleSettings.h"
-#include "console/WorkMonitor.h"
+#include "console/ConsolePrompts.h"
 #include "links/LinkDispatch.h"
 #include "links/LinkTable.h"
+#include "work/CommandSender.h"
+#include "work/ConsoleSettings.h"
+#include "work/WorkMonitor.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -79,25 +80,10 @@ public:
     explicit CConsoleDlg(QWidget *parent = nullptr);
     ~CConsoleDlg() override;
 
-    // Seams: the message box, the open dialog and the save dialog. Tests
-    // replace them to see the exact text and to answer.
-    MessageFn m_messageBox;
-    // A question with OK and Cancel: true for OK.
-    std::function<bool(const QString &text)> m_askConfirm;
-    std::function<COpenFileChoice()> m_askOpenFile;
-    // Returns the chosen path, or an empty text when cancelled.
-    std::function<QString(const QString &title)> m_askSaveFile;
-    // The save dialog of Save Reply As, offered `suggestedName`: the chosen
-    // path, or an empty text when cancelled.
-    std::function<QString(const QString &suggestedName)> m_askSaveReply;
-    // The About box, run modally (tests replace it).
-    std::function<void()> m_runAboutBox;
-    // The Link Settings dialog, run modally on `settings`: true and the
-    // dialog's values in `settings` when the user says OK (tests replace it).
-    std::function<bool(CConsoleSettings &settings)> m_runLinkSettings;
-    // The Find dialog, run modally: the resource the user took, or an empty
-    // text (tests replace it).
-    std::function<QString()> m_runFind;
+    // The boxes and dialogs the window asks with: each that `prompts` gives
+    // replaces the window's own, the others stay as they are (tests give
+    // those they read and answer).
+    void SetPrompts(CConsolePrompts prompts);
 
     // Commands (handlers of the buttons and the Enter key).
     void ShowResponse();
@@ -176,6 +162,7 @@ private:
     // A resource that a command opened goes to the top of the box's list.
     void RememberResource(const QString &resource);
 
+    CConsolePrompts m_prompts;
     CUiHooks m_hooks;
     CLinkDispatch m_links;
     CCommandFiles m_files;

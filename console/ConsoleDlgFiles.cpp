@@ -40,13 +40,13 @@ void CConsoleDlg::OnOpenFile()
         CloseCommandFiles();
         m_inputPath->clear();
         m_outputPath->clear();
-        m_files.m_commandFilePath.clear();
-        m_files.m_logFilePath.clear();
+        m_files.SetCommandFilePath(QString());
+        m_files.SetLogFilePath(QString());
         SetFileControls(false);
         return;
     }
 
-    const COpenFileChoice choice = m_askOpenFile ? m_askOpenFile() : COpenFileChoice();
+    const COpenFileChoice choice = m_prompts.askOpenFile ? m_prompts.askOpenFile() : COpenFileChoice();
     if (!choice.accepted)
         return;
     m_response->clear();
@@ -55,16 +55,16 @@ void CConsoleDlg::OnOpenFile()
     if (m_files.OpenCommandFile(choice.path, line) == 0)
         return;
 
-    m_files.m_logFilePath.clear();
+    m_files.SetLogFilePath(QString());
     if (choice.logResponses) {
         const QString title = QStringLiteral("Save/Append responses to \"%1\"").arg(choice.name);
-        const QString logPath = m_askSaveFile ? m_askSaveFile(title) : QString();
+        const QString logPath = m_prompts.askSaveFile ? m_prompts.askSaveFile(title) : QString();
         if (!logPath.isEmpty() && m_files.OpenLogFile(logPath))
             m_outputPath->setText(logPath);
     }
 
     m_commandCombo->setEditText(QString::fromLatin1(line));
-    m_files.m_commandFilePath = choice.path;
+    m_files.SetCommandFilePath(choice.path);
     SetFileControls(true);
     m_inputPath->setText(choice.path);
     setWindowTitle(QStringLiteral("Tallix [%1]").arg(choice.name));

@@ -4,8 +4,8 @@
 // minimise and close) and where it opens.
 #include "console/ConsoleDlg.h"
 
-#include "console/ReplyFile.h"
-#include "console/ResponseText.h"
+#include "work/ReplyFile.h"
+#include "work/ResponseText.h"
 
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -14,8 +14,8 @@
 void CConsoleDlg::OnSysCommand(int id, int /*param*/)
 {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        if (m_runAboutBox)
-            m_runAboutBox();
+        if (m_prompts.runAboutBox)
+            m_prompts.runAboutBox();
     } else if ((id & 0xFFF0) == IDM_LINKSETTINGS) {
         OnLinkSettings();
     } else if ((id & 0xFFF0) == IDM_SAVEREPLY) {
@@ -30,7 +30,7 @@ void CConsoleDlg::OnSysCommand(int id, int /*param*/)
 void CConsoleDlg::OnLinkSettings()
 {
     CConsoleSettings settings = Settings();
-    if (!m_runLinkSettings || !m_runLinkSettings(settings))
+    if (!m_prompts.runLinkSettings || !m_prompts.runLinkSettings(settings))
         return;
     settings.Save();
     ApplySettings(CConsoleSettings::Load());
@@ -38,15 +38,16 @@ void CConsoleDlg::OnLinkSettings()
 
 void CConsoleDlg::OnSaveReply()
 {
-    if (m_lastReply.IsEmpty() || !m_askSaveReply)
+    if (m_lastReply.IsEmpty() || !m_prompts.askSaveReply)
         return;
-    const QString path = m_askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
+    const QString path =
+        m_prompts.askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
     if (path.isEmpty())
         return;
     // A file that holds less than the instrument sent is made only when
     // the user has been told so.
     const QString cut = CutSaveQuestion(m_lastReply);
-    if (!cut.isEmpty() && !(m_askConfirm && m_askConfirm(cut)))
+    if (!cut.isEmpty() && !(m_prompts.askConfirm && m_prompts.askConfirm(cut)))
         return;
     QString error;
     if (!SaveReplyToFile(m_lastReply, path, error))
@@ -55,14 +56,14 @@ void CConsoleDlg::OnSaveReply()
 
 CConsoleSettings CConsoleDlg::Settings() const
 {
-    return {m_links.m_context.options, m_showControlCharacters, m_sender.m_timeStamps};
+    return {m_links.Context().options, m_showControlCharacters, m_sender.TimeStamps()};
 }
 
 void CConsoleDlg::ApplySettings(const CConsoleSettings &settings)
 {
-    m_links.m_context.options = settings.links;
+    m_links.SetOptions(settings.links);
     m_showControlCharacters = settings.showControlCharacters;
-    m_sender.m_timeStamps = settings.logTimeStamps;
+    m_sender.SetTimeStamps(settings.logTimeStamps);
 }
 
 void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)

@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 // A row of the list: an instrument, or a line about the search. The lines
@@ -140,19 +142,20 @@ void CFindDlg::StartSearch()
             },
             Qt::QueuedConnection);
     };
-    m_search->found = [this, post](const CFoundResource &resource) {
-        post([this, resource]() { AddFound(resource); });
-    };
-    m_search->identified = [this, post](const QString &resource, const QString &identity) {
-        post([this, resource, identity]() { SetIdentity(resource, identity); });
-    };
-    m_search->overflowed = [this, post](std::int64_t more) { post([this, more]() { SetMore(more); }); };
-    m_search->failed = [this, post](const QString &line) { post([this, line]() { AddNote(line); }); };
-    m_search->finished = [this, post]() { post([this]() { SearchFinished(); }); };
     m_progress->setRange(0, 0); // busy
     m_progress->show();
     m_state->setText(QStringLiteral("Searching..."));
-    m_search->Start(m_options, m_askSerialPorts->isChecked());
+    CSearchEvents events;
+    events.found = [this, post](const CFoundResource &resource) {
+        post([this, resource]() { AddFound(resource); });
+    };
+    events.identified = [this, post](const QString &resource, const QString &identity) {
+        post([this, resource, identity]() { SetIdentity(resource, identity); });
+    };
+    events.overflowed = [this, post](std::int64_t more) { post([this, more]() { SetMore(more); }); };
+    events.failed = [this, post](const QString &line) { post([this, line]() { AddNote(line); }); };
+    events.finished = [this, post]() { post([this]() { SearchFinished(); }); };
+    m_search->Start(m_options, m_askSerialPorts->isChecked(), std::move(events));
 }
 
 void CFindDlg::StopSearch()

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CUiHooks;
@@ -22,9 +23,10 @@ public:
     CLinkDispatch(const CLinkDispatch &) = delete;
     CLinkDispatch &operator=(const CLinkDispatch &) = delete;
 
-    // Refreshes the members from the window's controls (the data exchange in
-    // the reading direction); its result is not looked at.
-    std::function<void()> m_refreshMembers;
+    // What runs before every command to refresh the members from the
+    // window's controls (the data exchange in the reading direction); its
+    // result is not looked at.
+    void SetRefreshMembers(std::function<void()> refresh) { m_refreshMembers = std::move(refresh); }
 
     int ConnectLinks();
     // The chosen link's send, after refreshing the members. 1 also when no
@@ -46,9 +48,21 @@ public:
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 
-    LinkKind m_linkKind = LINK_LUMEC;
-    // Read by the links; the window keeps it current.
-    CLinkContext m_context;
+    // The link the commands go over (LINK_NONE: none).
+    LinkKind ChosenKind() const { return m_linkKind; }
+    void Choose(LinkKind kind) { m_linkKind = kind; }
+
+    // What the links read of the window; the window keeps it current.
+    const CLinkContext &Context() const { return m_context; }
+    // The links' settings, which each takes at the next command.
+    void SetOptions(const CLinkOptions &options) { m_context.options = options; }
+    // The IP control's text and the resource box's, read when a link
+    // connects or opens.
+    void SetIpAddressText(std::function<QString()> text) { m_context.ipAddressText = std::move(text); }
+    void SetResourceText(std::function<QString()> text) { m_context.resourceText = std::move(text); }
+    // The address box's value as last read (0 when it holds no number),
+    // which the GPIB link takes when it comes online.
+    void SetGpibAddress(std::int32_t address) { m_context.gpibAddress = address; }
 
     // The link of `kind`, which must name one.
     CLink &Link(LinkKind kind) const;
@@ -68,6 +82,9 @@ private:
     void RefreshMembers();
     CLink *Chosen() const;
 
+    std::function<void()> m_refreshMembers;
+    LinkKind m_linkKind = LINK_LUMEC;
+    CLinkContext m_context;                      // the links hold it by reference
     std::vector<std::unique_ptr<CLink>> m_links; // indexed by kind
     std::vector<CLink *> m_connectOrder;
     std::vector<CLink *> m_releaseOrder;

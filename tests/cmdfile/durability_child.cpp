@@ -22,12 +22,13 @@ int main(int argc, char **argv)
     const QString commands = QString::fromLocal8Bit(argv[1]);
     const QString log = QString::fromLocal8Bit(argv[2]);
     CConsoleDlg dlg;
-    dlg.m_messageBox = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); };
-    dlg.m_askOpenFile = [&]() {
+    dlg.SetPrompts(
+        {.messageBox = [](const QString &text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }});
+    dlg.SetPrompts({.askOpenFile = [&]() {
         return COpenFileChoice{true, QFileInfo(commands).absoluteFilePath(), QFileInfo(commands).fileName(),
                                true};
-    };
-    dlg.m_askSaveFile = [&](const QString &) { return log; };
+    }});
+    dlg.SetPrompts({.askSaveFile = [&](const QString &) { return log; }});
     qobject_cast<QAbstractButton *>(dlg.Control(IDC_LINK_LUMEC))->click();
     qobject_cast<QLineEdit *>(dlg.Control(IDC_DELAY))->setText(QString::fromLocal8Bit(argv[3]));
     dlg.show();

@@ -3,8 +3,8 @@
 #include "cmdfile/CommandFiles.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
+#include "work/CommandSender.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +82,7 @@ private:
         QByteArray line;
         const QString path = WriteFile(content);
         if (files.OpenCommandFile(path, line) == 1)
-            files.m_commandFilePath = path;
+            files.SetCommandFilePath(path);
         return line;
     }
 
@@ -131,7 +131,12 @@ private slots:
         m_hooks.showMessage = [&](const QString &text) {
             m_messages << (files.IsCommandFileOpen() ? text + QStringLiteral(" (file still open)") : text);
         };
-        files.m_resumePosition = 99;
+        // A file stepped into first: the next one's batch must not start
+        // where that one would have.
+        QByteArray stepped;
+        QCOMPARE(files.OpenCommandFile(WriteFile("A\r\nB\r\n"), stepped), 1);
+        QCOMPARE(files.StepToNextLine(stepped), 1);
+        QVERIFY(files.ResumePosition() > 0);
         QByteArray found;
         QCOMPARE(files.OpenCommandFile(WriteFile(content), found), result);
         QCOMPARE(m_messages, messages);
@@ -139,7 +144,7 @@ private slots:
         if (result == 1) {
             QCOMPARE(found, line);
             // A batch right after opening starts at the top, empty lines and all.
-            QCOMPARE(qint64(files.m_resumePosition), qint64(0));
+            QCOMPARE(qint64(files.ResumePosition()), qint64(0));
         }
     }
 
@@ -158,8 +163,8 @@ private slots:
         QCOMPARE(Open(files, "a\r\n"), QByteArray("A"));
         QVERIFY(!files.OpenLogFile(m_dir.filePath(QStringLiteral("no/folder/log.txt"))));
         QCOMPARE(m_messages, QStringList{"Could not open output file"});
-        QVERIFY(!files.m_logFile.IsOpen());
-        QVERIFY(files.m_logFilePath.isEmpty());
+        QVERIFY(!files.Log().IsOpen());
+        QVERIFY(files.LogFilePath().isEmpty());
         QVERIFY(files.IsCommandFileOpen());
     }
 
@@ -171,18 +176,18 @@ private slots:
         QCOMPARE(files.StepToNextLine(line), 1);
         QCOMPARE(line, QByteArray("B"));
         // From just after A's CR: a batch now sends B, after the empty line.
-        QCOMPARE(qint64(files.m_resumePosition), qint64(2));
+        QCOMPARE(qint64(files.ResumePosition()), qint64(2));
         QCOMPARE(files.StepToNextLine(line), 1);
         QCOMPARE(line, QByteArray("C"));
-        QCOMPARE(qint64(files.m_resumePosition), qint64(7));
+        QCOMPARE(qint64(files.ResumePosition()), qint64(7));
         QVERIFY(files.OpenLogFile(m_dir.filePath(QStringLiteral("steplog.txt"))));
         QCOMPARE(files.StepToNextLine(line), 0);
         QVERIFY(!files.IsCommandFileOpen());
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
         QVERIFY(m_messages.isEmpty());
         // The selection stays: Send File can run it again.
-        QVERIFY(!files.m_commandFilePath.isEmpty());
-        QVERIFY(!files.m_logFilePath.isEmpty());
+        QVERIFY(!files.CommandFilePath().isEmpty());
+        QVERIFY(!files.LogFilePath().isEmpty());
     }
 
     void steppingOntoBadLineUsesTheFileUp()
@@ -232,7 +237,7 @@ private slots:
         QFETCH(QStringList, messages);
 
         CCommandFiles files(&m_hooks);
-        files.m_delay = 1000;
+        files.SetDelay(1000);
         m_failOnSend = failOnSend;
         Open(files, content);
         QVERIFY(files.IsCommandFileOpen());
@@ -241,7 +246,7 @@ private slots:
         QCOMPARE(m_events, events);
         QCOMPARE(m_messages, messages);
         QVERIFY(!files.IsCommandFileOpen());
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
     }
 
     // The progress of a batch counts the lines it sends, blank ones not,
@@ -297,7 +302,7 @@ private slots:
     void sendFileTwiceAppendsTwoTranscripts()
     {
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = LINK_NONE;
+        links.Choose(LINK_NONE);
         CCommandFiles files(&m_hooks);
         CCommandSender sender(links, files, &m_hooks);
         const QString logPath = m_dir.filePath(QStringLiteral("twice.txt"));
@@ -311,9 +316,9 @@ private slots:
         const auto send = [&](const char *line) { return sender.SendCommand(line); };
         const auto pause = [](std::uint32_t) {};
         QVERIFY(files.RunBatch(send, pause));
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
         QVERIFY(files.RunBatch(send, pause));
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
         QCOMPARE(Contents(logPath), QByteArray("EARLIER\r\nA\r\nB\r\nA\r\nB\r\n"));
         QVERIFY(m_messages.isEmpty());
     }
@@ -343,7 +348,7 @@ private slots:
         const QString path = WriteFile(content);
         const QString logPath = m_dir.filePath(QStringLiteral("cut%1.log").arg(m_fileNumber));
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = LINK_NONE;
+        links.Choose(LINK_NONE);
         CCommandFiles files(&m_hooks);
         CCommandSender sender(links, files, &m_hooks);
         m_hooks.showMessage = [&](const QString &text) {
@@ -357,7 +362,7 @@ private slots:
         if (action != QLatin1String("open")) {
             QCOMPARE(opened, 1);
             QCOMPARE(line, QByteArray("FIRST"));
-            files.m_commandFilePath = path;
+            files.SetCommandFilePath(path);
             QVERIFY(files.OpenLogFile(logPath));
         }
         QStringList events;
@@ -379,7 +384,7 @@ private slots:
         QCOMPARE(m_messages,
                  QStringList{QStringLiteral("Error reading command file: %1").arg(SystemErrorText(EIO))});
         QVERIFY(!files.IsCommandFileOpen());
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
         if (action == QLatin1String("batch"))
             QCOMPARE(Contents(logPath), QByteArray("FIRST\r\n"));
     }
@@ -407,7 +412,7 @@ private slots:
         m_events.clear();
 
         if (removeCommandFile) {
-            QVERIFY(QFile::remove(files.m_commandFilePath));
+            QVERIFY(QFile::remove(files.CommandFilePath()));
         } else {
             // A folder where the log was: it cannot be opened for writing.
             QVERIFY(QFile::remove(logPath));
@@ -418,20 +423,31 @@ private slots:
         QVERIFY(m_events.isEmpty());
         // Still File used up: nothing open, the selection kept.
         QVERIFY(!files.IsCommandFileOpen());
-        QVERIFY(!files.m_logFile.IsOpen());
-        QCOMPARE(files.m_logFilePath, logPath);
+        QVERIFY(!files.Log().IsOpen());
+        QCOMPARE(files.LogFilePath(), logPath);
     }
 
-    // A full disk: reported once, the log closed and forgotten, the run over.
+    // A full disk: reported once, the log closed and forgotten, the run over;
+    // whether the record's first write is its line or its stamp.
+    void failedLogWriteStopsTheBatch_data()
+    {
+        QTest::addColumn<bool>("stamps");
+        QTest::newRow("without stamps") << false;
+        QTest::newRow("with stamps") << true;
+    }
+
     void failedLogWriteStopsTheBatch()
     {
+        QFETCH(bool, stamps);
         struct stat st;
         if (::stat("/dev/full", &st) != 0)
             QSKIP("no /dev/full here");
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = LINK_NONE;
+        links.Choose(LINK_NONE);
         CCommandFiles files(&m_hooks);
-        CCommandSender sender(links, files, &m_hooks);
+        int labelsEmptied = 0;
+        CCommandSender sender(links, files, &m_hooks, [&labelsEmptied]() { ++labelsEmptied; });
+        sender.SetTimeStamps(stamps);
         Open(files, "a\r\nb\r\nc\r\n");
         QVERIFY(files.OpenLogFile(QStringLiteral("/dev/full")));
 
@@ -447,9 +463,10 @@ private slots:
         QCOMPARE(pauses, 0);
         QCOMPARE(m_messages,
                  QStringList{QStringLiteral("Error writing response log: %1").arg(SystemErrorText(ENOSPC))});
-        QVERIFY(!files.m_logFile.IsOpen());
-        QVERIFY(files.m_logFilePath.isEmpty());
+        QVERIFY(!files.Log().IsOpen());
+        QVERIFY(files.LogFilePath().isEmpty());
         QVERIFY(!files.IsCommandFileOpen());
+        QCOMPARE(labelsEmptied, 1);
 
         // The next run goes without the log.
         m_messages.clear();

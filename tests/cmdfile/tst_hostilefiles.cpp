@@ -63,7 +63,7 @@ private slots:
         CCommandFiles files(&m_hooks);
         QByteArray first;
         QCOMPARE(files.OpenCommandFile(path, first), 1);
-        files.m_commandFilePath = path;
+        files.SetCommandFilePath(path);
         QCOMPARE(first, QByteArray("MEAS:VOLT? CHANNEL 0123456789"));
         qint64 sent = 0;
         bool allWellFormed = true;
@@ -120,7 +120,7 @@ private slots:
             QCOMPARE(m_messages.size(), 1); // "Bad line" or "Blank file", never silence
             return;
         }
-        files.m_commandFilePath = path;
+        files.SetCommandFilePath(path);
         int sent = 0;
         QStringList bad;
         QVERIFY(files.RunBatch(

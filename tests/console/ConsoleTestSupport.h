@@ -68,14 +68,15 @@ struct Window
     Window()
     {
         dlg = std::make_unique<CConsoleDlg>();
-        dlg->m_messageBox = [this](const QString &text) { messages << text; };
-        dlg->m_askConfirm = [this](const QString &text) {
-            questions << text;
-            return answerOk;
-        };
-        dlg->m_askOpenFile = []() { return COpenFileChoice{}; };
-        dlg->m_askSaveFile = [](const QString &) { return QString(); };
-        dlg->m_runAboutBox = []() {};
+        dlg->SetPrompts({.messageBox = [this](const QString &text) { messages << text; },
+                         .askConfirm =
+                             [this](const QString &text) {
+                                 questions << text;
+                                 return answerOk;
+                             },
+                         .askOpenFile = []() { return COpenFileChoice{}; },
+                         .askSaveFile = [](const QString &) { return QString(); },
+                         .runAboutBox = []() {}});
     }
     CConsoleDlg *operator->() const { return dlg.get(); }
     template <typename T> T *control(int id) const { return qobject_cast<T *>(dlg->Control(id)); }

@@ -3,8 +3,8 @@
 // Writes a PNG of the Link Settings dialog as a first run shows it, for the
 // README (scripts/screenshot runs it under a virtual X display).
 // Usage: dialog_picture OUT.png
-#include "console/ConsoleSettings.h"
 #include "console/LinkSettingsDlg.h"
+#include "work/ConsoleSettings.h"
 
 #include <QApplication>
 #include <QPixmap>

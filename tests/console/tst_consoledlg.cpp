@@ -49,7 +49,7 @@ private:
     {
         const QString path = m_tmp.filePath(name);
         QFile::remove(path);
-        if (!w->Files().m_logFile.Open(path))
+        if (!w->Files().Log().Open(path))
             return {};
         return path;
     }
@@ -89,7 +89,7 @@ private slots:
     {
         Window w;
         QVERIFY(w.control<QRadioButton>(IDC_LINK_LUMEC)->isChecked());
-        QCOMPARE(w->Links().m_linkKind, LINK_LUMEC);
+        QCOMPARE(w->Links().ChosenKind(), LINK_LUMEC);
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QStringLiteral("14"));
         // The set-up's filling of the box is a change: applied and saved at once.
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
@@ -225,7 +225,7 @@ private slots:
         Store(QStringLiteral("GPIB/Address"), address);
         Window w;
         QCOMPARE(w.control<QLineEdit>(IDC_GPIB_ADDRESS)->text(), QString::number(address));
-        QCOMPARE(w->Links().m_context.gpibAddress, address);
+        QCOMPARE(w->Links().Context().gpibAddress, address);
         QCOMPARE(Gpib(w->Links()).DeviceAddress(), NOADDR);                // not applied
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), address); // not rewritten
     }
@@ -239,7 +239,7 @@ private slots:
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
         // Cleared: the member reads 0, the link and the store keep 14.
-        QCOMPARE(w->Links().m_context.gpibAddress, 0);
+        QCOMPARE(w->Links().Context().gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 14);
         QCOMPARE(Gpib(w->Links()).DeviceAddress(), Addr4882_t(14));
         QTest::keyClick(edit, Qt::Key_1);
@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
         QCOMPARE(Gpib(w->Links()).DeviceAddress(), Addr4882_t(12));
         QTest::keyClick(edit, Qt::Key_X); // "12x" is no number: 0, nothing written
-        QCOMPARE(w->Links().m_context.gpibAddress, 0);
+        QCOMPARE(w->Links().Context().gpibAddress, 0);
         QCOMPARE(Stored(QStringLiteral("GPIB/Address")).toInt(), 12);
     }
 
@@ -423,7 +423,7 @@ private slots:
     {
         Window w;
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
-        w->Links().m_linkKind = LINK_ORDAL;
+        w->Links().Choose(LINK_ORDAL);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
         const QStringList typed = {QStringLiteral("meas:volt?"),
                                    QStringLiteral("MEAS:VOLT?"),
@@ -515,7 +515,7 @@ private slots:
         Window w;
         show(w);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
-        w->Files().m_delay = 5;
+        w->Files().SetDelay(5);
         auto *delay = w.control<QLineEdit>(IDC_DELAY);
         delay->setText(QStringLiteral("-1"));
         w.control<QPushButton>(IDC_SEND)->setFocus();
@@ -523,7 +523,7 @@ private slots:
         // Once in ConnectLinks and once in SendCommand; the send goes on.
         QCOMPARE(w.messages.size(), 2);
         QCOMPARE(w.messages.first(), QStringLiteral("Enter a whole number of microseconds (0 or more)."));
-        QCOMPARE(w->Files().m_delay, 5u);
+        QCOMPARE(w->Files().Delay(), 5u);
         QCOMPARE(w.control<QComboBox>(IDC_COMMAND)->count(), 1);
         QVERIFY(delay->hasFocus());
         QCOMPARE(delay->selectedText(), QStringLiteral("-1"));
@@ -550,7 +550,7 @@ private slots:
         Window w;
         w.control<QLineEdit>(IDC_DELAY)->setText(text);
         QCOMPARE(w->UpdateData(true), ok);
-        QCOMPARE(w->Files().m_delay, ok ? value : 0u);
+        QCOMPARE(w->Files().Delay(), ok ? value : 0u);
         QCOMPARE(w.messages.size(), ok ? 0 : 1);
     }
 
@@ -580,11 +580,11 @@ private slots:
             else
                 radio->click();
             QVERIFY(radio->isChecked());
-            QCOMPARE(w->Links().m_linkKind, LINK_LUMEC); // read at the next exchange only
-            w->Links().m_linkKind = LINK_LUMEC;
+            QCOMPARE(w->Links().ChosenKind(), LINK_LUMEC); // read at the next exchange only
+            w->Links().Choose(LINK_LUMEC);
             QVERIFY(w->UpdateData(true));
-            QCOMPARE(ToInt(w->Links().m_linkKind), kind);
-            w->Links().m_linkKind = LINK_LUMEC;
+            QCOMPARE(ToInt(w->Links().ChosenKind()), kind);
+            w->Links().Choose(LINK_LUMEC);
         }
     }
 
@@ -592,7 +592,7 @@ private slots:
     {
         Window w;
         int abouts = 0;
-        w->m_runAboutBox = [&abouts]() { ++abouts; };
+        w->SetPrompts({.runAboutBox = [&abouts]() { ++abouts; }});
         w->OnSysCommand(IDM_ABOUTBOX);
         w->OnSysCommand(IDM_ABOUTBOX | 0x0003); // the low four bits do not count
         QCOMPARE(abouts, 2);

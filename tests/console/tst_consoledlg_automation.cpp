@@ -79,12 +79,12 @@ private slots:
             w.control<QRadioButton>(IDC_LINK_AUTOMATION)->click();
             const QString log = m_dir.filePath(QStringLiteral("noreply.log"));
             QFile::remove(log);
-            QVERIFY(w->Files().m_logFile.Open(log));
+            QVERIFY(w->Files().Log().Open(log));
             w.control<QComboBox>(IDC_COMMAND)->setEditText(QStringLiteral("*idn?"));
             w.control<QPushButton>(IDC_SEND)->click();
             QCOMPARE(w.messages.size(), 1);
             QVERIFY2(w.messages[0].contains(QLatin1String("ReceiveText failed")), qPrintable(w.messages[0]));
-            w->Files().m_logFile.Close();
+            w->Files().Log().Close();
             QFile f(log);
             QVERIFY(f.open(QIODevice::ReadOnly));
             logged = f.readAll();
@@ -110,7 +110,7 @@ private slots:
         w.control<QRadioButton>(IDC_LINK_AUTOMATION)->click();
         w.control<QCheckBox>(IDC_READ_AFTER_SEND)->setChecked(true);
         const QString log = m_dir.filePath(QStringLiteral("automation.log"));
-        QVERIFY(w->Files().m_logFile.Open(log));
+        QVERIFY(w->Files().Log().Open(log));
         auto *combo = w.control<QComboBox>(IDC_COMMAND);
         auto *response = w.control<QPlainTextEdit>(IDC_RESPONSE);
 
@@ -131,7 +131,7 @@ private slots:
         combo->setEditText(QStringLiteral("*idn?"));
         QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
         QCOMPARE(w.messages.size(), 1);
-        w->Files().m_logFile.Close();
+        w->Files().Log().Close();
         QFile f(log);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("*idn?\r\n>KORVANE,TALLIX-SIM,SN0001,1.0\r\n"

@@ -60,27 +60,27 @@ private:
     {
         LinkAs<CMessageLibraryLink>(w->Links(), LINK_ORDAL).SetLibraryName(library);
         w.control<QRadioButton>(IDC_LINK_ORDAL)->click();
-        w->m_askSaveFile = [this](const QString &title) {
+        w->SetPrompts({.askSaveFile = [this](const QString &title) {
             m_saveTitles << title;
             return QString();
-        };
+        }});
     }
 
     // Answers the open dialog with `path`, and the save dialog with `logPath`.
     void Answer(Window &w, const QString &path, const QString &logPath = QString())
     {
-        w->m_askOpenFile = [path, logPath]() {
+        w->SetPrompts({.askOpenFile = [path, logPath]() {
             COpenFileChoice choice;
             choice.accepted = true;
             choice.path = path;
             choice.name = QFileInfo(path).fileName();
             choice.logResponses = !logPath.isEmpty();
             return choice;
-        };
-        w->m_askSaveFile = [this, logPath](const QString &title) {
+        }});
+        w->SetPrompts({.askSaveFile = [this, logPath](const QString &title) {
             m_saveTitles << title;
             return logPath;
-        };
+        }});
     }
 
     static void Click(Window &w, int id) { w.control<QPushButton>(id)->click(); }
@@ -173,7 +173,7 @@ private slots:
         QCOMPARE(w.messages, QStringList{message});
         QCOMPARE(w.control<QPlainTextEdit>(IDC_RESPONSE)->toPlainText(), QString());
         QCOMPARE(State(w), QStringLiteral("No file"));
-        QVERIFY(w->Files().m_commandFilePath.isEmpty());
+        QVERIFY(w->Files().CommandFilePath().isEmpty());
         // Not even asked for a log.
         QVERIFY(m_saveTitles.isEmpty());
         QVERIFY(!QFile::exists(m_tmp.filePath(QStringLiteral("never.txt"))));
@@ -193,7 +193,7 @@ private slots:
         QCOMPARE(w.control<QLabel>(IDC_INPUT_PATH)->text(), path);
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
         QVERIFY(m_saveTitles.isEmpty());
-        QCOMPARE(qint64(w->Files().m_resumePosition), qint64(0));
+        QCOMPARE(qint64(w->Files().ResumePosition()), qint64(0));
         QFile::remove(path);
     }
 
@@ -216,12 +216,14 @@ private slots:
         Window w;
         Prepare(w);
         const QString path = WriteFile("a\r\n", QStringLiteral("init.txt"));
-        w->m_askOpenFile = [path]() { return COpenFileChoice{true, path, QStringLiteral("init.txt"), true}; };
+        w->SetPrompts({.askOpenFile = [path]() {
+            return COpenFileChoice{true, path, QStringLiteral("init.txt"), true};
+        }});
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(m_saveTitles, QStringList{QStringLiteral("Save/Append responses to \"init.txt\"")});
         QCOMPARE(State(w), QStringLiteral("File open"));
-        QVERIFY(!w->Files().m_logFile.IsOpen());
-        QVERIFY(w->Files().m_logFilePath.isEmpty());
+        QVERIFY(!w->Files().Log().IsOpen());
+        QVERIFY(w->Files().LogFilePath().isEmpty());
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
         QFile::remove(path);
     }
@@ -234,7 +236,7 @@ private slots:
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(w.messages, QStringList{"Could not open output file"});
         QCOMPARE(State(w), QStringLiteral("File open"));
-        QVERIFY(w->Files().m_logFilePath.isEmpty());
+        QVERIFY(w->Files().LogFilePath().isEmpty());
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
     }
 
@@ -267,7 +269,7 @@ private slots:
         Click(w, IDC_SEND);
         QCOMPARE(State(w), QStringLiteral("File used up"));
         QCOMPARE(CommandText(w), QStringLiteral("B"));
-        QVERIFY(!w->Files().m_logFile.IsOpen());
+        QVERIFY(!w->Files().Log().IsOpen());
         QCOMPARE(Contents(logPath), QByteArray("A\r\nB\r\n"));
         // The history is left alone while a file is open.
         QCOMPARE(w.control<QComboBox>(IDC_COMMAND)->count(), 0);
@@ -280,8 +282,8 @@ private slots:
         Click(w, IDC_OPEN_FILE);
         QCOMPARE(State(w), QStringLiteral("No file"));
         QCOMPARE(CommandText(w), QString());
-        QVERIFY(w->Files().m_commandFilePath.isEmpty());
-        QVERIFY(w->Files().m_logFilePath.isEmpty());
+        QVERIFY(w->Files().CommandFilePath().isEmpty());
+        QVERIFY(w->Files().LogFilePath().isEmpty());
         QVERIFY(w.messages.isEmpty());
     }
 
@@ -399,7 +401,7 @@ private slots:
         QCOMPARE(m_pauses.size(), 1);
         QCOMPARE(Contents(logPath), QByteArray("MEAS:VOLT?\r\n>1.250\r\n"));
         QCOMPARE(State(w), QStringLiteral("File used up"));
-        QVERIFY(!w->Files().m_logFile.IsOpen());
+        QVERIFY(!w->Files().Log().IsOpen());
     }
 
     void failedLogWriteForgetsTheLog()
@@ -416,7 +418,7 @@ private slots:
         QCOMPARE(w.messages,
                  QStringList{QStringLiteral("Error writing response log: %1").arg(SystemErrorText(ENOSPC))});
         QCOMPARE(w.control<QLabel>(IDC_OUTPUT_PATH)->text(), QString());
-        QVERIFY(w->Files().m_logFilePath.isEmpty());
+        QVERIFY(w->Files().LogFilePath().isEmpty());
         // Not stepped: the failed command is still the one shown.
         QCOMPARE(CommandText(w), QStringLiteral("A"));
         QCOMPARE(State(w), QStringLiteral("File open"));

@@ -149,7 +149,7 @@ private slots:
         const QString logPath = m_dir.filePath(QStringLiteral("once.log"));
         QFile::remove(logPath);
         if (logged)
-            QVERIFY((*w)->Files().m_logFile.Open(logPath));
+            QVERIFY((*w)->Files().Log().Open(logPath));
         if (command == QLatin1String("STATUS"))
             (*w)->OnStatus();
         else
@@ -160,7 +160,7 @@ private slots:
         QCOMPARE(w->messages, QStringList());
         QVERIFY(Tcp((*w)->Links()).HasSocket());
         // The connection is in step: the next query gets its own reply.
-        (*w)->Files().m_logFile.Close();
+        (*w)->Files().Log().Close();
         QCOMPARE(Send(*w, QStringLiteral("SYST:ERR?")), QStringLiteral("0,\"No error\"\n"));
         if (logged)
             QCOMPARE(tcptest::ReadFile(logPath), record);
@@ -179,10 +179,10 @@ private slots:
         file.close();
         const QString logPath = m_dir.filePath(QStringLiteral("batch.log"));
         QFile::remove(logPath);
-        (*w)->m_askOpenFile = [&]() {
+        (*w)->SetPrompts({.askOpenFile = [&]() {
             return COpenFileChoice{true, commands, QStringLiteral("batch.txt"), true};
-        };
-        (*w)->m_askSaveFile = [&](const QString &) { return logPath; };
+        }});
+        (*w)->SetPrompts({.askSaveFile = [&](const QString &) { return logPath; }});
         (*w)->OnOpenFile();
         (*w)->OnSendFile();
         QCOMPARE(w->messages, QStringList());
@@ -220,10 +220,10 @@ private slots:
         const QByteArray reply = Dump(QStringLiteral(":DISP:DATA?"));
         const QString path = m_dir.filePath(QStringLiteral("screen.png"));
         QString suggested;
-        (*w)->m_askSaveReply = [&](const QString &name) {
+        (*w)->SetPrompts({.askSaveReply = [&](const QString &name) {
             suggested = name;
             return path;
-        };
+        }});
         (*w)->OnSysCommand(IDM_SAVEREPLY);
         QCOMPARE(suggested, QStringLiteral("reply.png"));
         const QByteArray saved = tcptest::ReadFile(path);
@@ -241,7 +241,7 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("an older screen");
         }
-        (*w)->m_askSaveReply = [&](const QString &) { return again; };
+        (*w)->SetPrompts({.askSaveReply = [&](const QString &) { return again; }});
         (*w)->OnSysCommand(IDM_SAVEREPLY);
         QCOMPARE(w->messages, QStringList());
         QCOMPARE(tcptest::ReadFile(again), saved);
@@ -250,7 +250,7 @@ private slots:
 
         // A save that cannot be made says why and leaves nothing behind.
         const QString nowhere = m_dir.filePath(QStringLiteral("missing/screen.png"));
-        (*w)->m_askSaveReply = [&](const QString &) { return nowhere; };
+        (*w)->SetPrompts({.askSaveReply = [&](const QString &) { return nowhere; }});
         (*w)->OnSysCommand(IDM_SAVEREPLY);
         QCOMPARE(w->messages.size(), 1);
         QVERIFY2(w->messages[0].startsWith(QStringLiteral("Could not save the reply: ")),
@@ -275,7 +275,7 @@ private slots:
         QCOMPARE(cut->messages.size(), 1); // the cut, as it was read
         const QString path = m_dir.filePath(QStringLiteral("cut.txt"));
         QFile::remove(path);
-        (*cut)->m_askSaveReply = [&](const QString &) { return path; };
+        (*cut)->SetPrompts({.askSaveReply = [&](const QString &) { return path; }});
         cut->answerOk = ok;
         (*cut)->OnSysCommand(IDM_SAVEREPLY);
         QCOMPARE(cut->questions,

@@ -114,7 +114,7 @@ private slots:
             chosen = dialog.ChosenResource();
         }
         QCOMPARE(chosen, QStringLiteral("GPIB0::14::INSTR"));
-        w->m_runFind = [&chosen]() { return chosen; };
+        w->SetPrompts({.runFind = [&chosen]() { return chosen; }});
         w->OnFind();
         QCOMPARE(w.control<QComboBox>(IDC_RESOURCE)->currentText(), chosen);
     }

@@ -118,10 +118,10 @@ private:
         file.close();
         const QString log = m_dir.filePath(QStringLiteral("work.log"));
         QFile::remove(log);
-        w->m_askOpenFile = [commands]() {
+        w->SetPrompts({.askOpenFile = [commands]() {
             return COpenFileChoice{true, commands, QStringLiteral("idn.txt"), true};
-        };
-        w->m_askSaveFile = [log](const QString &) { return log; };
+        }});
+        w->SetPrompts({.askSaveFile = [log](const QString &) { return log; }});
         w->OnOpenFile();
         return log;
     }
@@ -280,10 +280,10 @@ private slots:
         stamped.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(address));
         const QString log = m_dir.filePath(QStringLiteral("stamped.log"));
         QFile::remove(log);
-        QVERIFY(stamped->Files().m_logFile.Open(log));
+        QVERIFY(stamped->Files().Log().Open(log));
         Send(stamped, QStringLiteral("*IDN?"));
         Send(stamped, QStringLiteral("*RST"));
-        stamped->Files().m_logFile.Close();
+        stamped->Files().Log().Close();
         const QRegularExpression record(QStringLiteral(
             "^# \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d reply \\d+\\.\\d ms\r\n"
             "\\*IDN\\?\r\n>KORVANE,TALLIX-SIM,SN0001,1\\.0\n"
@@ -301,87 +301,13 @@ private slots:
                      "--hang-up");
         stamped.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(other));
         QFile::remove(log);
-        QVERIFY(stamped->Files().m_logFile.Open(log));
+        QVERIFY(stamped->Files().Log().Open(log));
         Send(stamped, QStringLiteral("*IDN?"));
-        stamped->Files().m_logFile.Close();
+        stamped->Files().Log().Close();
         QCOMPARE(stamped.messages.size(), 1);
         const QByteArray failed = tcptest::ReadFile(log);
         QVERIFY2(failed.endsWith(" no reply read\r\n*IDN?\r\n") && failed.count('\n') == 2,
                  failed.constData());
-    }
-
-    // Stop takes effect at the very next pulse: before the progress shows,
-    // and while it shows, between two rounds of the window's events.
-    void stopTakesTheNextPulse_data()
-    {
-        QTest::addColumn<int>("shownAfterMs"); // -1: not shown yet
-        QTest::newRow("before the progress shows") << -1;
-        QTest::newRow("while it shows") << 600;
-    }
-
-    void stopTakesTheNextPulse()
-    {
-        QFETCH(int, shownAfterMs);
-        CWorkMonitor work;
-        CWorkMonitor::Clock::time_point t{};
-        work.now = [&t] { return t; };
-        int shown = 0;
-        work.show = [&shown](const CProgress &) { ++shown; };
-        work.Begin();
-        QVERIFY(work.Pulse({}));
-        if (shownAfterMs >= 0) {
-            t += std::chrono::milliseconds(shownAfterMs);
-            QVERIFY(work.Pulse({}));
-            QCOMPARE(shown, 1);
-        }
-        work.Stop();
-        t += std::chrono::milliseconds(1);
-        QVERIFY(!work.Pulse({}));
-        work.End();
-        QVERIFY(!work.Busy());
-    }
-
-    // Stop during a batch: the batch's own pulse ends it at once, a reply
-    // of the line in flight may still end within its grace, and one that
-    // takes longer is stopped; the indication keeps the batch's lines.
-    void stopInABatchLetsTheLineFinish()
-    {
-        CWorkMonitor work;
-        CWorkMonitor::Clock::time_point t{};
-        work.now = [&t] { return t; };
-        QList<CProgress::Kind> shown;
-        work.show = [&shown](const CProgress &p) { shown << p.kind; };
-        const CProgress batch{CProgress::Kind::Batch, 3, 10};
-        const CProgress reply{CProgress::Kind::Reply, 100, -1};
-        work.Begin();
-        QVERIFY(work.Pulse(batch));
-        t += std::chrono::milliseconds(600);
-        QVERIFY(work.Pulse(reply));
-        QCOMPARE(shown, QList<CProgress::Kind>{CProgress::Kind::Batch});
-        work.Stop();
-        t += CWorkMonitor::LINE_GRACE / 2;
-        QVERIFY(work.Pulse(reply));
-        QVERIFY(!work.Pulse(batch));
-        t += CWorkMonitor::LINE_GRACE;
-        QVERIFY(!work.Pulse(reply));
-        work.End();
-
-        // Outside a batch nothing waits.
-        work.Begin();
-        work.Stop();
-        QVERIFY(!work.Pulse(reply));
-        work.End();
-    }
-
-    // The stamp's offset is the local time's own, written as +hh:mm.
-    void stampLine()
-    {
-        const QDateTime sent(QDate(2026, 12, 8), QTime(18, 30, 1, 123), Qt::OffsetFromUTC, 3600);
-        QCOMPARE(CCommandSender::StampLine(sent, 12.44, true),
-                 QByteArray("# 2026-12-08T18:30:01.123+01:00 reply 12.4 ms\r\n"));
-        const QDateTime west(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::OffsetFromUTC, -(9 * 3600 + 30 * 60));
-        QCOMPARE(CCommandSender::StampLine(west, 0, false),
-                 QByteArray("# 2026-01-02T03:04:05.006-09:30 no reply read\r\n"));
     }
 };
 

@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "console/FindDlg.h"
-#include "console/IdentityQuery.h"
-#include "tests/console/ListFinder.h"
-#include "tests/console/TricklingPeer.h"
+#include "tests/work/ListFinder.h"
+#include "tests/work/TricklingPeer.h"
+#include "work/IdentityQuery.h"
 
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -108,40 +108,6 @@ private slots:
         QVERIFY2(ms < 2000, qPrintable(QStringLiteral("%1 took %2 ms").arg(how).arg(ms)));
         QCOMPARE(chosen, how == QLatin1String("ok") || how == QLatin1String("double click") ? peer.Resource()
                                                                                             : QString());
-    }
-
-    // A query ends by its deadline however its bytes come, and says so.
-    void identityByItsDeadline_data()
-    {
-        QTest::addColumn<int>("gapMs");
-        QTest::newRow("a byte every 200 ms") << 200;
-        QTest::newRow("a byte every 20 ms") << 20;
-    }
-
-    void identityByItsDeadline()
-    {
-        QFETCH(int, gapMs);
-        CTricklingPeer peer(gapMs);
-        QVERIFY(peer.Listening());
-        CSearchParts parts;
-        parts.finders = CListFinder::Only({peer.Resource()});
-        CInstrumentSearch search(parts);
-        std::mutex lock;
-        QString identity;
-        QElapsedTimer clock;
-        qint64 took = -1;
-        search.identified = [&](const QString &, const QString &text) {
-            std::lock_guard guard(lock);
-            identity = text;
-            took = clock.elapsed();
-        };
-        clock.start();
-        search.Start(CLinkOptions(), false);
-        QVERIFY(search.WaitIdle(8000));
-        std::lock_guard guard(lock);
-        QVERIFY2(took >= 0 && took < 3000, qPrintable(QStringLiteral("%1 ms").arg(took)));
-        QVERIFY2(identity.startsWith(QLatin1String("(no answer within ")), qPrintable(identity));
-        QVERIFY(peer.BytesSent() >= 3);
     }
 
     // At most sixteen queries at a time, at most 256 rows, and a last line

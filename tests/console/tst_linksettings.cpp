@@ -195,9 +195,9 @@ private slots:
         QCOMPARE(Stored(QStringLiteral("TCPIP/Port")).toInt(), 5025);
         QCOMPARE(Stored(QStringLiteral("TCPIP/RequestLine")).toInt(), 0);
         QCOMPARE(Stored(QStringLiteral("VISA/Library")).toString(), QStringLiteral("/x/libvisa.so"));
-        QCOMPARE(w->Links().m_context.options.tcpPort, 5025);
-        QVERIFY(!w->Links().m_context.options.askForReply);
-        QCOMPARE(w->Links().m_context.options.visaLibrary, QStringLiteral("/x/libvisa.so"));
+        QCOMPARE(w->Links().Context().options.tcpPort, 5025);
+        QVERIFY(!w->Links().Context().options.askForReply);
+        QCOMPARE(w->Links().Context().options.visaLibrary, QStringLiteral("/x/libvisa.so"));
     }
 };
 

@@ -103,12 +103,12 @@ private slots:
             w.control<QRadioButton>(IDC_LINK_TCPIP)->click();
             w.control<CIpAddressCtrl>(IDC_IP_ADDRESS)->SetAddress(tcptest::AddressNumber(address));
             const QString logPath = dir.filePath(QStringLiteral("view%1.log").arg(view));
-            QVERIFY(w->Files().m_logFile.Open(logPath));
+            QVERIFY(w->Files().Log().Open(logPath));
             const QString text = Shown(w, bytes);
             if (view)
                 QCOMPARE(text, shown);
             QCOMPARE(w.messages, QStringList());
-            w->Files().m_logFile.Close();
+            w->Files().Log().Close();
             logs[view] = tcptest::ReadFile(logPath);
         }
         QVERIFY(logs[0].startsWith("BYTES "));

@@ -141,7 +141,7 @@ void CheckLink(const std::uint8_t *data, std::size_t size)
 void CheckDispatch(const std::uint8_t *data, std::size_t size)
 {
     static CLinkDispatch dispatch(&Hooks());
-    dispatch.m_linkKind = LINK_TCPIP;
+    dispatch.Choose(LINK_TCPIP);
     const Pair pair = Connect(data, size);
     Tcp(dispatch).Connection().Adopt(pair.link);
 

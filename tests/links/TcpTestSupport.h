@@ -179,10 +179,10 @@ public:
         m_hooks.showMessage = [this](const QString &text) { m_messages << text; };
         m_hooks.beginWait = [this]() { ++m_waitBegins; };
         m_hooks.endWait = [this]() { ++m_waitEnds; };
-        m_links.m_linkKind = LINK_TCPIP;
+        m_links.Choose(LINK_TCPIP);
         Gpib(m_links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-        m_links.m_context.ipAddressText = [this]() { return m_address; };
-        m_links.m_refreshMembers = [this]() { Tcp(m_links).CheckAddress(AddressNumber(m_address)); };
+        m_links.SetIpAddressText([this]() { return m_address; });
+        m_links.SetRefreshMembers([this]() { Tcp(m_links).CheckAddress(AddressNumber(m_address)); });
         Tcp(m_links).m_ipAddress = AddressNumber(address); // as the window's set-up leaves it
     }
 

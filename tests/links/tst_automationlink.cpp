@@ -3,12 +3,12 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/AutomationLink.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/sim/InstrumentReplies.h"
+#include "work/CommandSender.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -109,7 +109,7 @@ private:
     void prepare(CLinkDispatch &links, const QString &service)
     {
         AutomationServer::SetServiceName(service);
-        links.m_linkKind = LINK_AUTOMATION;
+        links.Choose(LINK_AUTOMATION);
         // No GPIB library: its step of ConnectLinks stays out of the way.
         Gpib(links).SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
@@ -154,7 +154,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("noserver.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
         QVERIFY(links.ConnectLinks() != 0);
@@ -242,12 +242,12 @@ private slots:
 
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("ECHO ONE\r\n"), 1);
-        links.m_linkKind = LinkKind{other};
+        links.Choose(LinkKind{other});
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(!LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send("ECHO LOST\r\n"), 1);
 
-        links.m_linkKind = LINK_AUTOMATION;
+        links.Choose(LINK_AUTOMATION);
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(LinkAs<CAutomationLink>(links, LINK_AUTOMATION).IsUp());
         QCOMPARE(links.Send("ECHO TWO\r\n"), 1);
@@ -278,7 +278,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("reads.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
 
@@ -339,7 +339,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("failed.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
 

@@ -3,12 +3,12 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "timing/Delay.h"
+#include "work/CommandSender.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,8 +75,8 @@ private:
     // A dispatch on the GPIB link whose library is `library`.
     void prepare(CLinkDispatch &links, const QString &library, int address = 14)
     {
-        links.m_linkKind = LINK_GPIB;
-        links.m_context.gpibAddress = address;
+        links.Choose(LINK_GPIB);
+        links.SetGpibAddress(address);
         Gpib(links).SetLibraryName(library);
     }
 
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(text, QByteArray());
 
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(logPath));
         CCommandSender sender(links, files, &m_hooks);
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
@@ -207,7 +207,7 @@ private slots:
 
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary(), address);
-        links.m_linkKind = LinkKind{linkKind};
+        links.Choose(LinkKind{linkKind});
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(!Gpib(links).IsOffline());
         QCOMPARE(Gpib(links).DeviceAddress(), Addr4882_t(device.toUInt()));
@@ -257,14 +257,18 @@ private slots:
         };
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
-        links.m_context.options.gpibTimeout = first;
+        CLinkOptions options = links.Context().options;
+        options.gpibTimeout = first;
+        links.SetOptions(options);
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(links.ConnectLinks() != 0);
         QStringList seen = timeoutCalls();
         // After the interface clear and the remote state, never before.
         if (!seen.isEmpty())
             QCOMPARE(trace().indexOf(seen.first()), 3);
-        links.m_context.options.gpibTimeout = then;
+        options = links.Context().options;
+        options.gpibTimeout = then;
+        links.SetOptions(options);
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(links.ConnectLinks() != 0);
         const QStringList after = timeoutCalls().mid(seen.size());
@@ -383,7 +387,7 @@ private slots:
         const QString logPath = m_dir.filePath(QStringLiteral("senderr.log"));
         QFile::remove(logPath);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(logPath));
         CLinkDispatch links(&m_hooks);
         prepare(links, variant(QStringLiteral("gpib-send-err")));
@@ -594,7 +598,9 @@ private slots:
     {
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());
-        links.m_context.options.maxReplyBytes = MIN_MAX_REPLY_BYTES;
+        CLinkOptions options = links.Context().options;
+        options.maxReplyBytes = MIN_MAX_REPLY_BYTES;
+        links.SetOptions(options);
         QVERIFY(links.ConnectLinks() != 0);
         QCOMPARE(links.Send("*IDN?\r\n"), 1);
         qunsetenv("TALLIX_SIM_GPIB_TRACE");
@@ -622,7 +628,7 @@ private slots:
         const QString logPath = m_dir.filePath(QStringLiteral("long.log"));
         QFile::remove(logPath);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(logPath));
         CLinkDispatch links(&m_hooks);
         prepare(links, simLibrary());

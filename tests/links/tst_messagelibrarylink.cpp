@@ -3,12 +3,12 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/AutomationLink.h"
 #include "links/GpibLink.h"
 #include "links/LinkDispatch.h"
 #include "links/MessageLibraryLink.h"
 #include "tests/links/LinkAccess.h"
+#include "work/CommandSender.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +92,7 @@ private:
 
     void prepare(CLinkDispatch &links, LinkKind kind)
     {
-        links.m_linkKind = kind;
+        links.Choose(kind);
         // Keep the other links out of the way: no GPIB library, no server.
         Gpib(links).SetLibraryName(m_dir.filePath(QStringLiteral("absent/libgpib-32.so")));
     }
@@ -150,7 +150,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("send.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
         const int before = simCalls(soname.constData(), "TallixSimOutputCalls");
@@ -187,7 +187,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("absent.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
@@ -257,11 +257,11 @@ private slots:
         prepare(links, LinkKind{kinds.first()});
         // Nothing listens on this port of the loopback address: the TCP/IP
         // step fails at once, and the library step before it still runs.
-        links.m_context.ipAddressText = []() { return QStringLiteral("127.0.0.1"); };
+        links.SetIpAddressText([]() { return QStringLiteral("127.0.0.1"); });
 
         for (int i = 0; i < kinds.size(); ++i) {
             const LinkKind kind{kinds[i]};
-            links.m_linkKind = kind;
+            links.Choose(kind);
             links.ConnectLinks();
             QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded(), kind == LINK_ORDAL);
             QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_LUMEC).IsLoaded(), kind == LINK_LUMEC);
@@ -316,11 +316,11 @@ private slots:
         QCOMPARE(simCalls("libordal.so", "TallixSimInputCalls"), inputCalls);
         QCOMPARE(simCalls("libordal.so", "TallixSimOutputCalls"), outputCalls);
 
-        links.m_linkKind = LINK_LUMEC;
+        links.Choose(LINK_LUMEC);
         QVERIFY(links.ConnectLinks() != 0);
         LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
-        links.m_linkKind = LINK_ORDAL;
+        links.Choose(LINK_ORDAL);
         QVERIFY(links.ConnectLinks() != 0);
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasInput());
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasOutput());
@@ -375,7 +375,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("buffer.log"));
         QFile::remove(path);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);

@@ -9,9 +9,9 @@
 
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "work/CommandSender.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -217,7 +217,7 @@ private slots:
         {
             CConsole console(address);
             CCommandFiles files;
-            CResponseLog &log = files.m_logFile;
+            CResponseLog &log = files.Log();
             QVERIFY(log.Open(logPath));
             CCommandSender sender(console.m_links, files, &console.m_hooks);
             QCOMPARE(console.m_links.ConnectLinks(), 1);
@@ -245,8 +245,8 @@ private slots:
         START_SERVER(server, address);
         CConsole console(address);
         CCommandFiles files(&console.m_hooks);
-        files.m_commandFilePath = commandPath;
-        files.m_logFilePath = logPath;
+        files.SetCommandFilePath(commandPath);
+        files.SetLogFilePath(logPath);
         CCommandSender sender(console.m_links, files, &console.m_hooks);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
@@ -275,7 +275,7 @@ private slots:
                  (QStringList{QStringLiteral("Error requesting response: ") + ErrorText(EPIPE),
                               QStringLiteral("Error sending message: ") + ErrorText(ENOTCONN)}));
         QVERIFY(!files.IsCommandFileOpen());
-        QVERIFY(!files.m_logFile.IsOpen());
+        QVERIFY(!files.Log().IsOpen());
         QVERIFY(!Tcp(console.m_links).HasSocket());
         QCOMPARE(ReadFile(logPath), QByteArray("ECHO ONE\r\n>ONE\r\nECHO TWO\r\n"));
     }

@@ -6,9 +6,9 @@
 #include "cmdfile/CommandFiles.h"
 #include "cmdfile/ResponseLog.h"
 #include "common/UiHooks.h"
-#include "console/CommandSender.h"
 #include "links/LinkDispatch.h"
 #include "links/TcpLink.h"
+#include "work/CommandSender.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -325,12 +325,12 @@ private slots:
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
-        console.m_links.m_linkKind = LINK_ORDAL;
+        console.m_links.Choose(LINK_ORDAL);
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(!Tcp(console.m_links).HasSocket());
         QVERIFY(server.WaitForLine(QStringLiteral("connection closed by client")));
 
-        console.m_links.m_linkKind = LINK_TCPIP;
+        console.m_links.Choose(LINK_TCPIP);
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(server.WaitForLine(QStringLiteral("connection from")));
     }
@@ -347,7 +347,7 @@ private slots:
         START_SERVER(server, address, QStringLiteral("--reset"), QStringLiteral("--log"), received);
         CConsole console(address);
         CCommandFiles files;
-        CResponseLog &log = files.m_logFile;
+        CResponseLog &log = files.Log();
         QVERIFY(log.Open(dir.filePath(QStringLiteral("responses.log"))));
         CCommandSender sender(console.m_links, files, &console.m_hooks);
 

@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "console/CommandSender.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
+#include "work/CommandSender.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -30,13 +30,17 @@ private slots:
         START_SERVER(first, address, QStringLiteral("--port"), QStringLiteral("5025"));
         START_SERVER(second, address, QStringLiteral("--port"), QStringLiteral("9221"));
         CConsole console(address);
-        console.m_links.m_context.options.tcpPort = 5025;
+        CLinkOptions options = console.m_links.Context().options;
+        options.tcpPort = 5025;
+        console.m_links.SetOptions(options);
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(first.WaitForLine(QStringLiteral("connection from")));
         QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
         QCOMPARE(console.Read(), IDENTITY);
 
-        console.m_links.m_context.options.tcpPort = 9221;
+        options = console.m_links.Context().options;
+        options.tcpPort = 9221;
+        console.m_links.SetOptions(options);
         QCOMPARE(console.m_links.ConnectLinks(), 1);
         QVERIFY(second.WaitForLine(QStringLiteral("connection from")));
         QVERIFY(first.WaitForLine(QStringLiteral("connection closed")));
@@ -68,10 +72,11 @@ private slots:
         CServer server;
         START_SERVER(server, address, QStringLiteral("--port"), QStringLiteral("5025"), serverOption);
         CConsole console(address);
-        CLinkOptions &options = console.m_links.m_context.options;
+        CLinkOptions options = console.m_links.Context().options;
         options.tcpPort = 5025;
         options.connectTimeoutMs = connectMs;
         options.replyTimeoutMs = replyMs;
+        console.m_links.SetOptions(options);
 
         QElapsedTimer clock;
         clock.start();
@@ -105,12 +110,14 @@ private slots:
         CServer server;
         START_SERVER(server, address, QStringList{"--port", "5025", "--scpi"} + serverOptions);
         CConsole console(address);
-        console.m_links.m_context.options.tcpPort = 5025;
-        console.m_links.m_context.options.askForReply = false;
+        CLinkOptions options = console.m_links.Context().options;
+        options.tcpPort = 5025;
+        options.askForReply = false;
+        console.m_links.SetOptions(options);
         QTemporaryDir dir;
         const QString logPath = dir.filePath(QStringLiteral("scpi.log"));
         CCommandFiles files;
-        QVERIFY(files.m_logFile.Open(logPath));
+        QVERIFY(files.Log().Open(logPath));
         CCommandSender sender(console.m_links, files, &console.m_hooks);
 
         QCOMPARE(console.m_links.ConnectLinks(), 1);
@@ -120,7 +127,7 @@ private slots:
         QCOMPARE(console.Read(), QByteArray(tallixsimIdentity() + "\n"));
         QCOMPARE(console.m_links.Send("SYST:ERR?\r\n"), 1);
         QCOMPARE(console.Read(), QByteArray("0,\"No error\"\n"));
-        files.m_logFile.Close();
+        files.Log().Close();
         QCOMPARE(ReadFile(logPath), "*RST\r\n*IDN?\r\n>" + tallixsimIdentity() + "\n");
         QCOMPARE(console.m_messages, QStringList());
     }

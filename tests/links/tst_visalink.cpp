@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cmdfile/CommandFiles.h"
-#include "console/CommandSender.h"
 #include "links/VisaLink.h"
 #include "sessions/Session.h"
 #include "tests/links/LinkAccess.h"
 #include "tests/links/TcpTestSupport.h"
+#include "work/CommandSender.h"
 
 #include <QFile>
 #include <QProcess>
@@ -39,9 +39,9 @@ private:
         Console()
         {
             hooks.showMessage = [this](const QString &text) { messages << text; };
-            links.m_linkKind = LINK_VISA;
+            links.Choose(LINK_VISA);
             Gpib(links).SetLibraryName(QStringLiteral("/nonexistent/libgpib-32.so"));
-            links.m_context.resourceText = [this]() { return resource; };
+            links.SetResourceText([this]() { return resource; });
         }
         QByteArray Query(const char *line)
         {
@@ -120,7 +120,7 @@ private slots:
         console.resource = QStringLiteral("TCPIP::%1::5025::SOCKET").arg(m_address);
         QCOMPARE(console.Query("*IDN?\r\n"), QByteArray(IDENTITY.chopped(2) + "\n"));
         QVERIFY(m_server.WaitForLine(QStringLiteral("connection closed")));
-        console.links.m_linkKind = LINK_LUMEC;
+        console.links.Choose(LINK_LUMEC);
         QCOMPARE(console.links.ConnectLinks(), 1);
         QCOMPARE(link.Session(), nullptr);
         QCOMPARE(console.messages, QStringList());
@@ -134,7 +134,7 @@ private slots:
         console.resource = Socket();
         const QString logPath = m_dir.filePath(QStringLiteral("visa.log"));
         CCommandFiles files;
-        QVERIFY(files.m_logFile.Open(logPath));
+        QVERIFY(files.Log().Open(logPath));
         CCommandSender sender(console.links, files, &console.hooks);
         QCOMPARE(console.links.ConnectLinks(), 1);
         QCOMPARE(sender.SendCommand("*RST\r\n"), 1);
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
         QVERIFY(sender.TakeLoggedReply(reply));
         QCOMPARE(reply.bytes, QByteArray(IDENTITY.chopped(2) + "\n"));
-        files.m_logFile.Close();
+        files.Log().Close();
         QCOMPARE(ReadFile(logPath), "*RST\r\n*IDN?\r\n>" + IDENTITY.chopped(2) + "\n");
         QCOMPARE(console.messages, QStringList());
         console.links.ReleaseLinks();
@@ -156,8 +156,9 @@ private slots:
     void throughVisaLibrary()
     {
         Console console;
-        console.links.m_context.options.visaLibrary =
-            QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so");
+        CLinkOptions options = console.links.Context().options;
+        options.visaLibrary = QStringLiteral(TALLIX_SIM_LIBDIR "/libtallix-visa-sim.so");
+        console.links.SetOptions(options);
         console.resource = QStringLiteral("GPIB0::14::INSTR");
         QCOMPARE(console.Query("*IDN?\r\n"), IDENTITY);
         QCOMPARE(console.links.Send("*IDN?\r\n"), 1);

@@ -96,10 +96,12 @@ private slots:
         int fds[2];
         QVERIFY(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0);
         CLinkDispatch links(&m_hooks);
-        links.m_linkKind = LINK_TCPIP;
-        links.m_context.options.askForReply = false;
-        links.m_context.options.replyTimeoutMs = 300;
-        links.m_context.options.maxReplyBytes = bound;
+        links.Choose(LINK_TCPIP);
+        CLinkOptions options = links.Context().options;
+        options.askForReply = false;
+        options.replyTimeoutMs = 300;
+        options.maxReplyBytes = bound;
+        links.SetOptions(options);
         Tcp(links).Connection().Adopt(fds[0]);
 
         const int peer = fds[1];

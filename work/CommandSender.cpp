@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/CommandSender.h"
+#include "work/CommandSender.h"
 
 #include "cmdfile/CommandFiles.h"
 #include "common/SystemError.h"
@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
-CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks)
-    : m_links(links), m_files(files), m_hooks(hooks)
+CCommandSender::CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks,
+                               std::function<void()> logWriteFailed)
+    : m_links(links), m_files(files), m_hooks(hooks), m_logWriteFailed(std::move(logWriteFailed))
 {
 }
 
@@ -49,64 +51,52 @@ QString CCommandSender::HistoryText(const QString &command)
     return command.left(COMMAND_MAX_CHARS) + QChar(0x2026);
 }
 
-int CCommandSender::WriteStamped(const QDateTime &sent, double replyMs, bool replyRead, const char *line,
-                                 const CReply &reply)
+int CCommandSender::WriteLine(const QByteArray &stamp, const char *line)
 {
-    CResponseLog &log = m_files.m_logFile;
-    const QByteArray stamp = StampLine(sent, replyMs, replyRead);
-    if (log.WriteCommand(stamp.constData()) == 0 || log.WriteCommand(line) == 0 ||
-        log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
-                          reply.whole) == 0)
-        return LogWriteFailed();
-    return 1;
+    CResponseLog &log = m_files.Log();
+    return (stamp.isEmpty() || log.WriteCommand(stamp.constData()) != 0) && log.WriteCommand(line) != 0;
 }
 
-int CCommandSender::SendStamped(const char *line)
+int CCommandSender::WriteReply(const CReply &reply)
 {
-    const QDateTime sent = QDateTime::currentDateTime();
-    const auto start = std::chrono::steady_clock::now();
-    if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
-        return 0;
-    if (!m_files.m_logFile.IsOpen())
-        return 1;
-    const bool expected = m_links.ChosenExpectsReply();
-    CReply reply;
-    try {
-        m_links.ReadForLog(reply);
-    } catch (...) {
-        // The command went: its record stays, as it does without stamps,
-        // and the failure goes on to the window.
-        WriteStamped(sent, 0, false, line, CReply());
-        throw;
-    }
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    // A read that failed (the link has said why) gave nothing at all.
-    const bool replyRead = expected && reply.total > 0;
-    if (WriteStamped(sent, ms, replyRead, line, reply) == 0)
-        return 0;
-    if (m_links.ChosenAnswersOnce())
-        m_loggedReply = std::move(reply);
-    return 1;
+    return m_files.Log().WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
+                                       reply.whole);
 }
 
 int CCommandSender::SendCommand(const char *line)
 {
     m_loggedReply.reset();
-    if (m_timeStamps)
-        return SendStamped(line);
+    const QDateTime sent = QDateTime::currentDateTime();
+    const auto start = std::chrono::steady_clock::now();
     if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
         return 0;
-    CResponseLog &log = m_files.m_logFile;
-    if (!log.IsOpen())
+    if (!m_files.Log().IsOpen())
         return 1;
-
-    if (log.WriteCommand(line) == 0)
+    // Without a stamp the line goes to the log before its reply is read, so
+    // that the log has it whatever the read does. A stamp says how long the
+    // reply took: it and the line wait for the reply.
+    if (!m_timeStamps && WriteLine(QByteArray(), line) == 0)
         return LogWriteFailed();
+    const bool expected = m_links.ChosenExpectsReply();
     CReply reply;
-    m_links.ReadForLog(reply);
-    if (log.WriteResponse(reply.bytes.constData(), static_cast<std::size_t>(reply.bytes.size()),
-                          reply.whole) == 0)
+    try {
+        m_links.ReadForLog(reply);
+    } catch (...) {
+        // The command went: its record stays, as a record without a reply,
+        // and the failure goes on to the window.
+        if (m_timeStamps && (WriteLine(StampLine(sent, 0, false), line) == 0 || WriteReply(CReply()) == 0))
+            LogWriteFailed();
+        throw;
+    }
+    if (m_timeStamps) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        // A read that failed (the link has said why) gave nothing at all.
+        const bool replyRead = expected && reply.total > 0;
+        if (WriteLine(StampLine(sent, ms, replyRead), line) == 0)
+            return LogWriteFailed();
+    }
+    if (WriteReply(reply) == 0)
         return LogWriteFailed();
     if (m_links.ChosenAnswersOnce())
         m_loggedReply = std::move(reply);
@@ -127,10 +117,9 @@ bool CCommandSender::TakeLoggedReply(CReply &reply)
 int CCommandSender::LogWriteFailed()
 {
     if (m_hooks)
-        m_hooks->Message(QStringLiteral("Error writing response log: %1")
-                             .arg(SystemErrorText(m_files.m_logFile.LastError())));
-    m_files.m_logFile.Close();
-    m_files.m_logFilePath.clear();
+        m_hooks->Message(
+            QStringLiteral("Error writing response log: %1").arg(SystemErrorText(m_files.Log().LastError())));
+    m_files.DropLog();
     if (m_logWriteFailed)
         m_logWriteFailed();
     return 0;

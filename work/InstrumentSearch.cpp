@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/InstrumentSearch.h"
+#include "work/InstrumentSearch.h"
 
-#include "console/IdentityQuery.h"
 #include "sessions/SessionTable.h"
 #include "sessions/VisaFinder.h"
+#include "work/IdentityQuery.h"
 
 #include <QCoreApplication>
 #include <QSet>
@@ -15,6 +15,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -245,7 +246,7 @@ std::vector<std::unique_ptr<CFinder>> CInstrumentSearch::Finders(const CLinkOpti
     return finders;
 }
 
-void CInstrumentSearch::Start(const CLinkOptions &options, bool askSerialPorts)
+void CInstrumentSearch::Start(const CLinkOptions &options, bool askSerialPorts, CSearchEvents events)
 {
     Cancel();
     // Qt must outlive the last threads of a search: the program's end gives
@@ -258,11 +259,11 @@ void CInstrumentSearch::Start(const CLinkOptions &options, bool askSerialPorts)
     state->options = options;
     state->askSerialPorts = askSerialPorts;
     state->parts = m_parts;
-    state->found = found;
-    state->identified = identified;
-    state->overflowed = overflowed;
-    state->failed = failed;
-    state->finished = finished;
+    state->found = std::move(events.found);
+    state->identified = std::move(events.identified);
+    state->overflowed = std::move(events.overflowed);
+    state->failed = std::move(events.failed);
+    state->finished = std::move(events.finished);
     m_state = state;
 
     std::vector<std::unique_ptr<CFinder>> finders =

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/IdentityQuery.h"
+#include "work/IdentityQuery.h"
 
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"

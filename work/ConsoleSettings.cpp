@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/ConsoleSettings.h"
+#include "work/ConsoleSettings.h"
 
 #include "common/Settings.h"
 #include "links/LinkTable.h"

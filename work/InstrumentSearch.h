@@ -39,6 +39,25 @@ struct CSearchParts
 // comes; a cancelled search's threads end on their own, their results
 // dropped. The callbacks come from the search's threads, one at a time, and
 // must not call back into the search.
+// What a run of the search tells, from its threads (see below); each may be
+// left empty.
+struct CSearchEvents
+{
+    // Each instrument as it is found, the first MAX_LISTED of them.
+    std::function<void(const CFoundResource &)> found = nullptr;
+    // Its identity: the first line of its "*IDN?" reply, or why there is
+    // none ("(no answer...)").
+    std::function<void(const QString &resource, const QString &identity)> identified = nullptr;
+    // How many answered beyond the first MAX_LISTED, now and then as the
+    // count grows, and once more before `finished`.
+    std::function<void(std::int64_t more)> overflowed = nullptr;
+    // Something the search could not do, as a line for the user (a thread
+    // the system refused).
+    std::function<void(const QString &line)> failed = nullptr;
+    // Every finder and every query has ended.
+    std::function<void()> finished = nullptr;
+};
+
 class CInstrumentSearch
 {
 public:
@@ -47,23 +66,9 @@ public:
     CInstrumentSearch(const CInstrumentSearch &) = delete;
     CInstrumentSearch &operator=(const CInstrumentSearch &) = delete;
 
-    // Each instrument as it is found, the first MAX_LISTED of them.
-    std::function<void(const CFoundResource &)> found;
-    // Its identity: the first line of its "*IDN?" reply, or why there is
-    // none ("(no answer...)").
-    std::function<void(const QString &resource, const QString &identity)> identified;
-    // How many answered beyond the first MAX_LISTED, now and then as the
-    // count grows, and once more before `finished`.
-    std::function<void(std::int64_t more)> overflowed;
-    // Something the search could not do, as a line for the user (a thread
-    // the system refused).
-    std::function<void(const QString &line)> failed;
-    // Every finder and every query has ended.
-    std::function<void()> finished;
-
     // `askSerialPorts`: serial ports are asked too (a query can upset a
-    // device that speaks no SCPI).
-    void Start(const CLinkOptions &options, bool askSerialPorts);
+    // device that speaks no SCPI). `events` tells what this run finds.
+    void Start(const CLinkOptions &options, bool askSerialPorts, CSearchEvents events = {});
     // Stops the callbacks at once and asks every thread to end soon.
     void Cancel();
     // Tests and benches: whether every thread of the search ended within

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "console/ResponseText.h"
+#include "work/ResponseText.h"
 
 #include <QByteArray>
 #include <QString>

@@ -20,7 +20,10 @@ class CUiHooks;
 class CCommandSender
 {
 public:
-    CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks);
+    // `logWriteFailed`, when given, runs after a failed log write (the window
+    // empties its label).
+    CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks,
+                   std::function<void()> logWriteFailed = {});
 
     // 1 on success; 0 when the send failed (reported by the link) or a log
     // write failed (reported here; the log is closed and its path forgotten,
@@ -33,12 +36,11 @@ public:
     // once; false when there is none.
     bool TakeLoggedReply(CReply &reply);
 
-    // After a failed log write: the window empties its label.
-    std::function<void()> m_logWriteFailed;
     // "Log"/"TimeStamps": each record preceded by a line that says when the
     // command went and how long its reply took. Off, the log is as it has
     // always been.
-    bool m_timeStamps = false;
+    bool TimeStamps() const { return m_timeStamps; }
+    void SetTimeStamps(bool on) { m_timeStamps = on; }
 
     // The line that precedes a record: "# 2026-12-08T18:30:01.123+01:00
     // reply 12.4 ms", or "... no reply read" when none was, with CR LF.
@@ -54,14 +56,15 @@ public:
 
 private:
     int LogWriteFailed();
-    // The record with its time stamp: written once the reply is in, or once
-    // its read has failed, as a record without a reply.
-    int SendStamped(const char *line);
-    int WriteStamped(const QDateTime &sent, double replyMs, bool replyRead, const char *line,
-                     const CReply &reply);
+    // The parts of a record: the line, after its stamp when there is one;
+    // the reply. 0 when a write failed.
+    int WriteLine(const QByteArray &stamp, const char *line);
+    int WriteReply(const CReply &reply);
 
     CLinkDispatch &m_links;
     CCommandFiles &m_files;
     const CUiHooks *m_hooks;
+    std::function<void()> m_logWriteFailed;
+    bool m_timeStamps = false;
     std::optional<CReply> m_loggedReply;
 };

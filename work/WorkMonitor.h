@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <utility>
 
 // Keeps the window alive during long work: a command that has run for half
 // a second shows a progress indication with Stop, and from then on, between
@@ -24,11 +25,18 @@ public:
 
     // The window's side: show or update the indication, take it down, and
     // process the events that have come.
-    std::function<void(const CProgress &)> show;
-    std::function<void()> hide;
-    std::function<void()> processEvents;
+    struct CWindowSide
+    {
+        std::function<void(const CProgress &)> show = nullptr;
+        std::function<void()> hide = nullptr;
+        std::function<void()> processEvents = nullptr;
+    };
+
+    CWorkMonitor() = default;
+    explicit CWorkMonitor(CWindowSide window);
+
     // The clock (tests put one of their own in).
-    std::function<Clock::time_point()> now = [] { return Clock::now(); };
+    void SetClock(std::function<Clock::time_point()> now) { m_now = std::move(now); }
 
     // A command starts and ends; commands that run inside one (Send's read)
     // are part of it.
@@ -49,6 +57,9 @@ public:
 
 private:
     bool InLineGrace(const CProgress &progress) const;
+
+    CWindowSide m_window;
+    std::function<Clock::time_point()> m_now = [] { return Clock::now(); };
 
     int m_depth = 0;
     bool m_shown = false;
