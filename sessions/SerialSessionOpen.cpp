@@ -127,7 +127,7 @@ bool CSerialSession::Open(QString &error)
         error = OpenFailure(code);
         return false;
     }
-    const CSerialOptions serial = m_options.serial.InRange();
+    const CSerialOptions serial = m_options.kinds.Get<CSerialOptions>().InRange();
     if (const int code = m_port.Apply(serial)) {
         Close();
         error = QStringLiteral("The serial port %1 does not take these settings (%2): %3. Choose others in "

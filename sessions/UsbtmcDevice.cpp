@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/UsbtmcDevice.h"
 
-#include "sessions/ResourceParser.h"
+#include "sessions/usbtmc/UsbtmcKind.h"
 
 #include <QStringList>
 
@@ -58,13 +58,13 @@ int NumberOf(const QString &name)
 QString CUsbtmcDevice::ResourceString() const
 {
     CResource resource;
-    resource.interfaceType = ResourceInterface::Usb;
+    resource.interfaceName = QStringLiteral("USB");
     resource.vendor = vendor;
     resource.product = product;
     resource.serial = serial;
     // The first interface goes without saying.
     resource.usbInterface = interfaceNumber != 0 ? interfaceNumber : -1;
-    return CanonicalResource(resource);
+    return UsbtmcCanonical(resource);
 }
 
 QString CUsbtmcDevice::Description() const

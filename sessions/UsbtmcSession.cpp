@@ -5,8 +5,8 @@
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "sessions/ResourceParser.h"
 #include "sessions/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcKind.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -94,7 +94,7 @@ std::unique_ptr<CSession> CUsbtmcSession::Make(const CResource &resource, const 
 
 QString CUsbtmcSession::Name() const
 {
-    return m_resource.text.isEmpty() ? CanonicalResource(m_resource) : m_resource.text;
+    return m_resource.text.isEmpty() ? UsbtmcCanonical(m_resource) : m_resource.text;
 }
 
 void CUsbtmcSession::Note(const QString &text)

@@ -4,7 +4,6 @@
 
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
-#include "sessions/ResourceParser.h"
 
 #include <algorithm>
 #include <limits>
@@ -40,7 +39,7 @@ CVisaLibrarySession::~CVisaLibrarySession()
 
 QString CVisaLibrarySession::ResourceName() const
 {
-    return m_resource.text.isEmpty() ? CanonicalResource(m_resource) : m_resource.text;
+    return m_resource.text;
 }
 
 bool CVisaLibrarySession::Fail(visa::ViStatus status, QString &error)

@@ -14,7 +14,7 @@ namespace {
 CResource Socket(int board, const char *host, int port)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Tcpip;
+    r.interfaceName = QStringLiteral("TCPIP");
     r.resourceClass = ResourceClass::Socket;
     r.board = board;
     r.host = QString::fromLatin1(host);
@@ -25,7 +25,7 @@ CResource Socket(int board, const char *host, int port)
 CResource Lan(int board, const char *host, const char *device)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Tcpip;
+    r.interfaceName = QStringLiteral("TCPIP");
     r.board = board;
     r.host = QString::fromLatin1(host);
     r.lanDevice = QString::fromLatin1(device);
@@ -35,7 +35,7 @@ CResource Lan(int board, const char *host, const char *device)
 CResource Usb(int board, std::uint16_t vendor, std::uint16_t product, const char *serial, int usbInterface)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Usb;
+    r.interfaceName = QStringLiteral("USB");
     r.board = board;
     r.vendor = vendor;
     r.product = product;
@@ -47,7 +47,7 @@ CResource Usb(int board, std::uint16_t vendor, std::uint16_t product, const char
 CResource Asrl(int number, const char *path = "")
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Asrl;
+    r.interfaceName = QStringLiteral("ASRL");
     r.asrlNumber = number;
     r.devicePath = QString::fromLatin1(path);
     return r;
@@ -56,7 +56,7 @@ CResource Asrl(int number, const char *path = "")
 CResource Gpib(int board, int primary, int secondary)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Gpib;
+    r.interfaceName = QStringLiteral("GPIB");
     r.board = board;
     r.primary = primary;
     r.secondary = secondary;
@@ -123,8 +123,7 @@ const QList<CGoodRow> &GoodRows()
 QJsonObject AsPyvisaFields(const CResource &r)
 {
     QJsonObject o;
-    switch (r.interfaceType) {
-    case ResourceInterface::Tcpip:
+    if (r.interfaceName == QLatin1String("TCPIP")) {
         o[QStringLiteral("interface")] = QStringLiteral("TCPIP");
         o[QStringLiteral("board")] = r.board;
         o[QStringLiteral("host")] = r.host;
@@ -135,8 +134,7 @@ QJsonObject AsPyvisaFields(const CResource &r)
             o[QStringLiteral("class")] = QStringLiteral("INSTR");
             o[QStringLiteral("lan")] = r.lanDevice;
         }
-        break;
-    case ResourceInterface::Usb:
+    } else if (r.interfaceName == QLatin1String("USB")) {
         o[QStringLiteral("interface")] = QStringLiteral("USB");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.board;
@@ -144,19 +142,16 @@ QJsonObject AsPyvisaFields(const CResource &r)
         o[QStringLiteral("product")] = r.product;
         o[QStringLiteral("serial")] = r.serial;
         o[QStringLiteral("usbif")] = r.usbInterface < 0 ? 0 : r.usbInterface;
-        break;
-    case ResourceInterface::Asrl:
+    } else if (r.interfaceName == QLatin1String("ASRL")) {
         o[QStringLiteral("interface")] = QStringLiteral("ASRL");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.asrlNumber >= 0 ? QString::number(r.asrlNumber) : r.devicePath;
-        break;
-    case ResourceInterface::Gpib:
+    } else if (r.interfaceName == QLatin1String("GPIB")) {
         o[QStringLiteral("interface")] = QStringLiteral("GPIB");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.board;
         o[QStringLiteral("primary")] = r.primary;
         o[QStringLiteral("secondary")] = r.secondary < 0 ? 0 : r.secondary;
-        break;
     }
     return o;
 }

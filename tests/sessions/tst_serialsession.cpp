@@ -79,7 +79,7 @@ CSessionOptions Options(int timeoutMs = 2000, const CSerialOptions &serial = CSe
 {
     CSessionOptions options;
     options.ioTimeoutMs = timeoutMs;
-    options.serial = serial;
+    options.kinds.Set(serial);
     return options;
 }
 
@@ -655,7 +655,7 @@ void tst_SerialSession::finds()
     qputenv("TALLIX_SERIAL_PORTS", QFile::encodeName(QStringLiteral("/nonexistent/port:") + link));
     std::unique_ptr<CFinder> finder;
     for (const CSessionRow &row : SessionTable())
-        if (row.interfaceType == ResourceInterface::Asrl && row.makeFinder)
+        if (QLatin1String(row.interfaceName) == QLatin1String("ASRL") && row.makeFinder)
             finder = row.makeFinder();
     QVERIFY(finder);
     QList<CFoundResource> found;

@@ -19,7 +19,7 @@ bool g_silentResolver = false;
 std::unique_ptr<CSession> MakeSocket(const QString &host, int port, const CUiHooks *hooks)
 {
     CResource resource;
-    resource.interfaceType = ResourceInterface::Tcpip;
+    resource.interfaceName = QStringLiteral("TCPIP");
     resource.resourceClass = ResourceClass::Socket;
     resource.host = host;
     resource.port = port;

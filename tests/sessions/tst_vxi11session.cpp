@@ -28,7 +28,7 @@ std::unique_ptr<CSession> MakeVxi11(const QString &device, int ioTimeoutMs,
 {
     CResource resource;
     resource.text = QStringLiteral("TCPIP::%1::%2::INSTR").arg(host, device);
-    resource.interfaceType = ResourceInterface::Tcpip;
+    resource.interfaceName = QStringLiteral("TCPIP");
     resource.resourceClass = ResourceClass::Instr;
     resource.host = host;
     resource.lanDevice = device;
@@ -450,7 +450,7 @@ private slots:
                  qPrintable(server.Errors()));
         std::unique_ptr<CFinder> finder;
         for (const CSessionRow &row : SessionTable())
-            if (row.interfaceType == ResourceInterface::Tcpip && row.resourceClass == ResourceClass::Instr)
+            if (QLatin1String(row.interfaceName) == QLatin1String("TCPIP") && row.resourceClass == ResourceClass::Instr)
                 finder = row.makeFinder();
         QVERIFY(finder);
         const std::atomic<bool> stop(cancelled);

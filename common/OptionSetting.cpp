@@ -1,10 +1,10 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "links/LinkSetting.h"
+#include "common/OptionSetting.h"
 
-bool CLinkSetting::Accepts(const QVariant &value) const
+bool SettingAccepts(SettingShown shown, std::int64_t least, std::int64_t most, const QVariant &value)
 {
-    if (shown == Shown::Library)
+    if (shown == SettingShown::Library)
         return value.canConvert<QString>();
     if (value.typeId() == QMetaType::QString && value.toString().trimmed().isEmpty())
         return false;
