@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/socket/SocketKind.h"
 
-#include "sessions/MdnsFinder.h"
 #include "sessions/ResourceGrammar.h"
-#include "sessions/SocketSession.h"
+#include "sessions/socket/MdnsFinder.h"
+#include "sessions/socket/SocketSession.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 //    resource of that address and port.
 #include "FuzzCheck.h"
 
-#include "sessions/MdnsRecords.h"
+#include "sessions/socket/MdnsRecords.h"
 #include "sessions/ResourceParser.h"
 #include "sessions/Vxi11Finder.h"
 

@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/MdnsFinder.h"
+#include "sessions/socket/MdnsFinder.h"
 
-#include "sessions/MdnsRecords.h"
+#include "sessions/socket/MdnsRecords.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

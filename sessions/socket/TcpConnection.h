@@ -78,6 +78,11 @@ public:
     // else the error code (ETIMEDOUT when the time-out passed).
     int SendAll(const char *data, std::size_t size, int timeoutMs, const CUiHooks *hooks);
 
+    // Receives what has come, up to `size` bytes: with `wait`, blocking up
+    // to the receive time-out (UseReceiveTimeout); else only what is there
+    // now. The bytes received (0 once the peer has closed), or -1 with errno.
+    ssize_t Receive(char *buffer, std::size_t size, bool wait);
+
     // Lets a blocking receive wait at most seven eighths of `replyTimeoutMs`
     // (the caller's poll() keeps the exact deadline); false when the
     // connection does not block.

@@ -5,7 +5,7 @@
 #include "common/CallThread.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
-#include "sessions/TcpConnection.h"
+#include "sessions/socket/TcpConnection.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/MdnsRecords.h"
+#include "sessions/socket/MdnsRecords.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/TcpConnection.h"
+#include "sessions/socket/TcpConnection.h"
 
 #include "common/CallThread.h"
 #include "common/ReplyFramer.h"
@@ -205,6 +205,11 @@ bool CTcpConnection::UseReceiveTimeout(int replyTimeoutMs)
         fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
     m_receiveBlocks = false;
     return false;
+}
+
+ssize_t CTcpConnection::Receive(char *buffer, std::size_t size, bool wait)
+{
+    return ::recv(m_fd, buffer, size, wait ? 0 : MSG_DONTWAIT);
 }
 
 ssize_t CTcpConnection::SendNow(const char *data, std::size_t size)
