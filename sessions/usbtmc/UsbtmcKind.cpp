@@ -3,8 +3,8 @@
 #include "sessions/usbtmc/UsbtmcKind.h"
 
 #include "sessions/ResourceGrammar.h"
-#include "sessions/UsbtmcFinder.h"
-#include "sessions/UsbtmcSession.h"
+#include "sessions/usbtmc/UsbtmcFinder.h"
+#include "sessions/usbtmc/UsbtmcSession.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "sessions/vxi11/Vxi11Kind.h"
 
 #include "sessions/ResourceGrammar.h"
-#include "sessions/Vxi11Finder.h"
-#include "sessions/Vxi11Session.h"
+#include "sessions/vxi11/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Session.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "sessions/socket/MdnsRecords.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Finder.h"
 
 #include <QList>
 #include <QString>

@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/UsbtmcDevice.h"
-#include "sessions/UsbtmcFinder.h"
-#include "sessions/UsbtmcSession.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcFinder.h"
+#include "sessions/usbtmc/UsbtmcSession.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 

@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/Vxi11Finder.h"
-#include "sessions/Vxi11Session.h"
+#include "sessions/vxi11/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Session.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"

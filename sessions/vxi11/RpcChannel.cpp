@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/RpcChannel.h"
+#include "sessions/vxi11/RpcChannel.h"
 
 #include "common/SystemError.h"
 

@@ -1,12 +1,12 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/Vxi11Session.h"
+#include "sessions/vxi11/Vxi11Session.h"
 
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
-#include "sessions/RpcChannel.h"
-#include "sessions/Vxi11Call.h"
-#include "sessions/Vxi11Opening.h"
+#include "sessions/vxi11/RpcChannel.h"
+#include "sessions/vxi11/Vxi11Call.h"
+#include "sessions/vxi11/Vxi11Opening.h"
 
 #include <QElapsedTimer>
 

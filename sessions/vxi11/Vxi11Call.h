@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sessions/RpcChannel.h"
+#include "sessions/vxi11/RpcChannel.h"
 
 #include <QByteArray>
 #include <QString>

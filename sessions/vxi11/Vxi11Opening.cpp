@@ -1,9 +1,9 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/Vxi11Opening.h"
+#include "sessions/vxi11/Vxi11Opening.h"
 
-#include "sessions/RpcChannel.h"
-#include "sessions/Vxi11Session.h"
+#include "sessions/vxi11/RpcChannel.h"
+#include "sessions/vxi11/Vxi11Session.h"
 
 #include <arpa/inet.h>
 #include <vxi11.h>

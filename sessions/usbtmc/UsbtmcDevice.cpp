@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
 
 #include "sessions/usbtmc/UsbtmcKind.h"
 

@@ -4,7 +4,7 @@
 
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
-#include "sessions/UsbtmcFile.h"
+#include "sessions/usbtmc/UsbtmcFile.h"
 
 #include <QStringList>
 

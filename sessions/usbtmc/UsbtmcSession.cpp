@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/UsbtmcSession.h"
+#include "sessions/usbtmc/UsbtmcSession.h"
 
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"
 #include "common/UiHooks.h"
-#include "sessions/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
 #include "sessions/usbtmc/UsbtmcKind.h"
 
 #include <algorithm>

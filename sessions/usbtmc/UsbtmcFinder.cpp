@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/UsbtmcFinder.h"
+#include "sessions/usbtmc/UsbtmcFinder.h"
 
-#include "sessions/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
 
 std::unique_ptr<CFinder> CUsbtmcFinder::Make()
 {
