@@ -4,7 +4,7 @@
 
 #include "console/IdentityQuery.h"
 #include "sessions/SessionTable.h"
-#include "sessions/VisaFinder.h"
+#include "sessions/visa/VisaFinder.h"
 
 #include <QCoreApplication>
 #include <QSet>

@@ -4,7 +4,7 @@
 
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/VisaLibrary.h"
+#include "sessions/visa/VisaLibrary.h"
 
 CVisaLink::CVisaLink(const CLinkContext &context) : CLink(context) {}
 

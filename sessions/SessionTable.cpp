@@ -4,11 +4,11 @@
 
 #include "sessions/ResourceGrammar.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/VisaLibrarySession.h"
 #include "sessions/gpib/GpibKind.h"
 #include "sessions/serial/SerialKind.h"
 #include "sessions/socket/SocketKind.h"
 #include "sessions/usbtmc/UsbtmcKind.h"
+#include "sessions/visa/VisaLibrarySession.h"
 #include "sessions/vxi11/Vxi11Kind.h"
 
 std::span<const CSessionRow> SessionTable()

@@ -3,9 +3,9 @@
 #include "sessions/serial/SerialKind.h"
 
 #include "sessions/ResourceGrammar.h"
-#include "sessions/SerialFinder.h"
-#include "sessions/SerialOptions.h"
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialFinder.h"
+#include "sessions/serial/SerialOptions.h"
+#include "sessions/serial/SerialSession.h"
 
 namespace {
 

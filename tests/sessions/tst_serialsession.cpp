@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
-#include "sessions/PortHolders.h"
+#include "sessions/serial/PortHolders.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/SerialFinder.h"
-#include "sessions/SerialLock.h"
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialFinder.h"
+#include "sessions/serial/SerialLock.h"
+#include "sessions/serial/SerialSession.h"
 #include "sessions/SessionTable.h"
 
 #include <QCoreApplication>

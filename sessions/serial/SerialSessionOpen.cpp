@@ -2,10 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The serial session's way to its port: finding the device, keeping out of
 // the way of the programs that hold it, and setting the line up.
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialSession.h"
 
 #include "common/SystemError.h"
-#include "sessions/PortHolders.h"
+#include "sessions/serial/PortHolders.h"
 
 #include <QFile>
 #include <QFileInfo>

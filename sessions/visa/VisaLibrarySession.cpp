@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/VisaLibrarySession.h"
+#include "sessions/visa/VisaLibrarySession.h"
 
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"

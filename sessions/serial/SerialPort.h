@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sessions/SerialOptions.h"
+#include "sessions/serial/SerialOptions.h"
 
 #include <QByteArray>
 #include <QString>

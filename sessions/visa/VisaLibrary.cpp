@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/VisaLibrary.h"
+#include "sessions/visa/VisaLibrary.h"
 
 #include <QFileInfo>
 #include <QSet>

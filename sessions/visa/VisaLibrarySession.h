@@ -5,7 +5,7 @@
 #include "common/CallThread.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
-#include "sessions/VisaLibrary.h"
+#include "sessions/visa/VisaLibrary.h"
 
 #include <atomic>
 #include <functional>

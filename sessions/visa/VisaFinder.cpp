@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/VisaFinder.h"
+#include "sessions/visa/VisaFinder.h"
 
-#include "sessions/VisaLibrary.h"
+#include "sessions/visa/VisaLibrary.h"
 
 #include <QFileInfo>
 

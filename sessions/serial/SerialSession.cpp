@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialSession.h"
 
 #include "common/ReplyFramer.h"
 #include "common/SystemError.h"

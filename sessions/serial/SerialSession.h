@@ -3,9 +3,9 @@
 #pragma once
 
 #include "sessions/Resource.h"
-#include "sessions/SerialLock.h"
-#include "sessions/SerialPort.h"
 #include "sessions/Session.h"
+#include "sessions/serial/SerialLock.h"
+#include "sessions/serial/SerialPort.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sessions/VisaTypes.h"
+#include "sessions/visa/VisaTypes.h"
 
 #include <QLibrary>
 #include <QString>

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // <asm/termbits.h> rather than <termios.h>: termios2 carries a rate that is
 // no Bnnn constant, and the two headers cannot be used together.
-#include "sessions/SerialPort.h"
+#include "sessions/serial/SerialPort.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/SerialFinder.h"
+#include "sessions/serial/SerialFinder.h"
 
 #include <QDir>
 #include <QFileInfo>

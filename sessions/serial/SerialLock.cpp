@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/SerialLock.h"
+#include "sessions/serial/SerialLock.h"
 
 #include <QFile>
 #include <QFileInfo>
