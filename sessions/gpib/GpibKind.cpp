@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/gpib/GpibKind.h"
 
-#include "sessions/GpibFinder.h"
-#include "sessions/GpibSession.h"
 #include "sessions/ResourceGrammar.h"
+#include "sessions/gpib/GpibFinder.h"
+#include "sessions/gpib/GpibSession.h"
 
 namespace {
 

@@ -1,13 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/GpibFinder.h"
+#include "sessions/gpib/GpibFinder.h"
 
-#include "sessions/GpibSession.h"
-
-#include <QFile>
-#include <QLibrary>
-
-#include <dlfcn.h>
+#include "sessions/gpib/GpibCaller.h"
 
 #include <mutex>
 
@@ -29,17 +24,16 @@ std::unique_ptr<CFinder> CGpibFinder::Make()
 void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
                        const std::atomic<bool> &cancelled)
 {
-    QLibrary library(m_libraryName);
-    if (cancelled || !library.load())
+    CGpibCaller library;
+    QString why;
+    if (cancelled || !library.Load(m_libraryName, why))
         return;
     using FindLstnFn = void (*)(int, const Addr4882_t *, Addr4882_t *, int);
-    const auto findLstn = reinterpret_cast<FindLstnFn>(library.resolve("FindLstn"));
-    const auto *status = reinterpret_cast<const int *>(library.resolve("user_ibsta"));
-    const auto *count = reinterpret_cast<const int *>(library.resolve("user_ibcnt"));
+    const auto findLstn = reinterpret_cast<FindLstnFn>(library.Resolve("FindLstn"));
+    const auto *status = static_cast<const int *>(library.Resolve("user_ibsta"));
+    const auto *count = static_cast<const int *>(library.Resolve("user_ibcnt"));
     if (!findLstn || !status || !count)
         return;
-    // Kept loaded for this search whatever another QLibrary of it does.
-    void *pinned = dlopen(QFile::encodeName(library.fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
     // Every primary address but the board's own 0.
     Addr4882_t asked[31];
     for (int i = 0; i < 30; ++i)
@@ -48,7 +42,7 @@ void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
     Addr4882_t listeners[31];
     int n = 0;
     {
-        std::lock_guard lock(CGpibSession::LibraryLock());
+        std::lock_guard lock(CGpibCaller::LibraryLock());
         findLstn(0, asked, listeners, 30);
         n = (*status & ERR) != 0 ? 0 : *count;
     }
@@ -62,8 +56,4 @@ void CGpibFinder::Find(const std::function<void(const CFoundResource &)> &found,
         resource.description = QStringLiteral("listener on GPIB board 0");
         found(resource);
     }
-    if (pinned)
-        dlclose(pinned);
-    // The QLibrary is not unloaded: Qt would unload the library for the
-    // Remote GPIB link and the sessions that hold it too.
 }

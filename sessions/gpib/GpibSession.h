@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sessions/GpibCaller.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
+#include "sessions/gpib/GpibCaller.h"
 
 #include <QString>
 
@@ -13,10 +13,8 @@
 #include <mutex>
 #include <vector>
 
-class QLibrary;
-
 // An instrument on a GPIB board (GPIB[n]::primary[::secondary]::INSTR)
-// through the NI-488.2 library "gpib-32", the one the Remote GPIB link loads,
+// through the NI-488.2 library "gpib-32", loaded through CGpibCaller,
 // with a device descriptor of its own: ibdev, ibwrt, ibrd to END, ibrsp,
 // ibclr. The library's status is process-wide, so its calls go one at a
 // time.
@@ -74,7 +72,6 @@ private:
 
     CResource m_resource;
     QString m_libraryName;
-    std::unique_ptr<QLibrary> m_library;
     std::shared_ptr<const Calls> m_calls;
     CGpibCaller m_caller;
     // Where ibrd reads to; a stopped read keeps it as long as it runs.

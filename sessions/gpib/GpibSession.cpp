@@ -1,15 +1,12 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/GpibSession.h"
+#include "sessions/gpib/GpibSession.h"
 
 #include "common/GpibErrors.h"
 #include "common/ReplyFramer.h"
 #include "common/UiHooks.h"
 
-#include <QFile>
-#include <QLibrary>
-
-#include <dlfcn.h>
+#include <QStringList>
 
 #include <vector>
 
@@ -76,14 +73,13 @@ bool CGpibSession::Load(QString &error)
 {
     if (m_calls)
         return true;
-    auto library = std::make_unique<QLibrary>(m_libraryName);
-    if (!library->load()) {
-        error =
-            QStringLiteral("Resource '%1': no GPIB library: %2").arg(m_resource.text, library->errorString());
+    QString why;
+    if (!m_caller.Load(m_libraryName, why)) {
+        error = QStringLiteral("Resource '%1': no GPIB library: %2").arg(m_resource.text, why);
         return false;
     }
     auto calls = std::make_unique<Calls>();
-    auto find = [&](const char *name) { return reinterpret_cast<void *>(library->resolve(name)); };
+    auto find = [&](const char *name) { return m_caller.Resolve(name); };
     calls->ibdev = reinterpret_cast<decltype(calls->ibdev)>(find("ibdev"));
     calls->ibwrt = reinterpret_cast<decltype(calls->ibwrt)>(find("ibwrt"));
     calls->ibrd = reinterpret_cast<decltype(calls->ibrd)>(find("ibrd"));
@@ -109,15 +105,12 @@ bool CGpibSession::Load(QString &error)
         missing << QStringLiteral("user_ibcnt");
     if (!missing.isEmpty()) {
         error = QStringLiteral("Resource '%1': the GPIB library %2 lacks %3")
-                    .arg(m_resource.text, library->fileName(), missing.join(QStringLiteral(", ")));
+                    .arg(m_resource.text, m_caller.LibraryFile(), missing.join(QStringLiteral(", ")));
+        m_caller.Unload();
         return false;
     }
-    // Qt unloads a library for every QLibrary that has it when one of them
-    // unloads: the Remote GPIB link's does when the window goes. A load of
-    // the loader's own keeps it there for every session that has its entry
-    // points, for the rest of the run.
-    dlopen(QFile::encodeName(library->fileName()).constData(), RTLD_NOW | RTLD_NOLOAD);
-    m_library = std::move(library);
+    // The entry points stay good as long as the caller holds the library:
+    // this session, and every call of it that still runs.
     m_caller.SetSources(calls->ibsta, calls->iberr, calls->ibcnt, calls->ibcntl);
     m_calls = std::shared_ptr<const Calls>(std::move(calls));
     return true;
