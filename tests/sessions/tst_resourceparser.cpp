@@ -1,6 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessions/ResourceGrammar.h"
 #include "sessions/ResourceParser.h"
+#include "sessions/SessionTable.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -216,6 +218,8 @@ private slots:
     void agreesWithPyvisa();
     void rejectsBadStrings_data();
     void rejectsBadStrings();
+    void listsNames_data();
+    void listsNames();
 };
 
 void TestResourceParser::initTestCase()
@@ -293,22 +297,29 @@ void TestResourceParser::rejectsBadStrings_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    const auto row = [](const char *name, const char *text, const char *what) {
+    // A message that lists the interfaces lists the table's, each once, in
+    // its order: "{and}" and "{or}" stand for that list.
+    QStringList interfaces;
+    for (const CSessionRow &row : SessionTable())
+        if (!interfaces.contains(QLatin1String(row.interfaceName)))
+            interfaces << QLatin1String(row.interfaceName);
+    const auto row = [&interfaces](const char *name, const char *text, const char *what) {
         const QString trimmed = QString::fromLatin1(text).trimmed();
+        const QString message =
+            QString::fromLatin1(what)
+                .replace(QStringLiteral("{and}"), ListOf(interfaces, QStringLiteral("and")))
+                .replace(QStringLiteral("{or}"), ListOf(interfaces, QStringLiteral("or")));
         QTest::newRow(name) << QString::fromLatin1(text)
-                            << QStringLiteral("Resource '%1': %2").arg(trimmed, QString::fromLatin1(what));
+                            << QStringLiteral("Resource '%1': %2").arg(trimmed, message);
     };
     row("empty", "", "it is empty");
     row("only blanks", " \t ", "it is empty");
-    row("no interface name", "::14::INSTR",
-        "it does not start with an interface name (TCPIP, USB, ASRL or GPIB)");
-    row("unknown interface", "FOO0::1::INSTR",
-        "unknown interface 'FOO' (Tallix knows TCPIP, USB, ASRL and GPIB)");
+    row("no interface name", "::14::INSTR", "it does not start with an interface name ({or})");
+    row("unknown interface", "FOO0::1::INSTR", "unknown interface 'FOO' (Tallix knows {and})");
     row("interface with letters after it", "TCPIPX::host::INSTR",
-        "unknown interface 'TCPIPX' (Tallix knows TCPIP, USB, ASRL and GPIB)");
-    row("VXI", "VXI0::1::INSTR", "VXI resources are not supported (Tallix knows TCPIP, USB, ASRL and GPIB)");
-    row("GPIB-VXI", "GPIB-VXI0::1::INSTR",
-        "GPIB-VXI resources are not supported (Tallix knows TCPIP, USB, ASRL and GPIB)");
+        "unknown interface 'TCPIPX' (Tallix knows {and})");
+    row("VXI", "VXI0::1::INSTR", "VXI resources are not supported (Tallix knows {and})");
+    row("GPIB-VXI", "GPIB-VXI0::1::INSTR", "GPIB-VXI resources are not supported (Tallix knows {and})");
     row("board not a number", "GPIB0x::14::INSTR", "the board number '0x' is not a number");
     row("board too large", "GPIB1000::14", "the board number 1000 is out of range (0 to 999)");
     row("interface class", "GPIB0::INTFC",
@@ -381,6 +392,27 @@ void TestResourceParser::rejectsBadStrings()
     QVERIFY2(!ParseResource(text, resource, error), qPrintable(CanonicalResource(resource)));
     QCOMPARE(error, message);
     QVERIFY2(resource == before, "a failed parse changed the resource");
+}
+
+void TestResourceParser::listsNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("join");
+    QTest::addColumn<QString>("list");
+    QTest::newRow("one") << QStringList{"GPIB"} << "and"
+                         << "GPIB";
+    QTest::newRow("two") << QStringList{"TCPIP", "USB"} << "or"
+                         << "TCPIP or USB";
+    QTest::newRow("four") << QStringList{"TCPIP", "USB", "ASRL", "GPIB"} << "and"
+                          << "TCPIP, USB, ASRL and GPIB";
+}
+
+void TestResourceParser::listsNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, join);
+    QFETCH(QString, list);
+    QCOMPARE(ListOf(names, join), list);
 }
 
 QTEST_GUILESS_MAIN(TestResourceParser)
