@@ -46,3 +46,19 @@ struct CSessionRow
     // Settings shows them; empty when it has none.
     std::vector<CKindSettingsGroup> (*settingsGroups)();
 };
+
+// Part T of `options`, with every field whose setting in `groups` would
+// refuse what it holds (a value the store would not take) back at T's
+// default: the kind's settings say each field's range once, for the store,
+// Link Settings and the session alike.
+template <class T> T PartInRange(const CKindOptions &options, const std::vector<CKindSettingsGroup> &groups)
+{
+    CKindOptions checked;
+    checked.Set(options.Get<T>());
+    const CKindOptions defaults;
+    for (const CKindSettingsGroup &group : groups)
+        for (const CKindSetting &setting : group.settings)
+            if (!setting.Accepts(setting.get(checked)))
+                setting.set(checked, setting.get(defaults));
+    return checked.Get<T>();
+}

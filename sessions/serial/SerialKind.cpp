@@ -4,7 +4,6 @@
 
 #include "sessions/ResourceGrammar.h"
 #include "sessions/serial/SerialFinder.h"
-#include "sessions/serial/SerialOptions.h"
 #include "sessions/serial/SerialSession.h"
 
 namespace {
@@ -83,6 +82,12 @@ QString SerialCanonical(const CResource &r)
 {
     return QStringLiteral("ASRL") + (r.asrlNumber >= 0 ? QString::number(r.asrlNumber) : r.devicePath) +
            QStringLiteral("::INSTR");
+}
+
+CSerialOptions SerialOptionsOf(const CKindOptions &kinds)
+{
+    static const std::vector<CKindSettingsGroup> groups = SettingsGroups();
+    return PartInRange<CSerialOptions>(kinds, groups);
 }
 
 CSessionRow SerialRow()

@@ -73,24 +73,4 @@ struct CSerialOptions
     int silenceMs = DEFAULT_SILENCE_MS;     // "Serial"/"SilenceMs"
 
     bool operator==(const CSerialOptions &) const = default;
-
-    // The same options with every value that is out of its range replaced by
-    // its default.
-    constexpr CSerialOptions InRange() const
-    {
-        CSerialOptions good = *this;
-        const auto within = [](int value, int low, int high, int fallback) {
-            return value >= low && value <= high ? value : fallback;
-        };
-        good.baud = within(baud, MIN_BAUD, MAX_BAUD, DEFAULT_BAUD);
-        good.dataBits = within(dataBits, MIN_DATA_BITS, MAX_DATA_BITS, DEFAULT_DATA_BITS);
-        good.parity = within(parity, PARITY_NONE, MAX_PARITY, DEFAULT_PARITY);
-        good.stopBits = within(stopBits, MIN_STOP_BITS, MAX_STOP_BITS, DEFAULT_STOP_BITS);
-        good.flowControl = within(flowControl, FLOW_NONE, MAX_FLOW_CONTROL, DEFAULT_FLOW_CONTROL);
-        good.dtr = within(dtr, 0, 1, DEFAULT_DTR);
-        good.rts = within(rts, 0, 1, DEFAULT_RTS);
-        good.replyEnd = within(replyEnd, END_LF, MAX_REPLY_END, DEFAULT_REPLY_END);
-        good.silenceMs = within(silenceMs, MIN_SILENCE_MS, MAX_SILENCE_MS, DEFAULT_SILENCE_MS);
-        return good;
-    }
 };

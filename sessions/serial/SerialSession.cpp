@@ -92,7 +92,7 @@ QString CSerialSession::Name() const
 
 QString CSerialSession::SettingsText() const
 {
-    const CSerialOptions serial = m_options.kinds.Get<CSerialOptions>().InRange();
+    const CSerialOptions serial = SerialOptionsOf(m_options.kinds);
     return QStringLiteral("%L1 baud, %2 data bits, %3, %4 stop bit%5")
         .arg(serial.baud)
         .arg(serial.dataBits)
@@ -181,7 +181,7 @@ CSerialSession::Drained CSerialSession::Discard(bool stopped, qint64 &discarded)
     m_pending.clear();
     if (!IsOpen())
         return Drained::Gone;
-    const auto silence = std::chrono::milliseconds(m_options.kinds.Get<CSerialOptions>().InRange().silenceMs);
+    const auto silence = std::chrono::milliseconds(SerialOptionsOf(m_options.kinds).silenceMs);
     const auto grace = std::chrono::milliseconds(STOP_GRACE_MS);
     const auto start = Clock::now();
     auto limit = start + std::chrono::milliseconds(m_options.ioTimeoutMs);
@@ -290,7 +290,7 @@ bool CSerialSession::Write(std::string_view data, QString &error)
         if (left == 0) {
             // The rest would otherwise go out with the next command.
             m_port.DropOutput();
-            const int flow = m_options.kinds.Get<CSerialOptions>().InRange().flowControl;
+            const int flow = SerialOptionsOf(m_options.kinds).flowControl;
             error =
                 QStringLiteral("The serial port %1 did not send the command within %L2 ms (%L3 bytes were "
                                "left and are discarded)%4.")
@@ -322,7 +322,7 @@ bool CSerialSession::Read(CReply &reply, QString &error)
         error = QStringLiteral("%1 is not open.").arg(Name());
         return false;
     }
-    const CSerialOptions serial = m_options.kinds.Get<CSerialOptions>().InRange();
+    const CSerialOptions serial = SerialOptionsOf(m_options.kinds);
     const bool silenceEnds = serial.replyEnd == CSerialOptions::END_SILENCE;
     CReplyFramer framer(FramerEnd(serial.replyEnd), m_options.maxReplyBytes);
     const auto timeout = std::chrono::milliseconds(m_options.ioTimeoutMs);

@@ -6,6 +6,7 @@
 
 #include "common/SystemError.h"
 #include "sessions/serial/PortHolders.h"
+#include "sessions/serial/SerialKind.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -127,7 +128,7 @@ bool CSerialSession::Open(QString &error)
         error = OpenFailure(code);
         return false;
     }
-    const CSerialOptions serial = m_options.kinds.Get<CSerialOptions>().InRange();
+    const CSerialOptions serial = SerialOptionsOf(m_options.kinds);
     if (const int code = m_port.Apply(serial)) {
         Close();
         error = QStringLiteral("The serial port %1 does not take these settings (%2): %3. Choose others in "
