@@ -20,11 +20,6 @@ constexpr int SECONDARY_BASE = 0x60;
 
 } // namespace
 
-std::mutex &CGpibSession::LibraryLock()
-{
-    return CGpibCaller::LibraryLock();
-}
-
 struct CGpibSession::Calls
 {
     int (*ibdev)(int, int, int, int, int, int) = nullptr;

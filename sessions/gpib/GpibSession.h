@@ -10,7 +10,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 // An instrument on a GPIB board (GPIB[n]::primary[::secondary]::INSTR)
@@ -44,11 +43,6 @@ public:
 
     // The NI-488.2 time-out code that lasts at least `ms` (T1000s at most).
     static int TimeoutCode(int ms);
-
-    // Held around every call of the library and the reading of its status,
-    // by every user of the library in the process (the Remote GPIB link's
-    // calls too).
-    static std::mutex &LibraryLock();
 
     // What one ibrd asks for.
     static constexpr long READ_CHUNK = 64 * 1024;

@@ -16,10 +16,11 @@
 struct CProgress;
 
 // An instrument on a serial port (ASRL<n>::INSTR, ASRL/dev/ttyUSB0::INSTR)
-// through its device file, set up from CSessionOptions::serial. ASRLn is the
-// n-th port as the VISA convention counts COM ports, which Linux names
-// /dev/ttyS<n-1>: ASRL1 is /dev/ttyS0. USB adapters are named by their device
-// path, best by the stable /dev/serial/by-id/... link.
+// through its device file, set up from its part of CSessionOptions::kinds
+// (CSerialOptions, the "Serial" settings). ASRLn is the n-th port as the VISA
+// convention counts COM ports, which Linux names /dev/ttyS<n-1>: ASRL1 is
+// /dev/ttyS0. USB adapters are named by their device path, best by the
+// stable /dev/serial/by-id/... link.
 //
 // The port is used from whichever thread calls, without an event loop: every
 // wait is a poll of a few milliseconds, between which the progress hook is
