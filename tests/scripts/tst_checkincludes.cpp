@@ -29,9 +29,6 @@ private slots:
         QTest::newRow("a kind, the shared layer") << "sessions/gpib/GpibKind.h"
                                                   << "sessions/SessionRow.h"
                                                   << "";
-        QTest::newRow("a kind, the shared grammar") << "sessions/socket/SocketKind.cpp"
-                                                    << "sessions/ResourceGrammar.h"
-                                                    << "";
         QTest::newRow("a kind, the table")
             << "sessions/socket/SocketKind.cpp"
             << "sessions/SessionTable.h"
@@ -46,9 +43,6 @@ private slots:
         QTest::newRow("a kind, a link") << "sessions/visa/VisaFinder.cpp"
                                         << "links/Link.h"
                                         << "sessions/ must not include links/";
-        QTest::newRow("a kind, the window") << "sessions/serial/SerialFinder.cpp"
-                                            << "console/ConsoleDlg.h"
-                                            << "sessions/ must not include console/";
         QTest::newRow("the shared layer, a kind")
             << "sessions/Session.h"
             << "sessions/gpib/GpibCaller.h"
@@ -56,9 +50,6 @@ private slots:
         QTest::newRow("the table, a kind") << "sessions/SessionTable.cpp"
                                            << "sessions/gpib/GpibKind.h"
                                            << "";
-        QTest::newRow("the shared layer, a link") << "sessions/ResourceGrammar.cpp"
-                                                  << "links/Link.h"
-                                                  << "sessions/ must not include links/";
         QTest::newRow("a link, a kind") << "links/GpibLink.h"
                                         << "sessions/gpib/GpibCaller.h"
                                         << "";
