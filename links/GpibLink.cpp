@@ -10,7 +10,6 @@
 #include "timing/Delay.h"
 
 #include <QByteArray>
-#include <QLibrary>
 
 #include <algorithm>
 #include <chrono>
@@ -43,17 +42,14 @@ CGpibLink::CGpibLink(const CLinkContext &context, QString libraryName)
 {
 }
 
-CGpibLink::~CGpibLink()
-{
-    // Nothing goes over the bus at the end: the device keeps its state. A
-    // call still running keeps the library where it is, and ends by itself.
-    if (m_library && m_caller.Idle())
-        m_library->unload();
-}
+// Nothing goes over the bus at the end: the device keeps its state. The
+// caller lets go of the library; a call still running keeps it where it is,
+// and ends by itself.
+CGpibLink::~CGpibLink() = default;
 
 void CGpibLink::SetLibraryName(const QString &name)
 {
-    if (!m_library)
+    if (!m_caller.Loaded())
         m_libraryName = name;
 }
 
@@ -62,9 +58,7 @@ int CGpibLink::LookUpNames()
     void *found[21] = {};
     int missing = 0;
     for (int i = 0; i < 21; ++i) {
-        // An exported variable comes back through the same lookup as a
-        // function; only its address is wanted.
-        found[i] = reinterpret_cast<void *>(m_library->resolve(LOOKUP_NAMES[i]));
+        found[i] = m_caller.Resolve(LOOKUP_NAMES[i]);
         if (!found[i])
             ++missing;
     }
@@ -90,7 +84,7 @@ int CGpibLink::LookUpNames()
     m_ibcnt = static_cast<int *>(found[19]);
     m_ibcntl = static_cast<long *>(found[20]);
     m_caller.SetSources(m_ibsta, m_iberr, m_ibcnt, nullptr);
-    m_DevClear = reinterpret_cast<DevClearFn>(m_library->resolve("DevClear"));
+    m_DevClear = reinterpret_cast<DevClearFn>(m_caller.Resolve("DevClear"));
     return missing;
 }
 
@@ -99,15 +93,12 @@ int CGpibLink::Initialize(int offline)
     m_offline = offline;
     // Once loaded, the library stays for the rest of the run; a second call
     // does not load it again (nor repeats the message).
-    if (offline == 0 && !m_library) {
-        auto library = std::make_unique<QLibrary>(m_libraryName);
-        if (!library->load()) {
+    if (offline == 0 && !m_caller.Loaded()) {
+        QString why;
+        if (!m_caller.Load(m_libraryName, why))
             m_offline = 1;
-        } else {
-            m_library = std::move(library);
-            if (LookUpNames() != 0)
-                ReportFailure(QStringLiteral("Bad GPIB.dll file."));
-        }
+        else if (LookUpNames() != 0)
+            ReportFailure(QStringLiteral("Bad GPIB.dll file."));
     }
     if (m_offline != 0)
         return m_offline;
@@ -286,7 +277,7 @@ int CGpibLink::Update(bool)
 {
     // gpib-32 reads where board 0 is when it first loads: a Prologix adapter
     // of the settings goes there before that.
-    if (!m_library && !m_context.options.gpibBoard.isEmpty())
+    if (!m_caller.Loaded() && !m_context.options.gpibBoard.isEmpty())
         qputenv("TALLIX_GPIB_BACKEND", m_context.options.gpibBoard.toLocal8Bit());
     if (IsOffline()) {
         Initialize(0);

@@ -3,15 +3,13 @@
 #pragma once
 
 #include "links/Link.h"
-#include "sessions/GpibCaller.h"
+#include "sessions/gpib/GpibCaller.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
-
-class QLibrary;
 
 // NI-488.2 device address: primary address in the low byte, secondary in the
 // high byte.
@@ -140,7 +138,6 @@ private:
     using DevClearFn = void (*)(int, Addr4882_t);
     DevClearFn m_DevClear = nullptr;
 
-    std::unique_ptr<QLibrary> m_library;
     int *m_ibsta = nullptr;
     int *m_iberr = nullptr;
     int *m_ibcnt = nullptr;

@@ -29,39 +29,25 @@ CLinkSettingsGroup GpibSettingsGroup()
                                    QStringLiteral("300 s"),
                                    QStringLiteral("1000 s")};
     CLinkSettingsGroup group{QStringLiteral("GPIB"), {}};
-    group.settings.push_back({"GPIB",
-                              "Timeout",
-                              CLinkSetting::Shown::Choice,
-                              QStringLiteral("&I/O time-out:"),
-                              QString(),
-                              GPIB_LIBRARY_TIMEOUT,
-                              17,
-                              names,
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.gpibTimeout); },
-                              [](CLinkOptions &o, const QVariant &v) { o.gpibTimeout = v.toInt(); }});
-    // Board 0 through a Prologix adapter instead of a GPIB library: gpib-32
-    // takes it from its environment when it first loads.
-    group.settings.push_back(
-        {"GPIB",
-         "Board",
-         CLinkSetting::Shown::Library,
-         QStringLiteral("&Board 0:"),
-         QStringLiteral(
-             "The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
-             "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
-             "next starts."),
-         0,
-         0,
-         {QStringLiteral("the machine's GPIB library")},
-         [] {
-             QStringList found;
-             for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-                 found << QStringLiteral("prologix:serial:") + port.systemLocation();
-             found << QStringLiteral("prologix:tcp:HOST:1234");
-             return found;
-         },
-         [](const CLinkOptions &o) { return QVariant(o.gpibBoard); },
-         [](CLinkOptions &o, const QVariant &v) { o.gpibBoard = v.toString(); }});
+    group.settings = {
+        CLinkSetting::Field("GPIB", "Timeout", CLinkSetting::Shown::Choice, QStringLiteral("&I/O time-out:"),
+                            GPIB_LIBRARY_TIMEOUT, 17, &CLinkOptions::gpibTimeout, names),
+        // Board 0 through a Prologix adapter instead of a GPIB library:
+        // gpib-32 takes it from its environment when it first loads.
+        CLinkSetting::Field(
+            "GPIB", "Board", CLinkSetting::Shown::Library, QStringLiteral("&Board 0:"), 0, 0,
+            &CLinkOptions::gpibBoard, {QStringLiteral("the machine's GPIB library")},
+            QStringLiteral(
+                "The machine's GPIB library, or a Prologix adapter: prologix:serial:PORT on a serial port, "
+                "prologix:tcp:HOST[:PORT] on the LAN (port 1234 unless given). Takes effect when Tallix "
+                "next starts."))
+            .Offering([] {
+                QStringList found;
+                for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+                    found << QStringLiteral("prologix:serial:") + port.systemLocation();
+                found << QStringLiteral("prologix:tcp:HOST:1234");
+                return found;
+            }),
+    };
     return group;
 }

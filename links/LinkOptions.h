@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
-#include "sessions/SerialOptions.h"
+#include "sessions/KindOptions.h"
 
 #include <QString>
 
@@ -42,8 +42,9 @@ struct CLinkOptions
     QString visaLibrary;
     int visaOpenTimeoutMs = VISA_OPEN_TIMEOUT_MS;
     int visaTimeoutMs = VISA_TIMEOUT_MS;
-    // Serial ports of the VISA Resource link: the "Serial" group.
-    CSerialOptions serial;
+    // The parts of the sessions behind the VISA Resource link, each kind's
+    // settings over its own (the "Serial" group of the serial ports).
+    CKindOptions kinds;
     // GPIB board 0: empty for the machine's GPIB library, or a Prologix
     // adapter, "prologix:serial:PORT" or "prologix:tcp:HOST[:PORT]" (gpib-32's
     // own way of naming it).

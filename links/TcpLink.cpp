@@ -196,12 +196,11 @@ int CTcpLink::ReadSocketResponse(char *buffer)
 
     // One receive: a longer reply, or the rest of one still on its way, stays
     // in the connection.
-    const int fd = m_connection.Fd();
     ssize_t received = -1;
     if (m_connection.UseReceiveTimeout(options.replyTimeoutMs) && !Hooks().Pulses()) {
         // Data, or an orderly close, that came before an error is received
         // first; an error here is what the wait ended with.
-        received = ::recv(fd, buffer, RESPONSE_BUFFER_SIZE, 0);
+        received = m_connection.Receive(buffer, RESPONSE_BUFFER_SIZE, true);
         if (received < 0) {
             const int error = errno;
             if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
@@ -215,7 +214,7 @@ int CTcpLink::ReadSocketResponse(char *buffer)
         // Nothing yet: the rest of the wait, to the deadline.
         if (!WaitForReply(deadline))
             return -1;
-        received = ::recv(fd, buffer, RESPONSE_BUFFER_SIZE, MSG_DONTWAIT);
+        received = m_connection.Receive(buffer, RESPONSE_BUFFER_SIZE, false);
         if (received < 0) {
             const int error = errno;
             DropSocket();
@@ -292,52 +291,20 @@ std::vector<CLinkSettingsGroup> CTcpLink::SettingsGroups() const
 {
     using Shown = CLinkSetting::Shown;
     CLinkSettingsGroup group{QStringLiteral("TCP/IP"), {}};
-    group.settings.push_back({"TCPIP",
-                              "Port",
-                              Shown::Number,
-                              QStringLiteral("&Port:"),
-                              QString(),
-                              1,
-                              65535,
-                              {},
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.tcpPort); },
-                              [](CLinkOptions &o, const QVariant &v) { o.tcpPort = v.toInt(); }});
-    group.settings.push_back({"TCPIP",
-                              "ConnectTimeoutMs",
-                              Shown::WholeSeconds,
-                              QStringLiteral("&Connect time-out:"),
-                              QString(),
-                              1000,
-                              600000,
-                              {},
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.connectTimeoutMs); },
-                              [](CLinkOptions &o, const QVariant &v) { o.connectTimeoutMs = v.toInt(); }});
-    group.settings.push_back({"TCPIP",
-                              "ReplyTimeoutMs",
-                              Shown::Seconds,
-                              QStringLiteral("&Reply time-out:"),
-                              QString(),
-                              100,
-                              600000,
-                              {},
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.replyTimeoutMs); },
-                              [](CLinkOptions &o, const QVariant &v) { o.replyTimeoutMs = v.toInt(); }});
-    group.settings.push_back(
-        {"TCPIP",
-         "RequestLine",
-         Shown::Check,
-         QStringLiteral("As&k for each reply"),
-         QStringLiteral(
-             "Send \"Please respond\" before each read. Turn it off for an instrument that answers its "
-             "queries by itself (SCPI over a raw socket): each reply is then read whole, once."),
-         0,
-         1,
-         {},
-         {},
-         [](const CLinkOptions &o) { return QVariant(o.askForReply ? 1 : 0); },
-         [](CLinkOptions &o, const QVariant &v) { o.askForReply = v.toInt() != 0; }});
+    group.settings = {
+        CLinkSetting::Field("TCPIP", "Port", Shown::Number, QStringLiteral("&Port:"), 1, 65535,
+                            &CLinkOptions::tcpPort),
+        CLinkSetting::Field("TCPIP", "ConnectTimeoutMs", Shown::WholeSeconds,
+                            QStringLiteral("&Connect time-out:"), 1000, 600000,
+                            &CLinkOptions::connectTimeoutMs),
+        CLinkSetting::Field("TCPIP", "ReplyTimeoutMs", Shown::Seconds, QStringLiteral("&Reply time-out:"),
+                            100, 600000, &CLinkOptions::replyTimeoutMs),
+        CLinkSetting::Field(
+            "TCPIP", "RequestLine", Shown::Check, QStringLiteral("As&k for each reply"), 0, 1,
+            &CLinkOptions::askForReply, {},
+            QStringLiteral(
+                "Send \"Please respond\" before each read. Turn it off for an instrument that answers its "
+                "queries by itself (SCPI over a raw socket): each reply is then read whole, once.")),
+    };
     return {group};
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "links/Link.h"
-#include "sessions/TcpConnection.h"
+#include "sessions/socket/TcpConnection.h"
 
 #include <QString>
 

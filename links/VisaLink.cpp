@@ -4,7 +4,7 @@
 
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/VisaLibrary.h"
+#include "sessions/visa/VisaLibrary.h"
 
 CVisaLink::CVisaLink(const CLinkContext &context) : CLink(context) {}
 
@@ -20,7 +20,7 @@ CSessionOptions CVisaLink::Options() const
     options.ioTimeoutMs = m_context.options.visaTimeoutMs;
     options.maxReplyBytes = m_context.options.maxReplyBytes;
     options.hooks = m_context.hooks;
-    options.serial = m_context.options.serial.InRange();
+    options.kinds = m_context.options.kinds;
     return options;
 }
 
@@ -139,97 +139,29 @@ bool CVisaLink::PollStatusByte(short &result, QString &error)
     return true;
 }
 
-CLinkSettingsGroup CVisaLink::SerialGroup()
-{
-    using Shown = CLinkSetting::Shown;
-    using S = CSerialOptions;
-    // One option of the serial options, as a setting.
-    const auto field = [](const char *key, Shown shown, const QString &label, int least, int most,
-                          int S::*member, QStringList choices = {}, QString toolTip = {}) {
-        return CLinkSetting{"Serial",
-                            key,
-                            shown,
-                            label,
-                            toolTip,
-                            least,
-                            most,
-                            std::move(choices),
-                            {},
-                            [member](const CLinkOptions &o) { return QVariant(o.serial.*member); },
-                            [member](CLinkOptions &o, const QVariant &v) { o.serial.*member = v.toInt(); }};
-    };
-    QStringList rates;
-    for (const int rate : S::STANDARD_BAUDS)
-        rates << QString::number(rate);
-    CLinkSettingsGroup group{QStringLiteral("Serial"), {}};
-    group.settings.push_back(field("Baud", Shown::NumberList, QStringLiteral("Ba&ud rate:"), S::MIN_BAUD,
-                                   S::MAX_BAUD, &S::baud, rates,
-                                   QStringLiteral("Any standard rate, or type another.")));
-    group.settings.push_back(field("DataBits", Shown::Number, QStringLiteral("&Data bits:"), S::MIN_DATA_BITS,
-                                   S::MAX_DATA_BITS, &S::dataBits));
-    group.settings.push_back(field("Parity", Shown::Choice, QStringLiteral("P&arity:"), 0, S::MAX_PARITY,
-                                   &S::parity,
-                                   {QStringLiteral("None"), QStringLiteral("Even"), QStringLiteral("Odd"),
-                                    QStringLiteral("Space"), QStringLiteral("Mark")}));
-    group.settings.push_back(field("StopBits", Shown::Choice, QStringLiteral("&Stop bits:"), S::MIN_STOP_BITS,
-                                   S::MAX_STOP_BITS, &S::stopBits,
-                                   {QStringLiteral("1"), QStringLiteral("2")}));
-    group.settings.push_back(field(
-        "FlowControl", Shown::Choice, QStringLiteral("&Flow control:"), 0, S::MAX_FLOW_CONTROL,
-        &S::flowControl, {QStringLiteral("None"), QStringLiteral("RTS/CTS"), QStringLiteral("XON/XOFF")}));
-    group.settings.push_back(
-        field("Dtr", Shown::Check, QStringLiteral("DTR &high (asserted)"), 0, 1, &S::dtr));
-    group.settings.push_back(
-        field("Rts", Shown::Check, QStringLiteral("RTS hi&gh (asserted)"), 0, 1, &S::rts));
-    group.settings.push_back(field(
-        "ReplyEnd", Shown::Choice, QStringLiteral("Reply e&nds with:"), 0, S::MAX_REPLY_END, &S::replyEnd,
-        {QStringLiteral("LF"), QStringLiteral("CR"), QStringLiteral("CR LF"), QStringLiteral("silence")},
-        QStringLiteral("\"silence\": for instruments that end a reply with nothing; it "
-                       "ends when no byte has come for the time below.")));
-    group.settings.push_back(field("SilenceMs", Shown::Number, QStringLiteral("Silence (&ms):"),
-                                   S::MIN_SILENCE_MS, S::MAX_SILENCE_MS, &S::silenceMs));
-    return group;
-}
-
 std::vector<CLinkSettingsGroup> CVisaLink::SettingsGroups() const
 {
     using Shown = CLinkSetting::Shown;
     CLinkSettingsGroup group{QStringLiteral("VISA Resource"), {}};
-    CLinkSetting library{"VISA",
-                         "Library",
-                         Shown::Library,
-                         QStringLiteral("VISA &library:"),
-                         QStringLiteral("Tallix's own sessions, or a VISA library that is installed on this "
-                                        "machine, through which every resource is then opened."),
-                         0,
-                         0,
-                         {QStringLiteral("Tallix's own")},
-                         [] { return CVisaLibrary::InstalledLibraries(); },
-                         [](const CLinkOptions &o) { return QVariant(o.visaLibrary); },
-                         [](CLinkOptions &o, const QVariant &v) { o.visaLibrary = v.toString(); }};
-    group.settings.push_back(library);
-    group.settings.push_back({"VISA",
-                              "OpenTimeoutMs",
-                              Shown::Seconds,
-                              QStringLiteral("&Open time-out:"),
-                              QString(),
-                              100,
-                              600000,
-                              {},
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.visaOpenTimeoutMs); },
-                              [](CLinkOptions &o, const QVariant &v) { o.visaOpenTimeoutMs = v.toInt(); }});
-    group.settings.push_back({"VISA",
-                              "TimeoutMs",
-                              Shown::Seconds,
-                              QStringLiteral("I/O &time-out:"),
-                              QStringLiteral("How long a write may take, and how long a read waits for the "
-                                             "next byte of a reply."),
-                              100,
-                              600000,
-                              {},
-                              {},
-                              [](const CLinkOptions &o) { return QVariant(o.visaTimeoutMs); },
-                              [](CLinkOptions &o, const QVariant &v) { o.visaTimeoutMs = v.toInt(); }});
-    return {group, SerialGroup()};
+    group.settings = {
+        CLinkSetting::Field(
+            "VISA", "Library", Shown::Library, QStringLiteral("VISA &library:"), 0, 0,
+            &CLinkOptions::visaLibrary, {QStringLiteral("Tallix's own")},
+            QStringLiteral("Tallix's own sessions, or a VISA library that is installed on this "
+                           "machine, through which every resource is then opened."))
+            .Offering([] { return CVisaLibrary::InstalledLibraries(); }),
+        CLinkSetting::Field("VISA", "OpenTimeoutMs", Shown::Seconds, QStringLiteral("&Open time-out:"), 100,
+                            600000, &CLinkOptions::visaOpenTimeoutMs),
+        CLinkSetting::Field("VISA", "TimeoutMs", Shown::Seconds, QStringLiteral("I/O &time-out:"), 100,
+                            600000, &CLinkOptions::visaTimeoutMs, {},
+                            QStringLiteral("How long a write may take, and how long a read waits for the "
+                                           "next byte of a reply.")),
+    };
+    std::vector<CLinkSettingsGroup> groups{group};
+    // Then each kind's own, over its part of the options.
+    for (const CSessionRow &row : SessionTable())
+        if (row.settingsGroups)
+            for (const CKindSettingsGroup &kind : row.settingsGroups())
+                groups.push_back(kind.Within(&CLinkOptions::kinds));
+    return groups;
 }

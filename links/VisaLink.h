@@ -37,10 +37,9 @@ public:
     // data lines.
     std::int64_t LongestCommand() const override { return m_context.options.maxReplyBytes; }
 
-    // The library and the two waits.
+    // The library and the two waits, then the settings of each kind of
+    // session, a group each.
     std::vector<CLinkSettingsGroup> SettingsGroups() const override;
-    // The serial ports' settings, a group of their own.
-    static CLinkSettingsGroup SerialGroup();
     CStatusByteSource *StatusByteSource() override { return this; }
     // The status byte of the resource's device, over its session (opened
     // first when it is not).

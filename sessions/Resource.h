@@ -6,27 +6,25 @@
 
 #include <cstdint>
 
-// The interface a VISA resource string names.
-enum class ResourceInterface
-{
-    Tcpip,
-    Usb,
-    Asrl,
-    Gpib,
-};
-
-// What kind of resource: an instrument, or a raw socket.
+// The classes of resource a VISA resource string may name; Tallix's kinds
+// of session say which of them they serve.
 enum class ResourceClass
 {
     Instr,
     Socket,
+    Intfc,
+    Raw,
+    Servant,
+    Backplane,
+    Memacc,
 };
 
 // A VISA resource string, parsed.
 struct CResource
 {
     QString text; // as it was given
-    ResourceInterface interfaceType = ResourceInterface::Tcpip;
+    // The interface, as the session table names it: "TCPIP", "USB" ...
+    QString interfaceName;
     ResourceClass resourceClass = ResourceClass::Instr;
     int board = 0; // the interface's number: TCPIP0, GPIB1 ...
 

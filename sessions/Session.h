@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
-#include "sessions/SerialOptions.h"
+#include "sessions/KindOptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,8 +28,9 @@ struct CSessionOptions
     // The window's hooks: its message box, and the progress and Stop of long
     // work (CUiHooks::Pulse). May be empty.
     const CUiHooks *hooks = nullptr;
-    // How a serial port is set up: the "Serial" group.
-    CSerialOptions serial;
+    // What each kind of session is told of its own (a serial port's set-up),
+    // as the kinds' settings hold it.
+    CKindOptions kinds;
 };
 
 // One instrument reached over one interface: the same few calls whatever

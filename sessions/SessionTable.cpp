@@ -2,68 +2,40 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/SessionTable.h"
 
-#include "sessions/GpibFinder.h"
-#include "sessions/GpibSession.h"
-#include "sessions/MdnsFinder.h"
+#include "sessions/ResourceGrammar.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/SerialFinder.h"
-#include "sessions/SerialSession.h"
-#include "sessions/SocketSession.h"
-#include "sessions/UsbtmcFinder.h"
-#include "sessions/UsbtmcSession.h"
-#include "sessions/VisaLibrarySession.h"
-#include "sessions/Vxi11Finder.h"
-#include "sessions/Vxi11Session.h"
-
-namespace {
-
-// Plain SCPI servers announce themselves over mDNS.
-std::unique_ptr<CFinder> MakeMdnsFinder()
-{
-    return std::make_unique<CMdnsFinder>();
-}
-
-// One row a kind of session.
-const CSessionRow TABLE[] = {
-    {ResourceInterface::Tcpip, ResourceClass::Socket, &CSocketSession::Make, MakeMdnsFinder},
-    {ResourceInterface::Tcpip, ResourceClass::Instr, &CVxi11Session::Make, &CVxi11Finder::Make},
-    {ResourceInterface::Usb, ResourceClass::Instr, &CUsbtmcSession::Make, &CUsbtmcFinder::Make},
-    {ResourceInterface::Gpib, ResourceClass::Instr, &CGpibSession::Make, &CGpibFinder::Make},
-    {ResourceInterface::Asrl, ResourceClass::Instr, &CSerialSession::Make, &CSerialFinder::Make},
-};
-
-QString InterfaceName(const CResource &resource)
-{
-    switch (resource.interfaceType) {
-    case ResourceInterface::Tcpip:
-        return resource.resourceClass == ResourceClass::Socket ? QStringLiteral("TCPIP SOCKET")
-                                                               : QStringLiteral("TCPIP INSTR (VXI-11)");
-    case ResourceInterface::Usb:
-        return QStringLiteral("USB INSTR");
-    case ResourceInterface::Asrl:
-        return QStringLiteral("ASRL INSTR");
-    case ResourceInterface::Gpib:
-        return QStringLiteral("GPIB INSTR");
-    }
-    return QString();
-}
-
-} // namespace
+#include "sessions/gpib/GpibKind.h"
+#include "sessions/serial/SerialKind.h"
+#include "sessions/socket/SocketKind.h"
+#include "sessions/usbtmc/UsbtmcKind.h"
+#include "sessions/visa/VisaLibrarySession.h"
+#include "sessions/vxi11/Vxi11Kind.h"
 
 std::span<const CSessionRow> SessionTable()
 {
-    return TABLE;
+    // One row a kind, each declared in its folder.
+    static const CSessionRow table[] = {
+        SocketRow(), Vxi11Row(), UsbtmcRow(), SerialRow(), GpibRow(),
+    };
+    return table;
+}
+
+const CSessionRow *SessionRowFor(const QString &interfaceName, ResourceClass resourceClass)
+{
+    for (const CSessionRow &row : SessionTable())
+        if (row.resourceClass == resourceClass &&
+            interfaceName.compare(QLatin1String(row.interfaceName), Qt::CaseInsensitive) == 0)
+            return &row;
+    return nullptr;
 }
 
 std::unique_ptr<CSession> MakeSession(const CResource &resource, const CSessionOptions &options,
                                       QString &error)
 {
-    for (const CSessionRow &row : SessionTable())
-        if (row.interfaceType == resource.interfaceType && row.resourceClass == resource.resourceClass &&
-            row.make)
-            return row.make(resource, options);
-    error = QStringLiteral("Resource '%1': Tallix cannot reach %2 resources yet")
-                .arg(resource.text, InterfaceName(resource));
+    if (const CSessionRow *row = SessionRowFor(resource.interfaceName, resource.resourceClass))
+        return row->make(resource, options);
+    error = QStringLiteral("Resource '%1': Tallix cannot reach %2 %3 resources yet")
+                .arg(resource.text, resource.interfaceName, ResourceClassName(resource.resourceClass));
     return nullptr;
 }
 

@@ -5,22 +5,18 @@
 #include "sessions/Finder.h"
 #include "sessions/Resource.h"
 #include "sessions/Session.h"
+#include "sessions/SessionRow.h"
 
 #include <memory>
 #include <span>
 
-// One kind of session that Tallix has of its own: which resources it serves,
-// how it is made, and how its instruments are found.
-struct CSessionRow
-{
-    ResourceInterface interfaceType;
-    ResourceClass resourceClass;
-    std::unique_ptr<CSession> (*make)(const CResource &resource, const CSessionOptions &options);
-    // Empty when instruments of this kind cannot be searched for.
-    std::unique_ptr<CFinder> (*makeFinder)();
-};
-
+// Every kind of session that Tallix has of its own, one row each, in the
+// order messages list their interfaces.
 std::span<const CSessionRow> SessionTable();
+
+// The row that serves resources of `interfaceName` (any case) and `resourceClass`;
+// null when none does.
+const CSessionRow *SessionRowFor(const QString &interfaceName, ResourceClass resourceClass);
 
 // The session that serves `resource`, not yet open; empty, with the reason in
 // `error`, when Tallix has none for it.

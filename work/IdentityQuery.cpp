@@ -36,7 +36,7 @@ QString CIdentityQuery::Ask(const QString &text, const CLinkOptions &options) co
     hooks.pulse = [this](const CProgress &) { return !Over(); };
     CSessionOptions sessionOptions;
     sessionOptions.maxReplyBytes = MIN_MAX_REPLY_BYTES;
-    sessionOptions.serial = options.serial.InRange();
+    sessionOptions.kinds = options.kinds;
     sessionOptions.hooks = &hooks;
     const auto cut = [&]() {
         sessionOptions.openTimeoutMs = RemainingMs();

@@ -3,7 +3,7 @@
 #include "work/InstrumentSearch.h"
 
 #include "sessions/SessionTable.h"
-#include "sessions/VisaFinder.h"
+#include "sessions/visa/VisaFinder.h"
 #include "work/IdentityQuery.h"
 
 #include <QCoreApplication>

@@ -11,9 +11,9 @@
 //    resource of that address and port.
 #include "FuzzCheck.h"
 
-#include "sessions/MdnsRecords.h"
+#include "sessions/socket/MdnsRecords.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Finder.h"
 
 #include <QList>
 #include <QString>

@@ -18,7 +18,7 @@ namespace {
 CResource Sentinel()
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Usb;
+    r.interfaceName = QStringLiteral("USB");
     r.board = 42;
     r.serial = QStringLiteral("untouched");
     return r;
@@ -27,28 +27,23 @@ CResource Sentinel()
 void CheckRanges(const CResource &r)
 {
     FUZZ_CHECK(r.board >= 0 && r.board <= 999, "board %d", r.board);
-    switch (r.interfaceType) {
-    case ResourceInterface::Tcpip:
+    if (r.interfaceName == QLatin1String("TCPIP")) {
         FUZZ_CHECK(!r.host.isEmpty(), "a TCPIP resource without a host");
         if (r.resourceClass == ResourceClass::Socket)
             FUZZ_CHECK(r.port >= 1 && r.port <= 65535, "port %d", r.port);
         else
             FUZZ_CHECK(!r.lanDevice.isEmpty(), "an INSTR without a LAN device name");
-        break;
-    case ResourceInterface::Usb:
+    } else if (r.interfaceName == QLatin1String("USB")) {
         FUZZ_CHECK(!r.serial.isEmpty(), "a USB resource without a serial number");
         FUZZ_CHECK(r.usbInterface >= -1 && r.usbInterface <= 255, "USB interface %d", r.usbInterface);
-        break;
-    case ResourceInterface::Asrl:
+    } else if (r.interfaceName == QLatin1String("ASRL")) {
         FUZZ_CHECK((r.asrlNumber >= 0) != r.devicePath.startsWith(QLatin1Char('/')), "port %d, path \"%s\"",
                    r.asrlNumber, qPrintable(r.devicePath));
-        break;
-    case ResourceInterface::Gpib:
+    } else if (r.interfaceName == QLatin1String("GPIB")) {
         FUZZ_CHECK(r.primary >= 0 && r.primary <= 30, "primary %d", r.primary);
         FUZZ_CHECK(r.secondary >= -1 && r.secondary <= 30, "secondary %d", r.secondary);
-        break;
     }
-    FUZZ_CHECK(r.resourceClass == ResourceClass::Instr || r.interfaceType == ResourceInterface::Tcpip,
+    FUZZ_CHECK(r.resourceClass == ResourceClass::Instr || r.interfaceName == QLatin1String("TCPIP"),
                "a SOCKET that is not TCPIP");
 }
 

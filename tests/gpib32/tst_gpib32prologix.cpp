@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "links/GpibLink.h"
-#include "sessions/GpibSession.h"
+#include "sessions/gpib/GpibSession.h"
 #include "sessions/ResourceParser.h"
 #include "tests/gpib32/Gpib32Calls.h"
 

@@ -1,15 +1,20 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "links/GpibLink.h"
-#include "sessions/GpibSession.h"
 #include "sessions/ResourceParser.h"
+#include "sessions/gpib/GpibFinder.h"
+#include "sessions/gpib/GpibSession.h"
 #include "tests/sessions/PulseClock.h"
+#include "tests/sessions/StopHooks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dlfcn.h>
+
+#include <optional>
 #include <thread>
 
 // GPIB INSTR resources through the library "gpib-32": the simulated one, and
@@ -54,6 +59,24 @@ private:
         if (!session.Write(command, error) || !session.Read(reply, error))
             return QByteArray("(failed)");
         return reply.bytes;
+    }
+
+    // The simulated gpib-32 under a path of its own: no other row has it.
+    QString FreshLibrary()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("row%1").arg(++m_rows));
+        QDir().mkpath(folder);
+        const QString copy = folder + QStringLiteral("/libgpib-32.so");
+        return QFile::copy(QStringLiteral(TALLIX_SIM_LIBDIR "/libgpib-32.so"), copy) ? copy : QString();
+    }
+
+    static bool IsLoaded(const QString &path)
+    {
+        void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_LAZY | RTLD_NOLOAD);
+        if (!handle)
+            return false;
+        dlclose(handle);
+        return true;
     }
 
 private slots:
@@ -220,6 +243,95 @@ private slots:
         QVERIFY2(read, qPrintable(error));
         QVERIFY(polled);
         QCOMPARE(reply.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+    }
+
+    // The Remote GPIB link, the sessions and the finder share one loaded
+    // copy of the library: whoever lets go first leaves it to the others,
+    // and it goes with the last of them. Each step is "link", "session" or
+    // "find" (takes it), "-link" or "-session" (lets go); `loaded` says
+    // whether the library is loaded after each.
+    void oneLoadedCopy_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QList<bool>>("loaded");
+        QTest::newRow("a session alone") << QStringList{"session", "-session"} << QList<bool>{true, false};
+        QTest::newRow("a search alone") << QStringList{"find"} << QList<bool>{false};
+        QTest::newRow("the link goes before the session")
+            << QStringList{"link", "session", "-link", "-session"} << QList<bool>{true, true, true, false};
+        QTest::newRow("the session goes before the link")
+            << QStringList{"session", "link", "-session", "-link"} << QList<bool>{true, true, true, false};
+        QTest::newRow("a search while the link has it")
+            << QStringList{"link", "find", "-link"} << QList<bool>{true, true, false};
+    }
+
+    void oneLoadedCopy()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QList<bool>, loaded);
+        const QString library = FreshLibrary();
+        QVERIFY(!library.isEmpty());
+        CLinkContext context;
+        std::optional<CGpibLink> link;
+        std::optional<CGpibSession> session;
+        QString error;
+        for (int i = 0; i < steps.size(); ++i) {
+            const QString &step = steps[i];
+            if (step == "link") {
+                link.emplace(context, library);
+                link->SetAddress(14);
+                QCOMPARE(link->Initialize(0), 0);
+            } else if (step == "session") {
+                session.emplace(Resource(QStringLiteral("GPIB0::14::INSTR")), CSessionOptions{}, library);
+                QVERIFY2(session->Open(error), qPrintable(error));
+            } else if (step == "find") {
+                QStringList found;
+                std::atomic<bool> cancelled{false};
+                CGpibFinder(library).Find([&](const CFoundResource &r) { found << r.resource; }, cancelled);
+                QVERIFY2(found.contains("GPIB0::14::INSTR"), qPrintable(found.join(' ')));
+            } else if (step == "-link") {
+                link.reset();
+            } else if (step == "-session") {
+                session.reset();
+            }
+            QVERIFY2(IsLoaded(library) == loaded[i], qPrintable(step));
+            // Whoever still has it can still use it.
+            if (session)
+                QCOMPARE(Query(*session, "*IDN?\r\n", error),
+                         QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+            if (link) {
+                CReply reply;
+                QCOMPARE(link->WriteString("*IDN?\r\n"), 1);
+                QVERIFY(link->ReadReply(reply));
+                QCOMPARE(reply.bytes, QByteArray("KORVANE,TALLIX-SIM,SN0001,1.0\r\n"));
+            }
+        }
+    }
+
+    // A session that goes while a read it stopped still runs inside the
+    // library leaves the library to that read, and it goes once the read
+    // has ended.
+    void aStoppedCallKeepsTheLibrary()
+    {
+        const QString library = FreshLibrary();
+        QVERIFY(!library.isEmpty());
+        CStopHooks stop;
+        CSessionOptions options;
+        options.ioTimeoutMs = 2000;
+        options.hooks = &stop.hooks;
+        QString error;
+        {
+            CGpibSession session(Resource(QStringLiteral("GPIB0::14::INSTR")), options, library);
+            QVERIFY2(session.Open(error), qPrintable(error));
+            // Nothing was asked: the read waits out the board's time-out.
+            qputenv("TALLIX_SIM_GPIB_TIMEOUT_MS", "700");
+            stop.Begin(std::chrono::milliseconds(50));
+            CReply reply;
+            QVERIFY(!session.Read(reply, error));
+            qunsetenv("TALLIX_SIM_GPIB_TIMEOUT_MS");
+            QVERIFY2(error.contains("stopped"), qPrintable(error));
+        }
+        QVERIFY(IsLoaded(library));
+        QTRY_VERIFY_WITH_TIMEOUT(!IsLoaded(library), 10000);
     }
 
     void timeoutCodes_data()

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/MdnsFinder.h"
+#include "sessions/socket/MdnsFinder.h"
 #include "sessions/ResourceParser.h"
 
 #include <QDBusConnection>

@@ -1,6 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessions/ResourceGrammar.h"
 #include "sessions/ResourceParser.h"
+#include "sessions/SessionTable.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -14,7 +16,7 @@ namespace {
 CResource Socket(int board, const char *host, int port)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Tcpip;
+    r.interfaceName = QStringLiteral("TCPIP");
     r.resourceClass = ResourceClass::Socket;
     r.board = board;
     r.host = QString::fromLatin1(host);
@@ -25,7 +27,7 @@ CResource Socket(int board, const char *host, int port)
 CResource Lan(int board, const char *host, const char *device)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Tcpip;
+    r.interfaceName = QStringLiteral("TCPIP");
     r.board = board;
     r.host = QString::fromLatin1(host);
     r.lanDevice = QString::fromLatin1(device);
@@ -35,7 +37,7 @@ CResource Lan(int board, const char *host, const char *device)
 CResource Usb(int board, std::uint16_t vendor, std::uint16_t product, const char *serial, int usbInterface)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Usb;
+    r.interfaceName = QStringLiteral("USB");
     r.board = board;
     r.vendor = vendor;
     r.product = product;
@@ -47,7 +49,7 @@ CResource Usb(int board, std::uint16_t vendor, std::uint16_t product, const char
 CResource Asrl(int number, const char *path = "")
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Asrl;
+    r.interfaceName = QStringLiteral("ASRL");
     r.asrlNumber = number;
     r.devicePath = QString::fromLatin1(path);
     return r;
@@ -56,7 +58,7 @@ CResource Asrl(int number, const char *path = "")
 CResource Gpib(int board, int primary, int secondary)
 {
     CResource r;
-    r.interfaceType = ResourceInterface::Gpib;
+    r.interfaceName = QStringLiteral("GPIB");
     r.board = board;
     r.primary = primary;
     r.secondary = secondary;
@@ -123,8 +125,7 @@ const QList<CGoodRow> &GoodRows()
 QJsonObject AsPyvisaFields(const CResource &r)
 {
     QJsonObject o;
-    switch (r.interfaceType) {
-    case ResourceInterface::Tcpip:
+    if (r.interfaceName == QLatin1String("TCPIP")) {
         o[QStringLiteral("interface")] = QStringLiteral("TCPIP");
         o[QStringLiteral("board")] = r.board;
         o[QStringLiteral("host")] = r.host;
@@ -135,8 +136,7 @@ QJsonObject AsPyvisaFields(const CResource &r)
             o[QStringLiteral("class")] = QStringLiteral("INSTR");
             o[QStringLiteral("lan")] = r.lanDevice;
         }
-        break;
-    case ResourceInterface::Usb:
+    } else if (r.interfaceName == QLatin1String("USB")) {
         o[QStringLiteral("interface")] = QStringLiteral("USB");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.board;
@@ -144,19 +144,16 @@ QJsonObject AsPyvisaFields(const CResource &r)
         o[QStringLiteral("product")] = r.product;
         o[QStringLiteral("serial")] = r.serial;
         o[QStringLiteral("usbif")] = r.usbInterface < 0 ? 0 : r.usbInterface;
-        break;
-    case ResourceInterface::Asrl:
+    } else if (r.interfaceName == QLatin1String("ASRL")) {
         o[QStringLiteral("interface")] = QStringLiteral("ASRL");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.asrlNumber >= 0 ? QString::number(r.asrlNumber) : r.devicePath;
-        break;
-    case ResourceInterface::Gpib:
+    } else if (r.interfaceName == QLatin1String("GPIB")) {
         o[QStringLiteral("interface")] = QStringLiteral("GPIB");
         o[QStringLiteral("class")] = QStringLiteral("INSTR");
         o[QStringLiteral("board")] = r.board;
         o[QStringLiteral("primary")] = r.primary;
         o[QStringLiteral("secondary")] = r.secondary < 0 ? 0 : r.secondary;
-        break;
     }
     return o;
 }
@@ -221,6 +218,8 @@ private slots:
     void agreesWithPyvisa();
     void rejectsBadStrings_data();
     void rejectsBadStrings();
+    void listsNames_data();
+    void listsNames();
 };
 
 void TestResourceParser::initTestCase()
@@ -298,22 +297,29 @@ void TestResourceParser::rejectsBadStrings_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
-    const auto row = [](const char *name, const char *text, const char *what) {
+    // A message that lists the interfaces lists the table's, each once, in
+    // its order: "{and}" and "{or}" stand for that list.
+    QStringList interfaces;
+    for (const CSessionRow &row : SessionTable())
+        if (!interfaces.contains(QLatin1String(row.interfaceName)))
+            interfaces << QLatin1String(row.interfaceName);
+    const auto row = [&interfaces](const char *name, const char *text, const char *what) {
         const QString trimmed = QString::fromLatin1(text).trimmed();
+        const QString message =
+            QString::fromLatin1(what)
+                .replace(QStringLiteral("{and}"), ListOf(interfaces, QStringLiteral("and")))
+                .replace(QStringLiteral("{or}"), ListOf(interfaces, QStringLiteral("or")));
         QTest::newRow(name) << QString::fromLatin1(text)
-                            << QStringLiteral("Resource '%1': %2").arg(trimmed, QString::fromLatin1(what));
+                            << QStringLiteral("Resource '%1': %2").arg(trimmed, message);
     };
     row("empty", "", "it is empty");
     row("only blanks", " \t ", "it is empty");
-    row("no interface name", "::14::INSTR",
-        "it does not start with an interface name (TCPIP, USB, ASRL or GPIB)");
-    row("unknown interface", "FOO0::1::INSTR",
-        "unknown interface 'FOO' (Tallix knows TCPIP, USB, ASRL and GPIB)");
+    row("no interface name", "::14::INSTR", "it does not start with an interface name ({or})");
+    row("unknown interface", "FOO0::1::INSTR", "unknown interface 'FOO' (Tallix knows {and})");
     row("interface with letters after it", "TCPIPX::host::INSTR",
-        "unknown interface 'TCPIPX' (Tallix knows TCPIP, USB, ASRL and GPIB)");
-    row("VXI", "VXI0::1::INSTR", "VXI resources are not supported (Tallix knows TCPIP, USB, ASRL and GPIB)");
-    row("GPIB-VXI", "GPIB-VXI0::1::INSTR",
-        "GPIB-VXI resources are not supported (Tallix knows TCPIP, USB, ASRL and GPIB)");
+        "unknown interface 'TCPIPX' (Tallix knows {and})");
+    row("VXI", "VXI0::1::INSTR", "VXI resources are not supported (Tallix knows {and})");
+    row("GPIB-VXI", "GPIB-VXI0::1::INSTR", "GPIB-VXI resources are not supported (Tallix knows {and})");
     row("board not a number", "GPIB0x::14::INSTR", "the board number '0x' is not a number");
     row("board too large", "GPIB1000::14", "the board number 1000 is out of range (0 to 999)");
     row("interface class", "GPIB0::INTFC",
@@ -386,6 +392,27 @@ void TestResourceParser::rejectsBadStrings()
     QVERIFY2(!ParseResource(text, resource, error), qPrintable(CanonicalResource(resource)));
     QCOMPARE(error, message);
     QVERIFY2(resource == before, "a failed parse changed the resource");
+}
+
+void TestResourceParser::listsNames_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("join");
+    QTest::addColumn<QString>("list");
+    QTest::newRow("one") << QStringList{"GPIB"} << "and"
+                         << "GPIB";
+    QTest::newRow("two") << QStringList{"TCPIP", "USB"} << "or"
+                         << "TCPIP or USB";
+    QTest::newRow("four") << QStringList{"TCPIP", "USB", "ASRL", "GPIB"} << "and"
+                          << "TCPIP, USB, ASRL and GPIB";
+}
+
+void TestResourceParser::listsNames()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, join);
+    QFETCH(QString, list);
+    QCOMPARE(ListOf(names, join), list);
 }
 
 QTEST_GUILESS_MAIN(TestResourceParser)

@@ -1,11 +1,11 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
-#include "sessions/PortHolders.h"
+#include "sessions/serial/PortHolders.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/SerialFinder.h"
-#include "sessions/SerialLock.h"
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialFinder.h"
+#include "sessions/serial/SerialLock.h"
+#include "sessions/serial/SerialSession.h"
 #include "sessions/SessionTable.h"
 
 #include <QCoreApplication>
@@ -79,7 +79,7 @@ CSessionOptions Options(int timeoutMs = 2000, const CSerialOptions &serial = CSe
 {
     CSessionOptions options;
     options.ioTimeoutMs = timeoutMs;
-    options.serial = serial;
+    options.kinds.Set(serial);
     return options;
 }
 
@@ -655,7 +655,7 @@ void tst_SerialSession::finds()
     qputenv("TALLIX_SERIAL_PORTS", QFile::encodeName(QStringLiteral("/nonexistent/port:") + link));
     std::unique_ptr<CFinder> finder;
     for (const CSessionRow &row : SessionTable())
-        if (row.interfaceType == ResourceInterface::Asrl && row.makeFinder)
+        if (QLatin1String(row.interfaceName) == QLatin1String("ASRL") && row.makeFinder)
             finder = row.makeFinder();
     QVERIFY(finder);
     QList<CFoundResource> found;

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/SocketSession.h"
+#include "sessions/socket/SocketSession.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/ScpiServerProcess.h"
@@ -19,7 +19,7 @@ bool g_silentResolver = false;
 std::unique_ptr<CSession> MakeSocket(const QString &host, int port, const CUiHooks *hooks)
 {
     CResource resource;
-    resource.interfaceType = ResourceInterface::Tcpip;
+    resource.interfaceName = QStringLiteral("TCPIP");
     resource.resourceClass = ResourceClass::Socket;
     resource.host = host;
     resource.port = port;

@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/UsbtmcDevice.h"
-#include "sessions/UsbtmcFinder.h"
-#include "sessions/UsbtmcSession.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcFinder.h"
+#include "sessions/usbtmc/UsbtmcSession.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 
@@ -42,7 +42,7 @@ void SetKnobs(const QStringList &knobs)
 CResource UsbResource(int vendor, int product, const QString &serial, int usbInterface = -1)
 {
     CResource resource;
-    resource.interfaceType = ResourceInterface::Usb;
+    resource.interfaceName = QStringLiteral("USB");
     resource.resourceClass = ResourceClass::Instr;
     resource.vendor = static_cast<std::uint16_t>(vendor);
     resource.product = static_cast<std::uint16_t>(product);
@@ -541,7 +541,7 @@ void tst_UsbtmcSession::finds()
 
     std::unique_ptr<CFinder> finder;
     for (const CSessionRow &row : SessionTable())
-        if (row.interfaceType == ResourceInterface::Usb && row.resourceClass == ResourceClass::Instr)
+        if (QLatin1String(row.interfaceName) == QLatin1String("USB") && row.resourceClass == ResourceClass::Instr)
             finder = row.makeFinder();
     QVERIFY(finder);
     QStringList listed;

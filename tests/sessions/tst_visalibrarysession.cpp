@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "sessions/ResourceParser.h"
-#include "sessions/VisaFinder.h"
-#include "sessions/VisaLibrary.h"
-#include "sessions/VisaLibrarySession.h"
+#include "sessions/visa/VisaFinder.h"
+#include "sessions/visa/VisaLibrary.h"
+#include "sessions/visa/VisaLibrarySession.h"
 #include "tests/sessions/PulseClock.h"
 #include "tests/sim/InstrumentReplies.h"
 

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "sessions/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Finder.h"
 
 #include <QTest>
 

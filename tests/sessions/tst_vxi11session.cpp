@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/UiHooks.h"
 #include "sessions/SessionTable.h"
-#include "sessions/Vxi11Finder.h"
-#include "sessions/Vxi11Session.h"
+#include "sessions/vxi11/Vxi11Finder.h"
+#include "sessions/vxi11/Vxi11Session.h"
 #include "tests/sessions/StopHooks.h"
 #include "tests/sim/InstrumentReplies.h"
 #include "tests/sim/PrivateNetwork.h"
@@ -28,7 +28,7 @@ std::unique_ptr<CSession> MakeVxi11(const QString &device, int ioTimeoutMs,
 {
     CResource resource;
     resource.text = QStringLiteral("TCPIP::%1::%2::INSTR").arg(host, device);
-    resource.interfaceType = ResourceInterface::Tcpip;
+    resource.interfaceName = QStringLiteral("TCPIP");
     resource.resourceClass = ResourceClass::Instr;
     resource.host = host;
     resource.lanDevice = device;
@@ -450,7 +450,7 @@ private slots:
                  qPrintable(server.Errors()));
         std::unique_ptr<CFinder> finder;
         for (const CSessionRow &row : SessionTable())
-            if (row.interfaceType == ResourceInterface::Tcpip && row.resourceClass == ResourceClass::Instr)
+            if (QLatin1String(row.interfaceName) == QLatin1String("TCPIP") && row.resourceClass == ResourceClass::Instr)
                 finder = row.makeFinder();
         QVERIFY(finder);
         const std::atomic<bool> stop(cancelled);

@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 Korvane
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sessions/ResourceParser.h"
-#include "sessions/SerialLock.h"
-#include "sessions/SerialSession.h"
+#include "sessions/serial/SerialLock.h"
+#include "sessions/serial/SerialSession.h"
 
 #include <QFile>
 #include <QFileInfo>
