@@ -15,10 +15,11 @@
 #include "BenchResult.h"
 #include "BenchSupport.h"
 #include "common/UiHooks.h"
-#include "sessions/GpibSession.h"
+#include "sessions/gpib/GpibSession.h"
+#include "sessions/serial/SerialOptions.h"
 #include "sessions/ResourceParser.h"
 #include "sessions/SessionTable.h"
-#include "sessions/UsbtmcDevice.h"
+#include "sessions/usbtmc/UsbtmcDevice.h"
 #include "tests/sim/PrivateNetwork.h"
 #include "tests/sim/ScpiServerProcess.h"
 #include "tests/sim/Vxi11ServerProcess.h"
@@ -271,7 +272,7 @@ void SerialRound(CStopPulse &pulse, CRound &round)
     }
     {
         CSessionOptions options = Options(pulse, 10000);
-        options.serial.silenceMs = 100;
+        options.kinds.Edit<CSerialOptions>().silenceMs = 100;
         auto session =
             Open(QStringLiteral("ASRL%1::INSTR").arg(QString::fromLocal8Bit(output.mid(4).trimmed())),
                  options, round);
