@@ -211,7 +211,7 @@ int main()
         files.RunBatch(
             [&](const char *line) {
                 ++sent;
-                return sender.SendCommand(line);
+                return sender.SendCommand(line).Ok() ? 1 : 0;
             },
             [](std::uint32_t us) { DelayMicroseconds(us); });
         const double elapsed = Seconds(Clock::now() - start);

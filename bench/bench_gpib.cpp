@@ -132,7 +132,7 @@ int main(int argc, char **argv)
         QByteArray text;
         const auto t = Clock::now();
         for (int i = 0; i < queries; ++i) {
-            if (links.Send(QUERY) == 0)
+            if (!links.Send(QUERY).Ok())
                 ++bad;
             text.clear();
             links.ReadResponse(text);
@@ -175,7 +175,7 @@ int main(int argc, char **argv)
         int bad = 0;
         const auto t = Clock::now();
         for (int i = 0; i < queries; ++i) {
-            if (sender.SendCommand(QUERY) == 0)
+            if (!sender.SendCommand(QUERY).Ok())
                 ++bad;
         }
         const double seconds = Seconds(t);
@@ -207,7 +207,7 @@ int main(int argc, char **argv)
         CCommandSender sender(links, files, &hooks);
         files.SetDelay(0);
         const auto t = Clock::now();
-        files.RunBatch([&sender](const char *line) { return sender.SendCommand(line); },
+        files.RunBatch([&sender](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; },
                        [](std::uint32_t us) { DelayMicroseconds(us); });
         const double seconds = Seconds(t);
         Report("batch run of a command file, logged", queries, seconds,

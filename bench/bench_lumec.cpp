@@ -132,9 +132,9 @@ double Console(const QString &commandPath, const QString &logPath, const CUiHook
     QByteArray first;
     if (files.OpenCommandFile(commandPath, first) == 0 || !files.OpenLogFile(logPath))
         return -1;
-    if (links.ConnectLinks() == 0)
+    if (!links.ConnectLinks().Ok())
         return -1;
-    files.RunBatch([&sender](const char *line) { return sender.SendCommand(line); },
+    files.RunBatch([&sender](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; },
                    [](std::uint32_t us) { DelayMicroseconds(us); });
     const auto t1 = Clock::now();
     links.ReleaseLinks();
@@ -153,10 +153,10 @@ double Dispatch(const std::vector<std::string> &lines, const QString &logPath, c
     CCommandSender sender(links, logged, &hooks);
 
     const auto t0 = Clock::now();
-    if (!log.Open(logPath) || links.ConnectLinks() == 0)
+    if (!log.Open(logPath) || !links.ConnectLinks().Ok())
         return -1;
     for (const std::string &line : lines) {
-        if (sender.SendCommand(line.c_str()) == 0)
+        if (!sender.SendCommand(line.c_str()).Ok())
             return -1;
     }
     log.Close();

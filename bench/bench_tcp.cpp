@@ -48,13 +48,13 @@ constexpr int BLOCKS = 40;
 // as the Send button with the Read box ticked does after its ConnectLinks.
 double ConsoleLoop(CLinkDispatch &links, int queries, int &wrong)
 {
-    if (links.ConnectLinks() == 0)
+    if (!links.ConnectLinks().Ok())
         return 0;
     QByteArray text;
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < queries; ++i) {
-        if (links.Send(COMMAND) == 0)
+        if (!links.Send(COMMAND).Ok())
             return 0;
         text.clear();
         links.ReadResponse(text);
@@ -73,7 +73,7 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
     files.SetCommandFilePath(commandPath);
     files.SetLogFilePath(logPath);
     CCommandSender sender(links, files, links.Context().hooks);
-    if (links.ConnectLinks() == 0)
+    if (!links.ConnectLinks().Ok())
         return 0;
     int sent = 0;
     QElapsedTimer clock;
@@ -81,7 +81,7 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
     files.RunBatch(
         [&](const char *line) {
             ++sent;
-            return sender.SendCommand(line);
+            return sender.SendCommand(line).Ok() ? 1 : 0;
         },
         [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;

@@ -39,11 +39,11 @@ double LoggedBatch(CLinkDispatch &links, const QString &commandPath, const QStri
     files.SetCommandFilePath(commandPath);
     files.SetLogFilePath(logPath);
     CCommandSender sender(links, files, links.Context().hooks);
-    if (links.ConnectLinks() == 0)
+    if (!links.ConnectLinks().Ok())
         return 0;
     QElapsedTimer clock;
     clock.start();
-    files.RunBatch([&](const char *line) { return sender.SendCommand(line); },
+    files.RunBatch([&](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; },
                    [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     QFile log(logPath);

@@ -53,7 +53,7 @@ double SessionRound(qint64 bytes)
     clock.start();
     CReply reply;
     const bool ok =
-        links.ConnectLinks() != 0 && links.Send(command.constData()) != 0 && links.ReadResponse(reply);
+        links.ConnectLinks().Ok() && links.Send(command.constData()).Ok() && links.ReadResponse(reply);
     links.Choose(LINK_LUMEC);
     links.ConnectLinks();
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;

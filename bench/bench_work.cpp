@@ -44,7 +44,7 @@ double Batch(CLinkDispatch &links, const CUiHooks &hooks, const QString &command
         work->Begin();
     QElapsedTimer clock;
     clock.start();
-    files.RunBatch([&](const char *line) { return sender.SendCommand(line); },
+    files.RunBatch([&](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; },
                    [](std::uint32_t us) { DelayMicroseconds(us); });
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (work)

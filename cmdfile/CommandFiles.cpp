@@ -148,7 +148,10 @@ bool CCommandFiles::RunBatch(const std::function<int(const char *)> &sendCommand
     int result = ReadCommandLine(buffer);
     while (result > 0) {
         if (buffer[0] != '\r') {
-            if (sendCommand(buffer) == 0)
+            const int outcome = sendCommand(buffer);
+            if (outcome < 0)
+                return false;
+            if (outcome == 0)
                 break;
             delay(m_delay);
             ++sent;

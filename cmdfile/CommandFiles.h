@@ -58,9 +58,12 @@ public:
     // The batch run of Send File, once the links are up: from the line shown
     // (or, when the file was used up, the whole file again with its log), a
     // pause after each line sent, until the end, a bad line, a read error or
-    // a failed send. Returns true when the run reached the state File used up
-    // (Send and Read get disabled); false when reopening failed (reported),
-    // which leaves the state as it was.
+    // a failed send. `sendCommand` gives 1 for a line sent, 0 for a failed
+    // send, which ends the run as the end of the file would, and -1 for a
+    // failure that ends the command at once: the run stops where it is, with
+    // nothing after it. Returns true when the run reached the state File used
+    // up (Send and Read get disabled); false when reopening failed (reported),
+    // which leaves the state as it was, and after a -1.
     bool RunBatch(const std::function<int(const char *)> &sendCommand,
                   const std::function<void(std::uint32_t)> &delay);
 

@@ -234,14 +234,20 @@ void CConsoleDlg::ShowMessage(const QString &text)
         QGuiApplication::restoreOverrideCursor();
 }
 
+void CConsoleDlg::Report(const CResult &result)
+{
+    if (result.ToTell())
+        ShowMessage(result.Text());
+}
+
 void CConsoleDlg::RunHandler(const std::function<void()> &handler)
 {
     m_work.Begin();
     try {
         handler();
-    } catch (const CLinkError &error) {
-        ShowMessage(error.Text());
     } catch (const std::exception &error) {
+        // Nothing of ours throws; what the system does (memory gone) ends
+        // the command, not the program.
         ShowMessage(QString::fromLocal8Bit(error.what()));
     }
     m_work.End();
@@ -259,9 +265,16 @@ void CConsoleDlg::RunHandler(const std::function<void()> &handler)
 
 int CConsoleDlg::ConnectLinks()
 {
-    const int result = m_links.ConnectLinks();
+    const CResult result = Connect();
+    Report(result);
+    return result ? 1 : 0;
+}
+
+CResult CConsoleDlg::Connect()
+{
+    CResult result = m_links.ConnectLinks();
     // The resource box offers what was opened, most recent first.
-    if (result != 0 && m_links.ChosenKind() == LINK_VISA)
+    if (result && m_links.ChosenKind() == LINK_VISA)
         RememberResource(m_resourceCombo->currentText().trimmed());
     return result;
 }
@@ -297,24 +310,44 @@ void CConsoleDlg::StartWithResource(const QString &resource)
 
 int CConsoleDlg::SendCommand(const char *line)
 {
-    return m_sender.SendCommand(line);
+    const CResult result = m_sender.SendCommand(line);
+    Report(result);
+    return result ? 1 : 0;
 }
 
+int CConsoleDlg::SendBatchLine(const char *line)
+{
+    const CResult result = m_sender.SendCommand(line);
+    if (result.ToTell()) {
+        Report(result);
+        return -1;
+    }
+    return result ? 1 : 0;
+}
+
+// A failed read of a link of the window's own protocols leaves the text
+// empty and is no failure of the command; one still to be told ends it.
 int CConsoleDlg::ReadResponse(QByteArray &text)
 {
-    return m_links.ReadResponse(text);
+    const CResult result = m_links.ReadResponse(text);
+    Report(result);
+    return result.ToTell() ? 0 : 1;
 }
 
 void CConsoleDlg::ShowResponse()
 {
-    ShowReply(false);
+    static_cast<void>(ShowReply(false));
 }
 
-void CConsoleDlg::ShowReply(bool afterSend)
+bool CConsoleDlg::ShowReply(bool afterSend)
 {
     CWaitScope wait(m_hooks);
-    if (ConnectLinks() == 0)
-        return;
+    // Links that did not come up leave the command to go on without a reply;
+    // a failure still to be told ends it.
+    if (const CResult connected = Connect(); !connected) {
+        Report(connected);
+        return !connected.ToTell();
+    }
     // The reply shown until now goes before the next comes: a long one need
     // not be held twice.
     m_lastReply = CReply();
@@ -323,11 +356,14 @@ void CConsoleDlg::ShowReply(bool afterSend)
         // The instrument sent it once, and the log has it.
     } else if (afterSend && !m_links.ChosenExpectsReply()) {
         // Nothing was asked: there is nothing to wait for.
-    } else {
-        m_links.ReadResponse(reply);
+    } else if (const CResult read = m_links.ReadResponse(reply); read.ToTell()) {
+        // The read ended the command: the box keeps what it showed.
+        Report(read);
+        return false;
     }
     m_lastReply = std::move(reply);
     m_response->setPlainText(TakeNotesText() + ReplyDisplayText(m_lastReply, m_showControlCharacters));
+    return true;
 }
 
 QString CConsoleDlg::TakeNotesText()
@@ -371,8 +407,8 @@ void CConsoleDlg::OnSend()
     line.append("\r\n");
     if (SendCommand(line.constData()) == 0)
         return;
-    if (m_readAfterSend->isChecked())
-        ShowReply(true);
+    if (m_readAfterSend->isChecked() && !ShowReply(true))
+        return;
     if (m_files.IsCommandFileOpen()) {
         char buffer[COMMAND_LINE_BUFFER_SIZE];
         StepCommandFile(buffer);
@@ -385,17 +421,15 @@ void CConsoleDlg::OnStatus()
         return;
     if (SendCommand("STATUS\r\n") == 0)
         return;
-    ShowReply(true);
+    static_cast<void>(ShowReply(true));
 }
 
 void CConsoleDlg::OnSerialPoll()
 {
     short result = 0;
-    QString error;
-    if (!m_links.SerialPoll(result, error)) {
+    if (const CResult polled = m_links.SerialPoll(result); !polled) {
         // A poll that failed has no status byte to show.
-        if (!error.isEmpty())
-            ShowMessage(error);
+        Report(polled);
         return;
     }
     // C's alternate form: 64 shows as 0x40, zero as a plain 0 (Qt's own

@@ -138,9 +138,15 @@ protected:
 private:
     void CreateControls();
     void ShowMessage(const QString &text);
+    // ConnectLinks, with what it came to.
+    CResult Connect();
+    // Where a failure that no one has told yet reaches the user.
+    void Report(const CResult &result);
+    // The batch's send of one line: 1 sent, 0 failed, -1 ended the command.
+    int SendBatchLine(const char *line);
     void ShowSystemMenu(const QPoint &globalPos);
-    // Runs a handler; an automation call that fails ends it and is reported
-    // here, for every handler alike.
+    // Runs a handler, and what must follow any handler: the notes it left,
+    // a close asked for while it ran.
     void RunHandler(const std::function<void()> &handler);
     void StepCommandFile(char *buffer);
     // The progress indication of long work: shown (the controls that would
@@ -152,8 +158,9 @@ private:
     void EnableControl(QWidget *control, bool enabled);
     // Reads and shows one reply. After a send, the reply that the log read
     // took is shown rather than read again, and an instrument that answers
-    // only queries is not read after a line that asks nothing.
-    void ShowReply(bool afterSend);
+    // only queries is not read after a line that asks nothing. false when
+    // a failure ended the command there.
+    bool ShowReply(bool afterSend);
     // The notes that came since the last response shown, a line each, to go
     // above the next (or, when none follows, above what the box holds).
     QString TakeNotesText();

@@ -92,7 +92,7 @@ void CConsoleDlg::OnSendFile()
     CWaitScope wait(m_hooks);
     if (ConnectLinks() == 0)
         return;
-    const bool usedUp = m_files.RunBatch([this](const char *line) { return SendCommand(line); },
+    const bool usedUp = m_files.RunBatch([this](const char *line) { return SendBatchLine(line); },
                                          [](std::uint32_t us) { DelayMicroseconds(us); });
     if (usedUp) {
         EnableControl(m_send, false);

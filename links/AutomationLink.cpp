@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -35,6 +36,13 @@ QDBusMessage CallBus(const QDBusConnection &bus, const QString &method, const QL
 }
 
 } // namespace
+
+CLinkError::CLinkError(const QString &text) : std::runtime_error(text.toStdString()) {}
+
+QString CLinkError::Text() const
+{
+    return QString::fromStdString(what());
+}
 
 AutomationServer::AutomationServer() = default;
 
@@ -166,42 +174,56 @@ void CAutomationLink::UpdateAutomationLink(bool chosen)
     m_automation.SetSetupProperty(1);
 }
 
-int CAutomationLink::Update(bool chosen)
+CResult CAutomationLink::Update(bool chosen)
 {
-    UpdateAutomationLink(chosen);
-    return 1;
+    return Calling([&] { UpdateAutomationLink(chosen); });
 }
 
-int CAutomationLink::Send(std::string_view line)
+CResult CAutomationLink::Send(std::string_view line)
 {
-    if (!m_automation.IsEmpty())
-        m_automation.SendText(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
-    return 1;
+    return Calling([&] {
+        if (!m_automation.IsEmpty())
+            m_automation.SendText(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+    });
 }
 
-void CAutomationLink::ReadForDisplay(CReply &reply)
+CResult CAutomationLink::ReadForDisplay(CReply &reply)
 {
     reply.Reset();
-    if (m_automation.IsEmpty())
-        return;
-    QByteArray text = m_automation.ReceiveText();
-    const qsizetype nul = text.indexOf('\0');
-    if (nul >= 0)
-        text.truncate(nul);
-    reply.bytes = text;
-    reply.total = text.size();
+    return Calling([&] {
+        if (m_automation.IsEmpty())
+            return;
+        QByteArray text = m_automation.ReceiveText();
+        const qsizetype nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+        reply.bytes = text;
+        reply.total = text.size();
+    });
 }
 
-void CAutomationLink::ReadForLog(CReply &reply)
+CResult CAutomationLink::ReadForLog(CReply &reply)
 {
     reply.Reset();
-    if (m_automation.IsEmpty())
-        return;
-    QByteArray text = m_automation.ReceiveText();
-    text.truncate(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
-    const qsizetype nul = text.indexOf('\0');
-    if (nul >= 0)
-        text.truncate(nul);
-    reply.bytes = text;
-    reply.total = text.size();
+    return Calling([&] {
+        if (m_automation.IsEmpty())
+            return;
+        QByteArray text = m_automation.ReceiveText();
+        text.truncate(std::min<qsizetype>(text.size(), RESPONSE_BUFFER_SIZE));
+        const qsizetype nul = text.indexOf('\0');
+        if (nul >= 0)
+            text.truncate(nul);
+        reply.bytes = text;
+        reply.total = text.size();
+    });
+}
+
+CResult CAutomationLink::Calling(const std::function<void()> &calls)
+{
+    try {
+        calls();
+    } catch (const CLinkError &error) {
+        return CResult::Failure(error.Text());
+    }
+    return CResult();
 }

@@ -8,7 +8,10 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+#include <stdexcept>
 
 class QDBusConnection;
 class QDBusMessage;
@@ -17,6 +20,15 @@ class QVariant;
 // The thin client of the four calls of the Zemra application object on the
 // session bus: name Zemra.Application2, path /Zemra/Application, interface
 // Zemra.Application.
+// A call to the server that failed, as the server's client raises it; it
+// goes no further than the link, which hands it up as the command's result.
+class CLinkError : public std::runtime_error
+{
+public:
+    explicit CLinkError(const QString &text);
+    QString Text() const;
+};
+
 class AutomationServer
 {
 public:
@@ -59,19 +71,25 @@ class CAutomationLink : public CLink
 public:
     explicit CAutomationLink(const CLinkContext &context) : CLink(context) {}
 
-    int Update(bool chosen) override;
+    // A failed call of the server ends the command at that call: its result
+    // is a failure still to be told.
+    CResult Update(bool chosen) override;
     // SendText(line) when up; nothing otherwise.
-    int Send(std::string_view line) override;
+    CResult Send(std::string_view line) override;
     // At most RESPONSE_BUFFER_SIZE bytes of the text; a longer one keeps its
     // beginning.
-    void ReadForLog(CReply &reply) override;
+    CResult ReadForLog(CReply &reply) override;
     // The whole text, however long.
-    void ReadForDisplay(CReply &reply) override;
+    CResult ReadForDisplay(CReply &reply) override;
     void Release() override { m_automation.ReleaseDispatch(); }
 
     void UpdateAutomationLink(bool chosen);
     bool IsUp() const { return !m_automation.IsEmpty(); }
 
 private:
+    // Runs the server's calls; the first that fails ends them, and its
+    // description is the result.
+    static CResult Calling(const std::function<void()> &calls);
+
     AutomationServer m_automation;
 };

@@ -98,7 +98,7 @@ int CGpibLink::Initialize(int offline)
         if (!m_caller.Load(m_libraryName, why))
             m_offline = 1;
         else if (LookUpNames() != 0)
-            ReportFailure(QStringLiteral("Bad GPIB.dll file."));
+            Inform(QStringLiteral("Bad GPIB.dll file."));
     }
     if (m_offline != 0)
         return m_offline;
@@ -273,7 +273,7 @@ unsigned CGpibLink::LastCount() const
     return static_cast<unsigned>(m_caller.Last().count) & 0xFFFFu;
 }
 
-int CGpibLink::Update(bool)
+CResult CGpibLink::Update(bool)
 {
     // gpib-32 reads where board 0 is when it first loads: a Prologix adapter
     // of the settings goes there before that.
@@ -285,7 +285,7 @@ int CGpibLink::Update(bool)
     }
     if (!IsOffline())
         ApplyTimeout();
-    return 1;
+    return CResult();
 }
 
 void CGpibLink::ApplyTimeout()
@@ -321,14 +321,13 @@ void CGpibLink::ApplyTimeout()
     m_timeout = wanted;
 }
 
-int CGpibLink::Send(std::string_view line)
+CResult CGpibLink::Send(std::string_view line)
 {
     if (Write(line.data(), static_cast<int>(line.size())) != 0)
-        return 1;
-    ReportFailure(m_stopped ? QStringLiteral("Error sending GPIB command: stopped; the device is cleared as "
-                                             "soon as its transfer ends")
-                            : QStringLiteral("Error sending GPIB command"));
-    return 0;
+        return CResult();
+    return Fail(m_stopped ? QStringLiteral("Error sending GPIB command: stopped; the device is cleared as "
+                                           "soon as its transfer ends")
+                          : QStringLiteral("Error sending GPIB command"));
 }
 
 QString CGpibLink::LastErrorText() const
@@ -433,8 +432,9 @@ void CGpibLink::ClearAfterFailure()
     Call([=]() { clear(board, address); }, CProgress{CProgress::Kind::Wait, 0, -1});
 }
 
-void CGpibLink::ReadForLog(CReply &reply)
+CResult CGpibLink::ReadForLog(CReply &reply)
 {
+    BeginOperation();
     if (m_offline != 0) {
         // The library's offline text, as a log read has always recorded it.
         char buffer[RESPONSE_BUFFER_SIZE + 1];
@@ -442,31 +442,34 @@ void CGpibLink::ReadForLog(CReply &reply)
         reply.Reset();
         reply.bytes = QByteArray(buffer);
         reply.total = reply.bytes.size();
-        return;
+        return CResult();
     }
     ReadReply(reply);
+    return Outcome();
 }
 
-void CGpibLink::ReadForDisplay(CReply &reply)
+CResult CGpibLink::ReadForDisplay(CReply &reply)
 {
+    BeginOperation();
     ReadReply(reply);
+    return Outcome();
 }
 
-bool CGpibLink::PollStatusByte(short &result, QString &error)
+CResult CGpibLink::PollStatusByte(short &result)
 {
     // A library never loaded has no device to ask: the result stays as it
     // was, and is shown. A poll that failed has no status byte to show.
     m_stopped = false;
     if (SerialPoll(&result) == 0) {
         if (!m_stopped)
-            return true;
-        error = QStringLiteral("Serial poll failed: stopped before the GPIB library returned");
-        return false;
+            return CResult();
+        return CResult::Failure(
+            QStringLiteral("Serial poll failed: stopped before the GPIB library returned"));
     }
     if (Succeeded())
-        return true;
-    error = QStringLiteral("Serial poll failed: %1").arg(LastErrorText());
-    return false;
+        return CResult();
+    return CResult::Failure(QStringLiteral("Serial poll failed: %1").arg(LastErrorText()),
+                            m_caller.Last().error);
 }
 
 std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const

@@ -39,12 +39,12 @@ public:
 
     // Whatever link is chosen, the first command of a run loads the library
     // and clears the bus; while it cannot be loaded every command tries again.
-    int Update(bool chosen) override;
-    int Send(std::string_view line) override;
+    CResult Update(bool chosen) override;
+    CResult Send(std::string_view line) override;
     // Both read the whole reply, piece by piece to its END: the device sends
     // it once.
-    void ReadForLog(CReply &reply) override;
-    void ReadForDisplay(CReply &reply) override;
+    CResult ReadForLog(CReply &reply) override;
+    CResult ReadForDisplay(CReply &reply) override;
     // Offline there is no device: the log and the window each get the
     // library's own answer.
     bool AnswersOnce() const override { return m_offline == 0; }
@@ -56,7 +56,7 @@ public:
     CStatusByteSource *StatusByteSource() override { return this; }
     // Serial Poll asks the device at the address box's address, whatever
     // link is chosen.
-    bool PollStatusByte(short &result, QString &error) override;
+    CResult PollStatusByte(short &result) override;
     bool PollsForEveryLink() const override { return true; }
 
     int Initialize(int offline);

@@ -8,25 +8,42 @@
 
 #include <cstring>
 
-CLinkError::CLinkError(const QString &text) : std::runtime_error(text.toStdString()) {}
-
-QString CLinkError::Text() const
-{
-    return QString::fromStdString(what());
-}
-
 CLink::~CLink() = default;
 
 void CLink::ReportFailure(const QString &text) const
+{
+    m_failure = text;
+    Inform(text);
+}
+
+CResult CLink::Fail(const QString &text) const
+{
+    ReportFailure(text);
+    return CResult::Failure(text).Told();
+}
+
+void CLink::Inform(const QString &text) const
 {
     if (m_context.hooks)
         m_context.hooks->Message(text);
 }
 
+CResult CLink::Outcome() const
+{
+    return m_failure ? CResult::Failure(*m_failure).Told() : CResult();
+}
+
+CResult CLink::Outcome(bool worked) const
+{
+    if (worked)
+        return CResult();
+    return CResult::Failure(m_failure.value_or(QString())).Told();
+}
+
 void CLink::ReportIfCut(const CReply &reply) const
 {
     if (reply.cut)
-        ReportFailure(CutReplyText(reply));
+        Inform(CutReplyText(reply));
 }
 
 const CUiHooks &CLink::Hooks() const

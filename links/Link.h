@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
+#include "common/Result.h"
 #include "links/LinkOptions.h"
 #include "links/LinkSetting.h"
 #include "links/LinkTypes.h"
@@ -11,8 +12,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -38,12 +39,6 @@ struct CLinkContext
 
 // A failure that ends the command at the call that met it: nothing after that
 // call runs, and the window shows the text once the command has unwound.
-class CLinkError : public std::runtime_error
-{
-public:
-    explicit CLinkError(const QString &text);
-    QString Text() const;
-};
 
 // A response buffer for the log: RESPONSE_BUFFER_SIZE bytes and a NUL.
 using LogBuffer = std::span<char, RESPONSE_BUFFER_SIZE + 1>;
@@ -79,8 +74,8 @@ class CStatusByteSource
 {
 public:
     // The device's status byte into `result` (left alone when there is no
-    // device to ask). false when the poll failed; `error` says why.
-    virtual bool PollStatusByte(short &result, QString &error) = 0;
+    // device to ask); a failed poll says why.
+    virtual CResult PollStatusByte(short &result) = 0;
     // Whether it answers Serial Poll whatever link is chosen (the GPIB
     // board), or only while its own link is.
     virtual bool PollsForEveryLink() const { return false; }
@@ -99,20 +94,26 @@ public:
     CLink(const CLink &) = delete;
     CLink &operator=(const CLink &) = delete;
 
+    // Each operation says what it came to. A failure the link has told the
+    // user of itself (CResult::Told) lets the command go as the link's
+    // protocol says: a failed Update or Send abandons it, a failed read leaves
+    // the reply as far as it came and the command goes on. A failure still to
+    // be told ends the command at that call: nothing after it runs, and the
+    // window tells it.
+    //
     // Before every command, told whether it is the one the window has
-    // chosen: the link comes up, goes down or stays as it is. 0 when the
-    // command must be abandoned (the reason has been shown).
-    virtual int Update(bool chosen) = 0;
-    // Sends one command line, CR LF included. 1 when sent, and also when the
-    // link is down and sends nothing; 0 when it failed (shown already).
-    virtual int Send(std::string_view line) = 0;
+    // chosen: the link comes up, goes down or stays as it is.
+    virtual CResult Update(bool chosen) = 0;
+    // Sends one command line, CR LF included. Done also when the link is down
+    // and sends nothing.
+    virtual CResult Send(std::string_view line) = 0;
     // One response for the log. A link of the original protocols gives at
     // most RESPONSE_BUFFER_SIZE bytes of text, ended at its first NUL; a link
     // that reads whole replies gives every byte of the reply.
-    virtual void ReadForLog(CReply &reply) = 0;
+    virtual CResult ReadForLog(CReply &reply) = 0;
     // One response for the window: every byte the link counted (a link that
     // counts none gives its text).
-    virtual void ReadForDisplay(CReply &reply) = 0;
+    virtual CResult ReadForDisplay(CReply &reply) = 0;
     // The instrument sends each reply once, whoever reads it: a reply that
     // the log read took is the one the window shows, and it is not read a
     // second time. Links whose peer answers every read say false.
@@ -135,8 +136,22 @@ public:
     virtual CStatusByteSource *StatusByteSource() { return nullptr; }
 
 protected:
-    // Every failure of a link reaches the user through here.
+    // The links of the window's own protocols tell a failure where it
+    // happens, because what they do next must wait for the user to have read
+    // it (the TCP/IP link drops its connection only after its message): told
+    // here, kept as the failure of the operation under way.
     void ReportFailure(const QString &text) const;
+    // The same, handed up as told.
+    CResult Fail(const QString &text) const;
+    // Something the user is told that is no failure of the operation (a
+    // reply cut at the bound, a library that lacks some names).
+    void Inform(const QString &text) const;
+    // The operation under way starts with no failure told...
+    void BeginOperation() const { m_failure.reset(); }
+    // ... and comes to the last one told since, or to done.
+    CResult Outcome() const;
+    // The same when the operation says itself whether it worked.
+    CResult Outcome(bool worked) const;
     // A reply longer than the bound is no failure, but the user must know
     // that what is shown and logged is only its start.
     void ReportIfCut(const CReply &reply) const;
@@ -149,4 +164,7 @@ protected:
     static void ReadIntoReply(CReply &reply, const std::function<void(LogBuffer)> &read);
 
     const CLinkContext &m_context;
+
+private:
+    mutable std::optional<QString> m_failure;
 };

@@ -56,7 +56,7 @@ CHostAddressUser *CLinkDispatch::HostAddressUser() const
     return nullptr;
 }
 
-bool CLinkDispatch::SerialPoll(short &result, QString &error)
+CResult CLinkDispatch::SerialPoll(short &result)
 {
     CStatusByteSource *source = nullptr;
     if (CLink *chosen = Chosen())
@@ -66,7 +66,7 @@ bool CLinkDispatch::SerialPoll(short &result, QString &error)
         if (candidate && candidate->PollsForEveryLink())
             source = candidate;
     }
-    return !source || source->PollStatusByte(result, error);
+    return source ? source->PollStatusByte(result) : CResult();
 }
 
 CLink *CLinkDispatch::Chosen() const
@@ -81,48 +81,51 @@ void CLinkDispatch::RefreshMembers()
         m_refreshMembers();
 }
 
-int CLinkDispatch::ConnectLinks()
+CResult CLinkDispatch::ConnectLinks()
 {
     RefreshMembers();
-    int result = 1;
+    CResult result;
     const CLink *chosen = Chosen();
-    for (CLink *link : m_connectOrder)
-        if (link->Update(link == chosen) == 0)
-            result = 0;
+    for (CLink *link : m_connectOrder) {
+        CResult updated = link->Update(link == chosen);
+        if (updated.ToTell())
+            return updated;
+        if (!updated && result)
+            result = std::move(updated);
+    }
     return result;
 }
 
-int CLinkDispatch::Send(std::string_view line)
+CResult CLinkDispatch::Send(std::string_view line)
 {
     RefreshMembers();
     CLink *link = Chosen();
-    return link ? link->Send(line) : 1;
+    return link ? link->Send(line) : CResult();
 }
 
-void CLinkDispatch::ReadForLog(CReply &reply)
+CResult CLinkDispatch::ReadForLog(CReply &reply)
 {
     reply.Reset();
-    if (CLink *link = Chosen())
-        link->ReadForLog(reply);
+    CLink *link = Chosen();
+    return link ? link->ReadForLog(reply) : CResult();
 }
 
-int CLinkDispatch::ReadResponse(CReply &reply)
+CResult CLinkDispatch::ReadResponse(CReply &reply)
 {
     reply.Reset();
-    if (CLink *link = Chosen())
-        link->ReadForDisplay(reply);
-    return 1;
+    CLink *link = Chosen();
+    return link ? link->ReadForDisplay(reply) : CResult();
 }
 
-int CLinkDispatch::ReadResponse(QByteArray &text)
+CResult CLinkDispatch::ReadResponse(QByteArray &text)
 {
     CReply reply;
-    ReadResponse(reply);
+    CResult result = ReadResponse(reply);
     text = reply.bytes;
     const qsizetype nul = text.indexOf('\0');
     if (nul >= 0)
         text.truncate(nul);
-    return 1;
+    return result;
 }
 
 bool CLinkDispatch::ChosenAnswersOnce() const

@@ -28,17 +28,20 @@ public:
     // result is not looked at.
     void SetRefreshMembers(std::function<void()> refresh) { m_refreshMembers = std::move(refresh); }
 
-    int ConnectLinks();
-    // The chosen link's send, after refreshing the members. 1 also when no
-    // link is chosen; 0 when it failed (reported).
-    int Send(std::string_view line);
+    // Before every command: every link is updated in its turn; a failure a link has told leaves
+    // the others to be updated and the result failed, one still to be told
+    // ends the updates there (CLink says which is which).
+    CResult ConnectLinks();
+    // The chosen link's send, after refreshing the members; done also when
+    // no link is chosen.
+    CResult Send(std::string_view line);
     // One response for the log over the chosen link.
-    void ReadForLog(CReply &reply);
+    CResult ReadForLog(CReply &reply);
     // One response for the window over the chosen link, with every byte that
-    // the link counted. Always 1.
-    int ReadResponse(CReply &reply);
-    // The same as text, which ends at its first NUL. Always 1.
-    int ReadResponse(QByteArray &text);
+    // the link counted.
+    CResult ReadResponse(CReply &reply);
+    // The same as text, which ends at its first NUL.
+    CResult ReadResponse(QByteArray &text);
     // Of the chosen link: whether its instrument sends each reply once, and
     // whether the line last sent asks for one (see CLink).
     bool ChosenAnswersOnce() const;
@@ -73,10 +76,9 @@ public:
     // The link that uses the IP address box, if one does.
     CHostAddressUser *HostAddressUser() const;
     // Serial Poll: the chosen link's device where it has a status byte,
-    // else the board's that answers for every link. false when the poll
-    // failed (`error` says why); `result` is left alone where nothing was
-    // polled.
-    bool SerialPoll(short &result, QString &error);
+    // else the board's that answers for every link; `result` is left alone
+    // where nothing was polled.
+    CResult SerialPoll(short &result);
 
 private:
     void RefreshMembers();

@@ -28,30 +28,30 @@ CMessageLibraryLink::~CMessageLibraryLink()
     Free();
 }
 
-int CMessageLibraryLink::Update(bool chosen)
+CResult CMessageLibraryLink::Update(bool chosen)
 {
     if (!chosen) {
         Free();
-        return 1;
+        return CResult();
     }
     if (m_library)
-        return 1;
+        return CResult();
 
     // A bare name goes to the loader as it is, so the loader's own search path
     // decides and the working directory is never looked in.
     auto library = std::make_unique<QLibrary>(m_libraryName);
     if (!library->load())
-        return 1;
+        return CResult();
     m_library = std::move(library);
     m_inputMsg = reinterpret_cast<MessageInputFn>(m_library->resolve(m_inputName));
     m_outputMsg = reinterpret_cast<MessageOutputFn>(m_library->resolve(m_outputName));
-    return 1;
+    return CResult();
 }
 
-int CMessageLibraryLink::Send(std::string_view line)
+CResult CMessageLibraryLink::Send(std::string_view line)
 {
     if (!m_library || !m_inputMsg)
-        return 1;
+        return CResult();
     // The entry point takes a writable string; it gets a copy, so that
     // whatever it does to it cannot change the line the log records.
     const std::size_t size = line.size() + 1;
@@ -65,7 +65,7 @@ int CMessageLibraryLink::Send(std::string_view line)
     std::memcpy(copy, line.data(), line.size());
     copy[line.size()] = '\0';
     m_inputMsg(copy);
-    return 1;
+    return CResult();
 }
 
 void CMessageLibraryLink::ReadOutputMsg(LogBuffer buffer)
@@ -76,14 +76,16 @@ void CMessageLibraryLink::ReadOutputMsg(LogBuffer buffer)
     buffer[RESPONSE_BUFFER_SIZE] = '\0';
 }
 
-void CMessageLibraryLink::ReadForLog(CReply &reply)
+CResult CMessageLibraryLink::ReadForLog(CReply &reply)
 {
     ReadIntoReply(reply, [this](LogBuffer buffer) { ReadOutputMsg(buffer); });
+    return CResult();
 }
 
-void CMessageLibraryLink::ReadForDisplay(CReply &reply)
+CResult CMessageLibraryLink::ReadForDisplay(CReply &reply)
 {
     ReadIntoReply(reply, [this](LogBuffer buffer) { ReadOutputMsg(buffer); });
+    return CResult();
 }
 
 void CMessageLibraryLink::Free()

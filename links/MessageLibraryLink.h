@@ -26,14 +26,14 @@ public:
     ~CMessageLibraryLink() override;
 
     // Loads when chosen and not loaded; frees it when another link is chosen.
-    int Update(bool chosen) override;
+    CResult Update(bool chosen) override;
     // Calls the input entry point with a copy of the line when loaded and
     // found.
-    int Send(std::string_view line) override;
+    CResult Send(std::string_view line) override;
     // The output entry point with the buffer and 4048 when loaded and found;
     // the byte at index 4048 is always NUL afterwards.
-    void ReadForLog(CReply &reply) override;
-    void ReadForDisplay(CReply &reply) override;
+    CResult ReadForLog(CReply &reply) override;
+    CResult ReadForDisplay(CReply &reply) override;
     // The library's output entry point into `buffer`, when it is there.
     void ReadOutputMsg(LogBuffer buffer);
     void Release() override { Free(); }

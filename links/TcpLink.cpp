@@ -38,9 +38,17 @@ CTcpLink::~CTcpLink()
     DropSocket();
 }
 
-int CTcpLink::Update(bool chosen)
+CResult CTcpLink::Update(bool chosen)
 {
-    return ConnectSocket(chosen, m_context.ipAddressText ? m_context.ipAddressText() : QString());
+    BeginOperation();
+    return Outcome(ConnectSocket(chosen, m_context.ipAddressText ? m_context.ipAddressText() : QString()) !=
+                   0);
+}
+
+CResult CTcpLink::Send(std::string_view line)
+{
+    BeginOperation();
+    return Outcome(SendSocketCommand(line) != 0);
 }
 
 void CTcpLink::ReadReply(CReply &reply, bool forLog)
@@ -63,20 +71,24 @@ void CTcpLink::ReadReply(CReply &reply, bool forLog)
     reply.total = reply.bytes.size();
 }
 
-void CTcpLink::ReadForLog(CReply &reply)
+CResult CTcpLink::ReadForLog(CReply &reply)
 {
     // An instrument that is not asked answers queries only: after any other
     // line there is nothing to wait for.
     if (!ExpectsReply()) {
         reply.Reset();
-        return;
+        return CResult();
     }
+    BeginOperation();
     ReadReply(reply, true);
+    return Outcome();
 }
 
-void CTcpLink::ReadForDisplay(CReply &reply)
+CResult CTcpLink::ReadForDisplay(CReply &reply)
 {
+    BeginOperation();
     ReadReply(reply, false);
+    return Outcome();
 }
 
 void CTcpLink::DropSocket()

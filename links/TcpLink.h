@@ -23,12 +23,12 @@ public:
 
     // Connects when TCP/IP is chosen and there is no connection; drops the
     // connection when another link is chosen.
-    int Update(bool chosen) override;
-    int Send(std::string_view line) override { return SendSocketCommand(line); }
+    CResult Update(bool chosen) override;
+    CResult Send(std::string_view line) override;
     // A read failure earlier in a batch has dropped the connection: nothing
     // is read then, and the next send reports it.
-    void ReadForLog(CReply &reply) override;
-    void ReadForDisplay(CReply &reply) override;
+    CResult ReadForLog(CReply &reply) override;
+    CResult ReadForDisplay(CReply &reply) override;
     bool AnswersOnce() const override { return !m_context.options.askForReply; }
     bool ExpectsReply() const override { return m_context.options.askForReply || m_lastLineWasQuery; }
     void Release() override { DropSocket(); }

@@ -72,27 +72,28 @@ bool CVisaLink::OpenSession()
     return true;
 }
 
-int CVisaLink::Update(bool chosen)
+CResult CVisaLink::Update(bool chosen)
 {
     if (!chosen) {
         Close();
-        return 1;
+        return CResult();
     }
-    return OpenSession() ? 1 : 0;
+    BeginOperation();
+    return Outcome(OpenSession());
 }
 
-int CVisaLink::Send(std::string_view line)
+CResult CVisaLink::Send(std::string_view line)
 {
     m_lastLineWasQuery = line.find('?') != std::string_view::npos;
     // A batch whose read closed the session still has lines to send: they
     // open it again, as the next command would.
+    BeginOperation();
     if ((!m_session || !m_session->IsOpen()) && !OpenSession())
-        return 0;
+        return Outcome(false);
     QString error;
     if (m_session->Write(line, error))
-        return 1;
-    ReportFailure(error);
-    return 0;
+        return CResult();
+    return Fail(error);
 }
 
 void CVisaLink::ReadReply(CReply &reply)
@@ -114,29 +115,35 @@ void CVisaLink::ReadReply(CReply &reply)
     ReportIfCut(reply);
 }
 
-void CVisaLink::ReadForLog(CReply &reply)
+CResult CVisaLink::ReadForLog(CReply &reply)
 {
     if (!ExpectsReply()) {
         reply.Reset();
-        return;
+        return CResult();
     }
+    BeginOperation();
     ReadReply(reply);
+    return Outcome();
 }
 
-void CVisaLink::ReadForDisplay(CReply &reply)
+CResult CVisaLink::ReadForDisplay(CReply &reply)
 {
+    BeginOperation();
     ReadReply(reply);
+    return Outcome();
 }
 
-bool CVisaLink::PollStatusByte(short &result, QString &error)
+CResult CVisaLink::PollStatusByte(short &result)
 {
+    BeginOperation();
     if ((!m_session || !m_session->IsOpen()) && !OpenSession())
-        return false; // reported already
+        return Outcome(false);
     std::uint8_t status = 0;
+    QString error;
     if (!m_session->ReadStatusByte(status, error))
-        return false;
+        return CResult::Failure(error);
     result = status;
-    return true;
+    return CResult();
 }
 
 std::vector<CLinkSettingsGroup> CVisaLink::SettingsGroups() const

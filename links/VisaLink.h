@@ -24,10 +24,10 @@ public:
     explicit CVisaLink(const CLinkContext &context);
     ~CVisaLink() override;
 
-    int Update(bool chosen) override;
-    int Send(std::string_view line) override;
-    void ReadForLog(CReply &reply) override;
-    void ReadForDisplay(CReply &reply) override;
+    CResult Update(bool chosen) override;
+    CResult Send(std::string_view line) override;
+    CResult ReadForLog(CReply &reply) override;
+    CResult ReadForDisplay(CReply &reply) override;
     bool AnswersOnce() const override { return true; }
     // An instrument answers its queries only: after any other line there
     // is nothing to read but for a read the user asks for.
@@ -43,7 +43,7 @@ public:
     CStatusByteSource *StatusByteSource() override { return this; }
     // The status byte of the resource's device, over its session (opened
     // first when it is not).
-    bool PollStatusByte(short &result, QString &error) override;
+    CResult PollStatusByte(short &result) override;
 
     // The session in use, or none.
     CSession *Session() const { return m_session.get(); }

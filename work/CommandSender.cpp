@@ -63,15 +63,15 @@ int CCommandSender::WriteReply(const CReply &reply)
                                        reply.whole);
 }
 
-int CCommandSender::SendCommand(const char *line)
+CResult CCommandSender::SendCommand(const char *line)
 {
     m_loggedReply.reset();
     const QDateTime sent = QDateTime::currentDateTime();
     const auto start = std::chrono::steady_clock::now();
-    if (m_links.Send(std::string_view(line, std::strlen(line))) == 0)
-        return 0;
+    if (CResult result = m_links.Send(std::string_view(line, std::strlen(line))); !result)
+        return result;
     if (!m_files.Log().IsOpen())
-        return 1;
+        return CResult();
     // Without a stamp the line goes to the log before its reply is read, so
     // that the log has it whatever the read does. A stamp says how long the
     // reply took: it and the line wait for the reply.
@@ -79,14 +79,13 @@ int CCommandSender::SendCommand(const char *line)
         return LogWriteFailed();
     const bool expected = m_links.ChosenExpectsReply();
     CReply reply;
-    try {
-        m_links.ReadForLog(reply);
-    } catch (...) {
-        // The command went: its record stays, as a record without a reply,
-        // and the failure goes on to the window.
+    if (CResult read = m_links.ReadForLog(reply); read.ToTell()) {
+        // The read ended the command, but the command went: its record
+        // stays, as a record without a reply, and the failure goes on to the
+        // window.
         if (m_timeStamps && (WriteLine(StampLine(sent, 0, false), line) == 0 || WriteReply(CReply()) == 0))
-            LogWriteFailed();
-        throw;
+            static_cast<void>(LogWriteFailed());
+        return read;
     }
     if (m_timeStamps) {
         const double ms =
@@ -100,7 +99,7 @@ int CCommandSender::SendCommand(const char *line)
         return LogWriteFailed();
     if (m_links.ChosenAnswersOnce())
         m_loggedReply = std::move(reply);
-    return 1;
+    return CResult();
 }
 
 bool CCommandSender::TakeLoggedReply(CReply &reply)
@@ -114,13 +113,16 @@ bool CCommandSender::TakeLoggedReply(CReply &reply)
 
 // A failed log write must never be silent: it stops a batch and steps no
 // line, so the user knows the transcript is incomplete from here on.
-int CCommandSender::LogWriteFailed()
+CResult CCommandSender::LogWriteFailed()
 {
+    const CResult failed = CResult::Failure(
+        QStringLiteral("Error writing response log: %1").arg(SystemErrorText(m_files.Log().LastError())),
+        m_files.Log().LastError());
+    // Told at once: the log is let go only once the user knows why.
     if (m_hooks)
-        m_hooks->Message(
-            QStringLiteral("Error writing response log: %1").arg(SystemErrorText(m_files.Log().LastError())));
+        m_hooks->Message(failed.Text());
     m_files.DropLog();
     if (m_logWriteFailed)
         m_logWriteFailed();
-    return 0;
+    return failed.Told();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Reply.h"
+#include "common/Result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -25,10 +26,11 @@ public:
     CCommandSender(CLinkDispatch &links, CCommandFiles &files, const CUiHooks *hooks,
                    std::function<void()> logWriteFailed = {});
 
-    // 1 on success; 0 when the send failed (reported by the link) or a log
-    // write failed (reported here; the log is closed and its path forgotten,
-    // so that a later batch does not open it again).
-    int SendCommand(const char *line);
+    // Sends the line and writes its record. Failed when the send failed, when
+    // a failure of the log read ended the command (the record is kept, with
+    // no reply), or when a log write failed (told here; the log is closed and
+    // its path forgotten, so that a later batch does not open it again).
+    CResult SendCommand(const char *line);
 
     // The reply that the log read of the last command took from an
     // instrument that sends each reply once: the window shows it instead of
@@ -55,7 +57,7 @@ public:
     static QString HistoryText(const QString &command);
 
 private:
-    int LogWriteFailed();
+    CResult LogWriteFailed();
     // The parts of a record: the line, after its stamp when there is one;
     // the reply. 0 when a write failed.
     int WriteLine(const QByteArray &stamp, const char *line);

@@ -313,7 +313,7 @@ private slots:
         }
         Open(files, "a\r\n\r\nb\r\n");
         QVERIFY(files.OpenLogFile(logPath));
-        const auto send = [&](const char *line) { return sender.SendCommand(line); };
+        const auto send = [&](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; };
         const auto pause = [](std::uint32_t) {};
         QVERIFY(files.RunBatch(send, pause));
         QVERIFY(!files.Log().IsOpen());
@@ -372,7 +372,7 @@ private slots:
             QVERIFY(files.RunBatch(
                 [&](const char *l) {
                     events << QString::fromLatin1(l);
-                    return sender.SendCommand(l);
+                    return sender.SendCommand(l).Ok() ? 1 : 0;
                 },
                 [](std::uint32_t) {}));
         }
@@ -456,7 +456,7 @@ private slots:
         QVERIFY(files.RunBatch(
             [&](const char *line) {
                 ++sends;
-                return sender.SendCommand(line);
+                return sender.SendCommand(line).Ok() ? 1 : 0;
             },
             [&](std::uint32_t) { ++pauses; }));
         QCOMPARE(sends, 1);
@@ -470,8 +470,8 @@ private slots:
 
         // The next run goes without the log.
         m_messages.clear();
-        QVERIFY(
-            files.RunBatch([&](const char *line) { return sender.SendCommand(line); }, [](std::uint32_t) {}));
+        QVERIFY(files.RunBatch([&](const char *line) { return sender.SendCommand(line).Ok() ? 1 : 0; },
+                               [](std::uint32_t) {}));
         QVERIFY(m_messages.isEmpty());
     }
 };

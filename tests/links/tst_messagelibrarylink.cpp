@@ -138,13 +138,13 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, LinkKind{kind});
 
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         QVERIFY(linkOf(links, LinkKind{kind}).IsLoaded());
         QVERIFY(isLoaded(soname.constData()));
-        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        QVERIFY(links.Send("*IDN?\r\n").Ok());
         QCOMPARE(simLastInput(soname.constData()), QByteArray("*IDN?\r\n"));
         QByteArray text;
-        QCOMPARE(links.ReadResponse(text), 1);
+        QVERIFY(links.ReadResponse(text).Ok());
         QCOMPARE(text, QByteArray(IDENTITY));
 
         const QString path = m_dir.filePath(QStringLiteral("send.log"));
@@ -154,10 +154,10 @@ private slots:
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
         const int before = simCalls(soname.constData(), "TallixSimOutputCalls");
-        QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(sender.SendCommand("MEAS:VOLT?\r\n"), 1);
+        QVERIFY(links.ConnectLinks().Ok());
+        QVERIFY(sender.SendCommand("MEAS:VOLT?\r\n").Ok());
         text.clear();
-        QCOMPARE(links.ReadResponse(text), 1);
+        QVERIFY(links.ReadResponse(text).Ok());
         log.Close();
         QCOMPARE(simCalls(soname.constData(), "TallixSimOutputCalls"), before + 2);
         QCOMPARE(text, QByteArray("1.250\r\n"));
@@ -177,11 +177,11 @@ private slots:
         prepare(links, LINK_ORDAL);
         LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
 
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         QVERIFY(!LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
-        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        QVERIFY(links.Send("*IDN?\r\n").Ok());
         QByteArray text;
-        QCOMPARE(links.ReadResponse(text), 1);
+        QVERIFY(links.ReadResponse(text).Ok());
         QCOMPARE(text, QByteArray());
 
         const QString path = m_dir.filePath(QStringLiteral("absent.log"));
@@ -190,13 +190,13 @@ private slots:
         CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
-        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(sender.SendCommand("*IDN?\r\n").Ok());
         log.Close();
         QCOMPARE(readFile(path), QByteArray("*IDN?\r\n"));
         QVERIFY(m_messages.isEmpty());
 
         QVERIFY(QFile::copy(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"), library));
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
         links.ReleaseLinks();
     }
@@ -271,11 +271,11 @@ private slots:
                 continue;
             // The first visit changes the instrument's voltage; the next
             // visit finds the default again.
-            QCOMPARE(links.Send("MEAS:VOLT?\r\n"), 1);
+            QVERIFY(links.Send("MEAS:VOLT?\r\n").Ok());
             QByteArray text;
             links.ReadResponse(text);
             QCOMPARE(text, QByteArray("1.250\r\n"));
-            QCOMPARE(links.Send("SOUR:VOLT 7.5\r\n"), 1);
+            QVERIFY(links.Send("SOUR:VOLT 7.5\r\n").Ok());
         }
         links.ReleaseLinks();
     }
@@ -305,26 +305,26 @@ private slots:
         prepare(links, LINK_ORDAL);
         LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
 
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).IsLoaded());
         QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasInput(), hasInput);
         QCOMPARE(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasOutput(), hasOutput);
-        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        QVERIFY(links.Send("*IDN?\r\n").Ok());
         QByteArray text;
-        QCOMPARE(links.ReadResponse(text), 1);
+        QVERIFY(links.ReadResponse(text).Ok());
         QCOMPARE(text, QByteArray());
         QCOMPARE(simCalls("libordal.so", "TallixSimInputCalls"), inputCalls);
         QCOMPARE(simCalls("libordal.so", "TallixSimOutputCalls"), outputCalls);
 
         links.Choose(LINK_LUMEC);
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         LinkAs<CMessageLibraryLink>(links, LINK_ORDAL)
             .SetLibraryName(QStringLiteral(TALLIX_SIM_LIBDIR "/libordal.so"));
         links.Choose(LINK_ORDAL);
-        QVERIFY(links.ConnectLinks() != 0);
+        QVERIFY(links.ConnectLinks().Ok());
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasInput());
         QVERIFY(LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).HasOutput());
-        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        QVERIFY(links.Send("*IDN?\r\n").Ok());
         links.ReadResponse(text);
         QCOMPARE(text, QByteArray(IDENTITY));
         links.ReleaseLinks();
@@ -355,8 +355,8 @@ private slots:
         CLinkDispatch links(&m_hooks);
         prepare(links, LINK_ORDAL);
         LinkAs<CMessageLibraryLink>(links, LINK_ORDAL).SetLibraryName(library);
-        QVERIFY(links.ConnectLinks() != 0);
-        QCOMPARE(links.Send("*IDN?\r\n"), 1);
+        QVERIFY(links.ConnectLinks().Ok());
+        QVERIFY(links.Send("*IDN?\r\n").Ok());
 
         // The buffer's last byte is the console's, whatever it held before.
         char buffer[RESPONSE_BUFFER_SIZE + 2];
@@ -369,7 +369,7 @@ private slots:
         QCOMPARE(QByteArray(buffer), expected);
 
         QByteArray text;
-        QCOMPARE(links.ReadResponse(text), 1);
+        QVERIFY(links.ReadResponse(text).Ok());
         QCOMPARE(text, expected);
 
         const QString path = m_dir.filePath(QStringLiteral("buffer.log"));
@@ -378,7 +378,7 @@ private slots:
         CResponseLog &log = files.Log();
         QVERIFY(log.Open(path));
         CCommandSender sender(links, files, &m_hooks);
-        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(sender.SendCommand("*IDN?\r\n").Ok());
         log.Close();
         QCOMPARE(readFile(path), logged);
         links.ReleaseLinks();

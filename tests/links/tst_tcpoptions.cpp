@@ -33,18 +33,18 @@ private slots:
         CLinkOptions options = console.m_links.Context().options;
         options.tcpPort = 5025;
         console.m_links.SetOptions(options);
-        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(console.m_links.ConnectLinks().Ok());
         QVERIFY(first.WaitForLine(QStringLiteral("connection from")));
-        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
+        QVERIFY(console.m_links.Send("*IDN?\r\n").Ok());
         QCOMPARE(console.Read(), IDENTITY);
 
         options = console.m_links.Context().options;
         options.tcpPort = 9221;
         console.m_links.SetOptions(options);
-        QCOMPARE(console.m_links.ConnectLinks(), 1);
+        QVERIFY(console.m_links.ConnectLinks().Ok());
         QVERIFY(second.WaitForLine(QStringLiteral("connection from")));
         QVERIFY(first.WaitForLine(QStringLiteral("connection closed")));
-        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
+        QVERIFY(console.m_links.Send("*IDN?\r\n").Ok());
         QCOMPARE(console.Read(), IDENTITY);
         QCOMPARE(console.m_messages, QStringList());
     }
@@ -80,8 +80,8 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        if (console.m_links.ConnectLinks() == 1) {
-            QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
+        if (console.m_links.ConnectLinks().Ok()) {
+            QVERIFY(console.m_links.Send("*IDN?\r\n").Ok());
             clock.start();
             QCOMPARE(console.Read(), QByteArray());
         }
@@ -120,12 +120,12 @@ private slots:
         QVERIFY(files.Log().Open(logPath));
         CCommandSender sender(console.m_links, files, &console.m_hooks);
 
-        QCOMPARE(console.m_links.ConnectLinks(), 1);
-        QCOMPARE(sender.SendCommand("*RST\r\n"), 1);
-        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
-        QCOMPARE(console.m_links.Send("*IDN?\r\n"), 1);
+        QVERIFY(console.m_links.ConnectLinks().Ok());
+        QVERIFY(sender.SendCommand("*RST\r\n").Ok());
+        QVERIFY(sender.SendCommand("*IDN?\r\n").Ok());
+        QVERIFY(console.m_links.Send("*IDN?\r\n").Ok());
         QCOMPARE(console.Read(), QByteArray(tallixsimIdentity() + "\n"));
-        QCOMPARE(console.m_links.Send("SYST:ERR?\r\n"), 1);
+        QVERIFY(console.m_links.Send("SYST:ERR?\r\n").Ok());
         QCOMPARE(console.Read(), QByteArray("0,\"No error\"\n"));
         files.Log().Close();
         QCOMPARE(ReadFile(logPath), "*RST\r\n*IDN?\r\n>" + tallixsimIdentity() + "\n");

@@ -45,7 +45,7 @@ private:
         }
         QByteArray Query(const char *line)
         {
-            if (links.ConnectLinks() == 0 || links.Send(line) == 0)
+            if (!links.ConnectLinks().Ok() || !links.Send(line).Ok())
                 return QByteArray("(failed)");
             QByteArray text;
             links.ReadResponse(text);
@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(console.Query("*IDN?\r\n"), QByteArray(IDENTITY.chopped(2) + "\n"));
         QVERIFY(m_server.WaitForLine(QStringLiteral("connection closed")));
         console.links.Choose(LINK_LUMEC);
-        QCOMPARE(console.links.ConnectLinks(), 1);
+        QVERIFY(console.links.ConnectLinks().Ok());
         QCOMPARE(link.Session(), nullptr);
         QCOMPARE(console.messages, QStringList());
     }
@@ -136,13 +136,13 @@ private slots:
         CCommandFiles files;
         QVERIFY(files.Log().Open(logPath));
         CCommandSender sender(console.links, files, &console.hooks);
-        QCOMPARE(console.links.ConnectLinks(), 1);
-        QCOMPARE(sender.SendCommand("*RST\r\n"), 1);
+        QVERIFY(console.links.ConnectLinks().Ok());
+        QVERIFY(sender.SendCommand("*RST\r\n").Ok());
         CReply reply;
         QVERIFY(!console.links.ChosenExpectsReply());
         if (sender.TakeLoggedReply(reply))
             QVERIFY(reply.IsEmpty());
-        QCOMPARE(sender.SendCommand("*IDN?\r\n"), 1);
+        QVERIFY(sender.SendCommand("*IDN?\r\n").Ok());
         QVERIFY(sender.TakeLoggedReply(reply));
         QCOMPARE(reply.bytes, QByteArray(IDENTITY.chopped(2) + "\n"));
         files.Log().Close();
@@ -161,10 +161,10 @@ private slots:
         console.links.SetOptions(options);
         console.resource = QStringLiteral("GPIB0::14::INSTR");
         QCOMPARE(console.Query("*IDN?\r\n"), IDENTITY);
-        QCOMPARE(console.links.Send("*IDN?\r\n"), 1);
+        QVERIFY(console.links.Send("*IDN?\r\n").Ok());
         short status = 0;
-        QString error;
-        QVERIFY2(console.links.SerialPoll(status, error), qPrintable(error));
+        const CResult polled = console.links.SerialPoll(status);
+        QVERIFY2(polled.Ok(), qPrintable(polled.Text()));
         QCOMPARE(status & 0x10, 0x10);
         // The library's own errors, in its words; names that Tallix's
         // parser does not know (an alias of the library's) reach it too.
