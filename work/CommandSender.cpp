@@ -66,7 +66,9 @@ int CCommandSender::WriteReply(const CReply &reply)
 CResult CCommandSender::SendCommand(const char *line)
 {
     m_loggedReply.reset();
-    const QDateTime sent = QDateTime::currentDateTime();
+    // The local time is dear to ask for on every line of a long batch: only
+    // a stamp needs it.
+    const QDateTime sent = m_timeStamps ? QDateTime::currentDateTime() : QDateTime();
     const auto start = std::chrono::steady_clock::now();
     if (CResult result = m_links.Send(std::string_view(line, std::strlen(line))); !result)
         return result;
