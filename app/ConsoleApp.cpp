@@ -39,6 +39,8 @@ bool CConsoleApp::InitInstance()
         CConsoleDlg dlg;
         if (!m_startResource.isEmpty())
             dlg.StartWithResource(m_startResource);
+        if (m_startTranscript)
+            dlg.ShowTranscript(true, false);
         dlg.exec();
     } // the window goes here, and with it the GPIB library
     return false;

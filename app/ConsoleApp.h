@@ -24,6 +24,9 @@ public:
     // `--resource`: the resource the window starts with, on the VISA
     // Resource link; empty for none.
     QString m_startResource;
+    // `--transcript`: the window opens with its transcript shown, which is
+    // not stored.
+    bool m_startTranscript = false;
 
     // Shows a start-up message (tests replace it).
     std::function<void(const QString &)> m_showMessage;

@@ -89,7 +89,7 @@ void AddQtOptions(QCommandLineParser &parser)
 // --help and --version are answered, and a bad option refused, before
 // anything that needs a display. Returns the exit status when the program
 // ends here, -1 when the window is to run.
-int HandleCommandLine(int &argc, char **argv, QString &resource)
+int HandleCommandLine(int &argc, char **argv, QString &resource, bool &transcript)
 {
     if (argc <= 1)
         return -1;
@@ -110,13 +110,18 @@ int HandleCommandLine(int &argc, char **argv, QString &resource)
             "Starts with the VISA Resource link chosen and RESOURCE (a VISA resource string, such as "
             "TCPIP::192.168.1.20::5025::SOCKET) in its box."),
         QStringLiteral("RESOURCE"));
+    const QCommandLineOption transcriptOption(
+        QStringLiteral("transcript"),
+        QStringLiteral("Opens the window with its transcript shown (this run only)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(resourceOption);
+    parser.addOption(transcriptOption);
     AddQtOptions(parser);
     const bool parsed = parser.parse(arguments);
     if (parsed && !parser.isSet(help) && !parser.isSet(version)) {
         resource = parser.value(resourceOption);
+        transcript = parser.isSet(transcriptOption);
         return -1; // what is not an option is ignored, as it always was
     }
 
@@ -139,7 +144,8 @@ int HandleCommandLine(int &argc, char **argv, QString &resource)
 int main(int argc, char *argv[])
 {
     QString resource;
-    if (const int status = HandleCommandLine(argc, argv, resource); status >= 0)
+    bool transcript = false;
+    if (const int status = HandleCommandLine(argc, argv, resource, transcript); status >= 0)
         return status;
     if (!HaveDisplay()) {
         std::fprintf(stderr,
@@ -158,6 +164,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("tallix"));
     CConsoleApp theApp;
     theApp.m_startResource = resource;
+    theApp.m_startTranscript = transcript;
     theApp.InitInstance();
     return 0;
 }

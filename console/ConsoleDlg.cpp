@@ -123,6 +123,7 @@ CConsoleDlg::CConsoleDlg(QWidget *parent)
     m_icon = CAboutDlg::ProgramIcon();
 
     CreateControls();
+    SetUpTranscript();
     qApp->installEventFilter(this);
     OnInitDialog();
 }
@@ -146,6 +147,8 @@ void CConsoleDlg::SetPrompts(CConsolePrompts prompts)
     take(m_prompts.runAboutBox, prompts.runAboutBox);
     take(m_prompts.runLinkSettings, prompts.runLinkSettings);
     take(m_prompts.runFind, prompts.runFind);
+    take(m_prompts.askSaveTranscript, prompts.askSaveTranscript);
+    take(m_prompts.runHexView, prompts.runHexView);
 }
 
 bool CConsoleDlg::OnInitDialog()
@@ -228,6 +231,7 @@ void CConsoleDlg::ShowMessage(const QString &text)
     const bool busy = QGuiApplication::overrideCursor() != nullptr;
     if (busy)
         QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    NoteFailure(text);
     if (m_prompts.messageBox)
         m_prompts.messageBox(text);
     if (busy)
@@ -358,8 +362,12 @@ bool CConsoleDlg::ShowReply(bool afterSend)
         // Nothing was asked: there is nothing to wait for.
     } else if (const CResult read = m_links.ReadResponse(reply); read.ToTell()) {
         // The read ended the command: the box keeps what it showed.
+        if (reply.total > 0)
+            m_sender.NoteReply(reply);
         Report(read);
         return false;
+    } else {
+        m_sender.NoteReply(reply);
     }
     m_lastReply = std::move(reply);
     m_response->setPlainText(TakeNotesText() + ReplyDisplayText(m_lastReply, m_showControlCharacters));
@@ -468,7 +476,7 @@ void CConsoleDlg::reject()
 {
     // During work, the close stops it first, and comes when it has ended.
     if (m_work.Busy()) {
-        m_work.Stop();
+        StopWork();
         m_closeAfterWork = true;
         return;
     }
@@ -494,6 +502,7 @@ void CConsoleDlg::OnCancel()
     if (!resources.isEmpty() || !resource.isEmpty())
         WriteProfileValues(
             {{QStringLiteral("VISA/Resource"), resource}, {QStringLiteral("VISA/Resources"), resources}});
+    StoreTranscriptWidth();
     m_files.CloseCommandFiles();
     m_links.ReleaseLinks();
     QDialog::reject();

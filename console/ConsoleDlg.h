@@ -9,6 +9,7 @@
 #include "links/LinkTable.h"
 #include "work/CommandSender.h"
 #include "work/ConsoleSettings.h"
+#include "work/Transcript.h"
 #include "work/WorkMonitor.h"
 
 #include <QDialog>
@@ -19,6 +20,7 @@
 #include <vector>
 
 class CIpAddressCtrl;
+class CTranscriptPane;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -66,6 +68,7 @@ constexpr int IDD_CONSOLE = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;
 constexpr int IDM_LINKSETTINGS = 0x0020;
 constexpr int IDM_SAVEREPLY = 0x0030;
+constexpr int IDM_TRANSCRIPT = 0x0040;
 // Commands of the window menu that are not ours.
 constexpr int SC_MINIMIZE = 0xF020;
 constexpr int SC_CLOSE = 0xF060;
@@ -121,6 +124,17 @@ public:
 
     QWidget *Control(int id) const;
 
+    // The session's commands, replies, failures and Stops, kept whether the
+    // pane shows them or not.
+    CTranscript &Transcript() { return m_transcript; }
+    // Show Transcript: the pane to the right of the controls, which keep
+    // their places, and the window resizable; hidden, the window is as it
+    // always was. `store`: kept for the next run ("Window"/"Transcript").
+    void ShowTranscript(bool shown, bool store = true);
+    bool TranscriptShown() const;
+    // The pane, once it has been shown.
+    CTranscriptPane *TranscriptPane() const { return m_transcriptPane; }
+
     // `tallix --resource RESOURCE`: the VISA Resource link chosen, with the
     // resource in its box (kept, as any choice, at the close).
     void StartWithResource(const QString &resource);
@@ -134,6 +148,7 @@ protected:
     void reject() override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void CreateControls();
@@ -168,6 +183,21 @@ private:
     void ApplySettings(const CConsoleSettings &settings);
     // A resource that a command opened goes to the top of the box's list.
     void RememberResource(const QString &resource);
+    // The transcript's bounds and keys, as the start-up sets them.
+    void SetUpTranscript();
+    void MakeTranscriptPane();
+    // The pane's place: right of the controls, over the rest of the window.
+    void PlaceTranscript();
+    // F6: between the controls and the pane.
+    void SwitchPane();
+    // Noted in the transcript: a message box's text, a Stop.
+    void NoteFailure(const QString &text);
+    void StopWork();
+    void StoreTranscriptWidth();
+    // Whether the widget is the pane's: its keys are its own.
+    bool InTranscript(const QWidget *widget) const;
+    // Save Reply As of `reply`: the window's last, or a transcript entry's.
+    void SaveReplyAs(const CReply &reply);
 
     CConsolePrompts m_prompts;
     CUiHooks m_hooks;
@@ -176,6 +206,11 @@ private:
     CCommandSender m_sender;
     bool m_showControlCharacters = false; // the links keep their own options
     CReply m_lastReply;
+    CTranscript m_transcript;
+    CTranscriptPane *m_transcriptPane = nullptr;
+    // The size the controls take: the window's whole size while the pane is
+    // hidden.
+    QSize m_controlsSize;
     QStringList m_notes;
     CWorkMonitor m_work;
     bool m_closeAfterWork = false;

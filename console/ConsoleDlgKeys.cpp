@@ -47,11 +47,16 @@ bool CConsoleDlg::PreTranslateMessage(QObject *watched, QEvent *event)
     // starts anything.
     if (m_work.Busy()) {
         if (key->key() == Qt::Key_Escape) {
-            m_work.Stop();
+            StopWork();
             return true;
         }
-        return widget != m_stop;
+        // The transcript may be read and scrolled while work fills it.
+        return widget != m_stop && !InTranscript(widget);
     }
+    // The pane's keys are its own (Enter opens an entry's bytes); Escape
+    // closes nothing there either.
+    if (InTranscript(widget))
+        return key->key() == Qt::Key_Escape;
     switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

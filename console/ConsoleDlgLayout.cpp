@@ -254,7 +254,7 @@ void CConsoleDlg::CreateControls()
             [this]() { RunHandler([this]() { OnChangeAddress(); }); });
     connect(m_exit, &QPushButton::clicked, this, [this]() { reject(); });
     connect(m_find, &QPushButton::clicked, this, [this]() { RunHandler([this]() { OnFind(); }); });
-    connect(m_stop, &QPushButton::clicked, this, [this]() { m_work.Stop(); });
+    connect(m_stop, &QPushButton::clicked, this, [this]() { StopWork(); });
     // A long command's entry in the list shows its start only: taken from
     // the list, the box gets it whole.
     // The box alone: its list is emptied as the window goes.

@@ -20,6 +20,8 @@ void CConsoleDlg::OnSysCommand(int id, int /*param*/)
         OnLinkSettings();
     } else if ((id & 0xFFF0) == IDM_SAVEREPLY) {
         OnSaveReply();
+    } else if ((id & 0xFFF0) == IDM_TRANSCRIPT) {
+        ShowTranscript(!TranscriptShown());
     } else if ((id & 0xFFF0) == SC_MINIMIZE) {
         showMinimized();
     } else if ((id & 0xFFF0) == SC_CLOSE) {
@@ -38,19 +40,23 @@ void CConsoleDlg::OnLinkSettings()
 
 void CConsoleDlg::OnSaveReply()
 {
-    if (m_lastReply.IsEmpty() || !m_prompts.askSaveReply)
+    SaveReplyAs(m_lastReply);
+}
+
+void CConsoleDlg::SaveReplyAs(const CReply &reply)
+{
+    if (reply.IsEmpty() || !m_prompts.askSaveReply)
         return;
-    const QString path =
-        m_prompts.askSaveReply(QStringLiteral("reply.") + PayloadSuffix(m_lastReply.PayloadView()));
+    const QString path = m_prompts.askSaveReply(QStringLiteral("reply.") + PayloadSuffix(reply.PayloadView()));
     if (path.isEmpty())
         return;
     // A file that holds less than the instrument sent is made only when
     // the user has been told so.
-    const QString cut = CutSaveQuestion(m_lastReply);
+    const QString cut = CutSaveQuestion(reply);
     if (!cut.isEmpty() && !(m_prompts.askConfirm && m_prompts.askConfirm(cut)))
         return;
     QString error;
-    if (!SaveReplyToFile(m_lastReply, path, error))
+    if (!SaveReplyToFile(reply, path, error))
         ShowMessage(error);
 }
 
@@ -77,6 +83,10 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
     QAction *linkSettings = menu.addAction(QStringLiteral("Link &Settings..."));
     QAction *saveReply = menu.addAction(QStringLiteral("Save &Reply As..."));
     saveReply->setEnabled(!m_lastReply.IsEmpty());
+    QAction *transcript = menu.addAction(QStringLiteral("Show &Transcript"));
+    transcript->setCheckable(true);
+    transcript->setChecked(TranscriptShown());
+    transcript->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     QAction *about = menu.addAction(QStringLiteral("&About Tallix..."));
     QAction *chosen = menu.exec(globalPos);
     if (chosen == minimise)
@@ -87,6 +97,8 @@ void CConsoleDlg::ShowSystemMenu(const QPoint &globalPos)
         RunHandler([this]() { OnSysCommand(IDM_LINKSETTINGS); });
     else if (chosen == saveReply)
         RunHandler([this]() { OnSysCommand(IDM_SAVEREPLY); });
+    else if (chosen == transcript)
+        RunHandler([this]() { OnSysCommand(IDM_TRANSCRIPT); });
     else if (chosen == about)
         RunHandler([this]() { OnSysCommand(IDM_ABOUTBOX); });
 }

@@ -5,6 +5,7 @@
 #include "cmdfile/CommandFiles.h"
 #include "common/UiHooks.h"
 #include "work/ConsoleSettings.h"
+#include "work/TranscriptExport.h"
 
 #include <QString>
 
@@ -34,4 +35,8 @@ struct CConsolePrompts
     // The Find dialog, run modally: the resource the user took, or an empty
     // text.
     std::function<QString()> runFind = nullptr;
+    // The save dialog of the transcript's Save As, with its three forms.
+    std::function<CTranscriptSaveChoice()> askSaveTranscript = nullptr;
+    // The hex view of a transcript entry's bytes.
+    std::function<void(const QByteArray &bytes, const QString &title)> runHexView = nullptr;
 };

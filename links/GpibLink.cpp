@@ -476,3 +476,14 @@ std::vector<CLinkSettingsGroup> CGpibLink::SettingsGroups() const
 {
     return {GpibSettingsGroup()};
 }
+
+QString CGpibLink::Target() const
+{
+    const Addr4882_t address = DeviceAddress();
+    if (address == NOADDR)
+        return QString();
+    // The primary address in the low byte, a secondary one above it.
+    const int secondary = (address >> 8) & 0xFF;
+    return secondary != 0 ? QStringLiteral("GPIB address %1, %2").arg(address & 0xFF).arg(secondary)
+                          : QStringLiteral("GPIB address %1").arg(address & 0xFF);
+}

@@ -75,6 +75,7 @@ public:
 
     bool IsOffline() const { return m_offline != 0; }
     Addr4882_t DeviceAddress() const { return m_addressList[0]; }
+    QString Target() const override;
     // Points the link at another library (tests). Only while no library is
     // loaded: a loaded one stays for the rest of the run.
     void SetLibraryName(const QString &name);

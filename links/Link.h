@@ -126,6 +126,9 @@ public:
     // The longest command, in characters, that it sends whole; a longer one
     // is not sent at all.
     virtual std::int64_t LongestCommand() const { return COMMAND_MAX_CHARS; }
+    // Where its commands go, as the transcript names it (an address, a
+    // resource); empty where the link has nothing to name.
+    virtual QString Target() const { return QString(); }
 
     // Its settings, as the store keeps them and Link Settings shows them, in
     // one group or more; none by default.

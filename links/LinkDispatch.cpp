@@ -146,6 +146,25 @@ std::int64_t CLinkDispatch::ChosenLongestCommand() const
     return link ? link->LongestCommand() : COMMAND_MAX_CHARS;
 }
 
+QString CLinkDispatch::ChosenName() const
+{
+    // Asked for every entry of the transcript: made once.
+    static const std::vector<QString> names = []() {
+        std::vector<QString> made;
+        for (const CLinkRow &row : LinkTable())
+            made.push_back(QString::fromLatin1(row.label).remove(u'&'));
+        return made;
+    }();
+    const auto at = static_cast<std::size_t>(ToInt(m_linkKind));
+    return at < names.size() ? names[at] : QStringLiteral("No link");
+}
+
+QString CLinkDispatch::ChosenTarget() const
+{
+    const CLink *link = Chosen();
+    return link ? link->Target() : QString();
+}
+
 void CLinkDispatch::ReleaseLinks()
 {
     for (CLink *link : m_releaseOrder)

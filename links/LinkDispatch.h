@@ -48,6 +48,10 @@ public:
     bool ChosenExpectsReply() const;
     // The longest command the chosen link sends (see CLink).
     std::int64_t ChosenLongestCommand() const;
+    // The chosen link's name ("TCP/IP") and where its commands go (see
+    // CLink::Target).
+    QString ChosenName() const;
+    QString ChosenTarget() const;
     // What the window's close gives back, link by link in their turn.
     void ReleaseLinks();
 

@@ -320,3 +320,18 @@ std::vector<CLinkSettingsGroup> CTcpLink::SettingsGroups() const
     };
     return {group};
 }
+
+QString CTcpLink::Target() const
+{
+    // Asked for every command of a batch: made anew only when it changed.
+    if (m_targetAddress == m_ipAddress && m_targetPort == m_port && !m_target.isEmpty())
+        return m_target;
+    m_targetAddress = m_ipAddress;
+    m_targetPort = m_port;
+    return m_target = QStringLiteral("%1.%2.%3.%4:%5")
+        .arg(m_ipAddress >> 24)
+        .arg((m_ipAddress >> 16) & 0xFF)
+        .arg((m_ipAddress >> 8) & 0xFF)
+        .arg(m_ipAddress & 0xFF)
+        .arg(m_port);
+}

@@ -36,6 +36,7 @@ public:
     std::vector<CLinkSettingsGroup> SettingsGroups() const override;
     CHostAddressUser *HostAddressUser() override { return this; }
     std::uint32_t HostAddress() const override { return m_ipAddress; }
+    QString Target() const override;
     void SetHostAddress(std::uint32_t address) override { m_ipAddress = address; }
 
     // `ipText`: the IP control's dotted-decimal text.
@@ -73,5 +74,8 @@ private:
 
     CTcpConnection m_connection; // absent while the link is down
     int m_port = TCPIP_PORT;     // where the connection goes
+    mutable QString m_target;    // Target(), for the address and port below
+    mutable std::uint32_t m_targetAddress = 0;
+    mutable int m_targetPort = 0;
     bool m_lastLineWasQuery = false;
 };

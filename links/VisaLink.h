@@ -36,6 +36,7 @@ public:
     // A command is held as a reply is: arbitrary waveforms go out as long
     // data lines.
     std::int64_t LongestCommand() const override { return m_context.options.maxReplyBytes; }
+    QString Target() const override { return m_resourceText; }
 
     // The library and the two waits, then the settings of each kind of
     // session, a group each.

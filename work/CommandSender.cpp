@@ -70,8 +70,17 @@ CResult CCommandSender::SendCommand(const char *line)
     // a stamp needs it.
     const QDateTime sent = m_timeStamps ? QDateTime::currentDateTime() : QDateTime();
     const auto start = std::chrono::steady_clock::now();
-    if (CResult result = m_links.Send(std::string_view(line, std::strlen(line))); !result)
+    const std::size_t length = std::strlen(line);
+    if (CResult result = m_links.Send(std::string_view(line, length)); !result)
         return result;
+    m_sent = std::chrono::steady_clock::now();
+    if (m_transcript) {
+        CReply sentLine;
+        sentLine.bytes = QByteArray(line, static_cast<qsizetype>(length));
+        sentLine.total = static_cast<std::int64_t>(length);
+        sentLine.whole = true;
+        Note(CTranscriptEntry::Kind::Command, std::move(sentLine), QString(), -1);
+    }
     if (!m_files.Log().IsOpen())
         return CResult();
     // Without a stamp the line goes to the log before its reply is read, so
@@ -81,7 +90,10 @@ CResult CCommandSender::SendCommand(const char *line)
         return LogWriteFailed();
     const bool expected = m_links.ChosenExpectsReply();
     CReply reply;
-    if (CResult read = m_links.ReadForLog(reply); read.ToTell()) {
+    CResult read = m_links.ReadForLog(reply);
+    if (!read.ToTell() || reply.total > 0)
+        NoteReply(reply);
+    if (read.ToTell()) {
         // The read ended the command, but the command went: its record
         // stays, as a record without a reply, and the failure goes on to the
         // window.
@@ -102,6 +114,34 @@ CResult CCommandSender::SendCommand(const char *line)
     if (m_links.ChosenAnswersOnce())
         m_loggedReply = std::move(reply);
     return CResult();
+}
+
+void CCommandSender::Note(CTranscriptEntry::Kind kind, CReply data, QString text, double durationMs)
+{
+    if (!m_transcript)
+        return;
+    CTranscriptEntry entry;
+    entry.kind = kind;
+    entry.link = m_links.ChosenName();
+    entry.target = m_links.ChosenTarget();
+    entry.data = std::move(data);
+    entry.text = std::move(text);
+    entry.durationMs = durationMs;
+    m_transcript->Add(std::move(entry));
+}
+
+void CCommandSender::NoteReply(const CReply &reply)
+{
+    if (!m_transcript)
+        return;
+    const double ms =
+        m_sent ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *m_sent).count() : -1;
+    Note(CTranscriptEntry::Kind::Reply, reply, QString(), ms);
+}
+
+void CCommandSender::NoteEvent(CTranscriptEntry::Kind kind, const QString &text)
+{
+    Note(kind, CReply(), text, -1);
 }
 
 bool CCommandSender::TakeLoggedReply(CReply &reply)

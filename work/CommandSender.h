@@ -4,10 +4,12 @@
 
 #include "common/Reply.h"
 #include "common/Result.h"
+#include "work/Transcript.h"
 
 #include <QByteArray>
 #include <QDateTime>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -38,6 +40,15 @@ public:
     // once; false when there is none.
     bool TakeLoggedReply(CReply &reply);
 
+    // Where every command sent and reply read is kept, with the failures
+    // and Stops the window notes; none by default.
+    void SetTranscript(CTranscript *transcript) { m_transcript = transcript; }
+    // A reply the window read to show, and how long it took from the end of
+    // the last send.
+    void NoteReply(const CReply &reply);
+    // A failure the user was told of, or a Stop, on the chosen link.
+    void NoteEvent(CTranscriptEntry::Kind kind, const QString &text);
+
     // "Log"/"TimeStamps": each record preceded by a line that says when the
     // command went and how long its reply took. Off, the log is as it has
     // always been.
@@ -63,10 +74,15 @@ private:
     int WriteLine(const QByteArray &stamp, const char *line);
     int WriteReply(const CReply &reply);
 
+    void Note(CTranscriptEntry::Kind kind, CReply data, QString text, double durationMs);
+
     CLinkDispatch &m_links;
     CCommandFiles &m_files;
     const CUiHooks *m_hooks;
     std::function<void()> m_logWriteFailed;
     bool m_timeStamps = false;
     std::optional<CReply> m_loggedReply;
+    CTranscript *m_transcript = nullptr;
+    // When the last send ended; none before the first.
+    std::optional<std::chrono::steady_clock::time_point> m_sent;
 };

@@ -55,6 +55,8 @@ InstrumentServer::~InstrumentServer()
         ::close(m_listener);
     if (m_logFd >= 0)
         ::close(m_logFd);
+    if (m_sentFd >= 0)
+        ::close(m_sentFd);
 }
 
 void InstrumentServer::Say(const std::string &line)
@@ -66,14 +68,19 @@ void InstrumentServer::Say(const std::string &line)
 
 void InstrumentServer::Log(const char *data, std::size_t size)
 {
-    while (m_logFd >= 0 && size > 0) {
-        const ssize_t n = ::write(m_logFd, data, size);
+    Append(m_logFd, data, size);
+}
+
+void InstrumentServer::Append(int &fd, const char *data, std::size_t size)
+{
+    while (fd >= 0 && size > 0) {
+        const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "tallix-instrument-server: log write failed: %s\n", std::strerror(errno));
-            ::close(m_logFd);
-            m_logFd = -1;
+            ::close(fd);
+            fd = -1;
             return;
         }
         data += n;
@@ -160,6 +167,14 @@ int InstrumentServer::Listen(const char *programPath)
     socklen_t size = sizeof address;
     getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
 
+    if (!m_options.sentPath.empty()) {
+        m_sentFd = ::open(m_options.sentPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (m_sentFd < 0) {
+            std::fprintf(stderr, "tallix-instrument-server: cannot open %s: %s\n", m_options.sentPath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
     if (!m_options.logPath.empty()) {
         m_logFd = ::open(m_options.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (m_logFd < 0) {
@@ -376,6 +391,7 @@ bool InstrumentServer::SendAll(int client, const char *data, std::size_t size)
             Say(std::string("connection lost: ") + std::strerror(errno));
             return false;
         }
+        Append(m_sentFd, data, static_cast<std::size_t>(n));
         data += n;
         size -= static_cast<std::size_t>(n);
     }

@@ -29,6 +29,7 @@ struct ServerOptions
     bool acceptNothing = false;
     bool scpi = false; // answer queries by themselves, as a SCPI instrument on a raw socket
     std::string logPath;
+    std::string sentPath; // every byte sent is appended here
 };
 
 // Exit codes of the program.
@@ -70,6 +71,7 @@ private:
     void CloseAfterLines(int client);
     void ResetAndClose(int client);
     void Log(const char *data, std::size_t size);
+    void Append(int &fd, const char *data, std::size_t size);
     static void Say(const std::string &line);
 
     ServerOptions m_options;
@@ -77,6 +79,7 @@ private:
     ScpiInstrument m_scpi;
     int m_listener = -1;
     int m_logFd = -1;
+    int m_sentFd = -1;
     int m_dummies[64];
     int m_dummyCount = 0;
     volatile std::sig_atomic_t *m_stop = nullptr;

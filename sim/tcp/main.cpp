@@ -75,6 +75,7 @@ constexpr const char *USAGE =
     "  --nul                 put a NUL byte in the middle of every reply\n"
     "  --accept-nothing      fill the backlog and never accept, so that connects wait\n"
     "  --log FILE            append every byte received to FILE\n"
+    "  --sent FILE           append every byte sent to FILE\n"
     "Replies of the instrument besides text lines: :DISP:DATA? (a PNG of the screen),\n"
     "CURV? (1 MiB of waveform), WAV:DATA? n (n bytes of waveform, up to 256 MiB), each\n"
     "an IEEE 488.2 definite-length block and LF; WAV:INDEF?, an indefinite block (#0)\n"
@@ -168,6 +169,8 @@ int main(int argc, char **argv)
             options.acceptNothing = true;
         } else if (option == "--log" && i + 1 < argc) {
             options.logPath = argv[++i];
+        } else if (option == "--sent" && i + 1 < argc) {
+            options.sentPath = argv[++i];
         } else if (option == "--dump" && i + 2 < argc) {
             dump = true;
             dumpQuery = argv[++i];

@@ -415,6 +415,7 @@ private slots:
                                    QString(),
                                    QStringLiteral("Link &Settings..."),
                                    QStringLiteral("Save &Reply As..."),
+                                   QStringLiteral("Show &Transcript"),
                                    QStringLiteral("&About Tallix...")};
         QCOMPARE(entries, menu ? expected : QStringList());
     }
