@@ -360,14 +360,17 @@ bool CConsoleDlg::ShowReply(bool afterSend)
         // The instrument sent it once, and the log has it.
     } else if (afterSend && !m_links.ChosenExpectsReply()) {
         // Nothing was asked: there is nothing to wait for.
-    } else if (const CResult read = m_links.ReadResponse(reply); read.ToTell()) {
-        // The read ended the command: the box keeps what it showed.
-        if (reply.total > 0)
-            m_sender.NoteReply(reply);
-        Report(read);
-        return false;
     } else {
-        m_sender.NoteReply(reply);
+        const CResult read = m_links.ReadResponse(reply);
+        // A read that failed is a reply only as far as one came.
+        if (read.Ok() || reply.total > 0)
+            m_sender.NoteReply(reply);
+        // A failure still to be told ended the command: the box keeps what
+        // it showed.
+        if (read.ToTell()) {
+            Report(read);
+            return false;
+        }
     }
     m_lastReply = std::move(reply);
     m_response->setPlainText(TakeNotesText() + ReplyDisplayText(m_lastReply, m_showControlCharacters));

@@ -47,7 +47,8 @@ void CConsoleDlg::SaveReplyAs(const CReply &reply)
 {
     if (reply.IsEmpty() || !m_prompts.askSaveReply)
         return;
-    const QString path = m_prompts.askSaveReply(QStringLiteral("reply.") + PayloadSuffix(reply.PayloadView()));
+    const QString path =
+        m_prompts.askSaveReply(QStringLiteral("reply.") + PayloadSuffix(reply.PayloadView()));
     if (path.isEmpty())
         return;
     // A file that holds less than the instrument sent is made only when

@@ -32,10 +32,10 @@ CTranscriptSaveChoice AskSaveTranscript(QWidget *parent)
     const QString commands = QStringLiteral("Command file (*.txt)");
     QString chosen = log;
     CTranscriptSaveChoice choice;
-    choice.path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Transcript As"),
-                                               QStringLiteral("transcript.log"),
-                                               QStringList{log, csv, commands}.join(QStringLiteral(";;")), &chosen);
-    choice.form = chosen == csv ? TranscriptForm::Csv
+    choice.path = QFileDialog::getSaveFileName(
+        parent, QStringLiteral("Save Transcript As"), QStringLiteral("transcript.log"),
+        QStringList{log, csv, commands}.join(QStringLiteral(";;")), &chosen);
+    choice.form = chosen == csv        ? TranscriptForm::Csv
                   : chosen == commands ? TranscriptForm::CommandFile
                                        : TranscriptForm::Log;
     return choice;

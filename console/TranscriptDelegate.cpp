@@ -29,13 +29,16 @@ QPixmap CTranscriptDelegate::Thumbnail(qulonglong serial, const QByteArray &payl
     QImage image;
     if (!image.loadFromData(payload))
         image = QImage();
-    auto *made = new QPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image.scaledToHeight(height, Qt::SmoothTransformation)));
+    auto *made = new QPixmap(
+        image.isNull() ? QPixmap()
+                       : QPixmap::fromImage(image.scaledToHeight(height, Qt::SmoothTransformation)));
     const QPixmap shown = *made;
     m_thumbnails.insert(serial, made);
     return shown;
 }
 
-void CTranscriptDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void CTranscriptDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                                const QModelIndex &index) const
 {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
@@ -47,7 +50,8 @@ void CTranscriptDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
 
     const bool selected = option.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+    const QPalette::ColorGroup group =
+        option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
     QColor textColor = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
     QColor headerColor = selected ? textColor : option.palette.color(group, QPalette::PlaceholderText);
     const auto kind = static_cast<CTranscriptEntry::Kind>(index.data(CTranscriptModel::KindRole).toInt());
@@ -73,8 +77,8 @@ void CTranscriptDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
                       option.fontMetrics.elidedText(index.data(CTranscriptModel::HeaderRole).toString(),
                                                     Qt::ElideRight, header.width()));
     painter->setPen(textColor);
-    painter->drawText(body, Qt::AlignLeft | Qt::AlignVCenter,
-                      option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                                    body.width()));
+    painter->drawText(
+        body, Qt::AlignLeft | Qt::AlignVCenter,
+        option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, body.width()));
     painter->restore();
 }

@@ -16,7 +16,8 @@ class CTranscriptDelegate : public QStyledItemDelegate
 public:
     explicit CTranscriptDelegate(QObject *parent = nullptr);
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
     // The thumbnail of the entry with `serial`, made once from `payload`;

@@ -110,12 +110,14 @@ CTranscriptPane::CTranscriptPane(CTranscript &transcript, CActions actions, QWid
     connect(m_saveAs, &QPushButton::clicked, this, [this]() { SaveAs(); });
     connect(m_newButton, &QPushButton::clicked, this, [this]() { JumpToNewest(); });
     connect(m_list, &QWidget::customContextMenuRequested, this, &CTranscriptPane::ShowContextMenu);
-    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) { ShowHex(index.row()); });
+    connect(m_list, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { ShowHex(index.row()); });
     connect(m_model, &CTranscriptModel::droppedChanged, this, [this](const QString &text) {
         m_dropped->setText(text);
         m_dropped->setVisible(!text.isEmpty());
     });
-    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, [this]() { OnRowsAboutToBeInserted(); });
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this]() { OnRowsAboutToBeInserted(); });
     connect(m_model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { OnRowsInserted(last - first + 1); });
     connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
@@ -224,7 +226,8 @@ void CTranscriptPane::SaveAs()
     const CTranscriptSaveChoice choice = m_actions.askSaveTranscript();
     if (choice.path.isEmpty())
         return;
-    if (const CResult saved = SaveTranscript(m_transcript, choice.form, choice.path); !saved && m_actions.message)
+    if (const CResult saved = SaveTranscript(m_transcript, choice.form, choice.path);
+        !saved && m_actions.message)
         m_actions.message(saved.Text());
 }
 
@@ -233,9 +236,10 @@ void CTranscriptPane::ShowHex(int row)
     const CTranscriptEntry *entry = m_model->Entry(row);
     if (entry == nullptr || !m_actions.showHex)
         return;
-    const QByteArray bytes = entry->kind == CTranscriptEntry::Kind::Command || entry->kind == CTranscriptEntry::Kind::Reply
-                                 ? entry->data.bytes
-                                 : entry->text.toUtf8();
+    const QByteArray bytes =
+        entry->kind == CTranscriptEntry::Kind::Command || entry->kind == CTranscriptEntry::Kind::Reply
+            ? entry->data.bytes
+            : entry->text.toUtf8();
     m_actions.showHex(bytes, QStringLiteral("%1 of %2 bytes, %3")
                                  .arg(TranscriptKindName(entry->kind), CountText(bytes.size()),
                                       TranscriptTimeText(entry->timeMs)));
@@ -305,8 +309,8 @@ void CTranscriptPane::ShowContextMenu(const QPoint &at)
     QAction *hex = menu.addAction(QStringLiteral("&Hex View"));
     QAction *copy = menu.addAction(QStringLiteral("&Copy"));
     QAction *save = menu.addAction(QStringLiteral("Save &Bytes As..."));
-    save->setEnabled(entry->kind == CTranscriptEntry::Kind::Reply && entry->BytesKept() && !entry->data.IsEmpty() &&
-                     !busy);
+    save->setEnabled(entry->kind == CTranscriptEntry::Kind::Reply && entry->BytesKept() &&
+                     !entry->data.IsEmpty() && !busy);
     QAction *again = nullptr;
     QAction *toBox = nullptr;
     if (command) {

@@ -329,9 +329,9 @@ QString CTcpLink::Target() const
     m_targetAddress = m_ipAddress;
     m_targetPort = m_port;
     return m_target = QStringLiteral("%1.%2.%3.%4:%5")
-        .arg(m_ipAddress >> 24)
-        .arg((m_ipAddress >> 16) & 0xFF)
-        .arg((m_ipAddress >> 8) & 0xFF)
-        .arg(m_ipAddress & 0xFF)
-        .arg(m_port);
+                          .arg(m_ipAddress >> 24)
+                          .arg((m_ipAddress >> 16) & 0xFF)
+                          .arg((m_ipAddress >> 8) & 0xFF)
+                          .arg(m_ipAddress & 0xFF)
+                          .arg(m_port);
 }

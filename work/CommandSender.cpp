@@ -91,7 +91,7 @@ CResult CCommandSender::SendCommand(const char *line)
     const bool expected = m_links.ChosenExpectsReply();
     CReply reply;
     CResult read = m_links.ReadForLog(reply);
-    if (!read.ToTell() || reply.total > 0)
+    if (read.Ok() || reply.total > 0)
         NoteReply(reply);
     if (read.ToTell()) {
         // The read ended the command, but the command went: its record
@@ -135,7 +135,8 @@ void CCommandSender::NoteReply(const CReply &reply)
     if (!m_transcript)
         return;
     const double ms =
-        m_sent ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *m_sent).count() : -1;
+        m_sent ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *m_sent).count()
+               : -1;
     Note(CTranscriptEntry::Kind::Reply, reply, QString(), ms);
 }
 

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-CHexModel::CHexModel(QByteArray bytes, QObject *parent) : QAbstractTableModel(parent), m_bytes(std::move(bytes))
+CHexModel::CHexModel(QByteArray bytes, QObject *parent)
+    : QAbstractTableModel(parent), m_bytes(std::move(bytes))
 {
 }
 
@@ -57,13 +58,14 @@ QString CHexModel::CharactersText(int row) const
 
 QString CHexModel::RowText(int row) const
 {
-    return OffsetText(row) + QStringLiteral("  ") +
-           HexText(row).leftJustified(BYTES_PER_ROW * 3 - 1, u' ') + QStringLiteral("  ") + CharactersText(row);
+    return OffsetText(row) + QStringLiteral("  ") + HexText(row).leftJustified(BYTES_PER_ROW * 3 - 1, u' ') +
+           QStringLiteral("  ") + CharactersText(row);
 }
 
 QVariant CHexModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
         return QVariant();
     switch (index.column()) {
     case OffsetColumn:

@@ -38,12 +38,13 @@ void CTranscript::Add(CTranscriptEntry entry)
     if (entry.kind == CTranscriptEntry::Kind::Reply && entry.data.bytes.size() > m_maxBytes) {
         // Too large to keep beside anything else: what it was and its size.
         const CReply &reply = entry.data;
-        entry.text = reply.block ? QStringLiteral("Block of %L1 bytes (%2)")
-                                       .arg(reply.payloadLength)
-                                       .arg(PayloadKind(reply.PayloadView()))
-                                 : QStringLiteral("Reply of %L1 bytes (%2)")
-                                       .arg(reply.total)
-                                       .arg(IsText(reply.bytes) ? QStringLiteral("text") : PayloadKind(reply.bytes));
+        entry.text = reply.block
+                         ? QStringLiteral("Block of %L1 bytes (%2)")
+                               .arg(reply.payloadLength)
+                               .arg(PayloadKind(reply.PayloadView()))
+                         : QStringLiteral("Reply of %L1 bytes (%2)")
+                               .arg(reply.total)
+                               .arg(IsText(reply.bytes) ? QStringLiteral("text") : PayloadKind(reply.bytes));
         entry.data.bytes = QByteArray();
     }
     m_bytes += entry.data.bytes.size();
@@ -55,7 +56,8 @@ void CTranscript::Add(CTranscriptEntry entry)
 
 void CTranscript::DropFront()
 {
-    while (!m_entries.empty() && (static_cast<qsizetype>(m_entries.size()) > m_maxEntries || m_bytes > m_maxBytes)) {
+    while (!m_entries.empty() &&
+           (static_cast<qsizetype>(m_entries.size()) > m_maxEntries || m_bytes > m_maxBytes)) {
         m_bytes -= m_entries.front().data.bytes.size();
         m_entries.pop_front();
         ++m_dropped;
@@ -79,7 +81,8 @@ const CTranscriptEntry *CTranscript::BySerial(std::uint64_t serial) const
     return &m_entries[static_cast<std::size_t>(serial - FirstSerial())];
 }
 
-qsizetype CTranscript::Find(const QString &needle, qsizetype from, bool forward, TranscriptFilter filter) const
+qsizetype CTranscript::Find(const QString &needle, qsizetype from, bool forward,
+                            TranscriptFilter filter) const
 {
     const qsizetype n = Size();
     if (n == 0 || needle.isEmpty())

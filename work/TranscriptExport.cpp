@@ -31,7 +31,8 @@ QString Direction(CTranscriptEntry::Kind kind)
 
 CResult Failed(int code)
 {
-    return CResult::Failure(QStringLiteral("Error saving the transcript: %1").arg(SystemErrorText(code)), code);
+    return CResult::Failure(QStringLiteral("Error saving the transcript: %1").arg(SystemErrorText(code)),
+                            code);
 }
 
 // The records as the log writes them, into the open log.
@@ -113,7 +114,8 @@ CResult SaveTranscript(const CTranscript &transcript, TranscriptForm form, const
         log.Close();
         whole.bytes = scratch.readAll();
     } else {
-        whole.bytes = form == TranscriptForm::Csv ? TranscriptCsv(transcript) : TranscriptCommands(transcript);
+        whole.bytes =
+            form == TranscriptForm::Csv ? TranscriptCsv(transcript) : TranscriptCommands(transcript);
     }
     whole.total = whole.bytes.size();
     // As a reply is saved: whole or not at all, a link followed, the mode

@@ -49,7 +49,8 @@ int CTranscriptModel::RowOf(qsizetype index) const
 
 QString CTranscriptModel::HeaderText(const CTranscriptEntry &entry)
 {
-    const QString time = QDateTime::fromMSecsSinceEpoch(entry.timeMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+    const QString time =
+        QDateTime::fromMSecsSinceEpoch(entry.timeMs).toString(QStringLiteral("HH:mm:ss.zzz"));
     QString what;
     switch (entry.kind) {
     case CTranscriptEntry::Kind::Command:
@@ -132,7 +133,8 @@ void CTranscriptModel::ScheduleSync()
     if (m_syncPending)
         return;
     m_syncPending = true;
-    QMetaObject::invokeMethod(this, [this]() { Sync(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this]() { Sync(); }, Qt::QueuedConnection);
 }
 
 void CTranscriptModel::Sync()
